@@ -1,0 +1,238 @@
+#include "platform/profile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+#include <vector>
+
+namespace profile {
+namespace {
+
+bool equalNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x += 'a' - 'A';
+        if (y >= 'A' && y <= 'Z')
+            y += 'a' - 'A';
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::vector<std::string> readLines(const std::string& file) {
+    std::vector<std::string> lines;
+    std::ifstream in(file, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+// A section header's name, or false when the line is no header.
+bool sectionName(std::string_view line, std::string_view& name) {
+    line = trim(line);
+    if (line.size() < 2 || line.front() != '[')
+        return false;
+    size_t close = line.find(']');
+    if (close == std::string_view::npos)
+        return false;
+    name = trim(line.substr(1, close - 1));
+    return true;
+}
+
+// Splits "key=value"; false for lines without '=' and for comments.
+bool keyValue(std::string_view line, std::string_view& key, std::string_view& value) {
+    std::string_view t = trim(line);
+    if (t.empty() || t.front() == ';')
+        return false;
+    size_t eq = t.find('=');
+    if (eq == std::string_view::npos)
+        return false;
+    key = trim(t.substr(0, eq));
+    value = trim(t.substr(eq + 1));
+    return true;
+}
+
+[[noreturn]] void fail(const std::string& path, const char* what, int err) {
+    throw Error("cannot write \"" + path + "\": " + what + ": " + std::strerror(err));
+}
+
+} // namespace
+
+bool ParseInteger(std::string_view text, int& out) {
+    text = trim(text);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    } else if (text.size() > 1 && text[0] == '$') {
+        base = 16;
+        text.remove_prefix(1);
+    }
+    if (text.empty())
+        return false;
+    long long v = 0;
+    for (char c : text) {
+        int d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return false;
+        v = v * base + d;
+        // Hexadecimal may spell a negative number through its top bit.
+        if (v > (base == 16 ? 0xFFFFFFFFLL : 0x80000000LL))
+            return false;
+    }
+    if (base == 16)
+        v = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+    else if (!negative && v > 0x7FFFFFFF)
+        return false;
+    out = static_cast<int>(negative ? -v : v);
+    return true;
+}
+
+std::string ReadString(const std::string& file, std::string_view section, std::string_view key,
+                       std::string_view def) {
+    bool inSection = false;
+    for (const std::string& line : readLines(file)) {
+        std::string_view name, k, v;
+        if (sectionName(line, name)) {
+            inSection = equalNoCase(name, section);
+        } else if (inSection && keyValue(line, k, v) && equalNoCase(k, key)) {
+            if (v.size() >= 2 && ((v.front() == '"' && v.back() == '"') ||
+                                  (v.front() == '\'' && v.back() == '\'')))
+                v = v.substr(1, v.size() - 2);
+            return std::string(v);
+        }
+    }
+    return std::string(def);
+}
+
+int ReadInteger(const std::string& file, std::string_view section, std::string_view key, int def) {
+    const std::string missing = "\x01";
+    std::string text = ReadString(file, section, key, missing);
+    int v;
+    if (text == missing || !ParseInteger(text, v))
+        return def;
+    return v;
+}
+
+void WriteString(const std::string& file, std::string_view section, std::string_view key,
+                 std::string_view value) {
+    std::vector<std::string> lines = readLines(file);
+    const std::string entry = std::string(key) + "=" + std::string(value);
+    bool inSection = false, done = false;
+    size_t sectionEnd = std::string::npos; // line after the last entry of the section
+    for (size_t i = 0; i < lines.size() && !done; ++i) {
+        std::string_view name, k, v;
+        if (sectionName(lines[i], name)) {
+            if (inSection)
+                break;
+            inSection = equalNoCase(name, section);
+            if (inSection)
+                sectionEnd = i + 1;
+        } else if (inSection) {
+            if (keyValue(lines[i], k, v) && equalNoCase(k, key)) {
+                lines[i] = entry;
+                done = true;
+            } else if (!trim(lines[i]).empty()) {
+                sectionEnd = i + 1;
+            }
+        }
+    }
+    if (!done) {
+        if (sectionEnd != std::string::npos) {
+            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(sectionEnd), entry);
+        } else {
+            if (!lines.empty() && !trim(lines.back()).empty())
+                lines.emplace_back();
+            lines.push_back("[" + std::string(section) + "]");
+            lines.push_back(entry);
+        }
+    }
+    std::string data;
+    for (const std::string& l : lines)
+        data += l + "\n";
+    ReplaceFileAtomically(file, data);
+}
+
+void WriteInteger(const std::string& file, std::string_view section, std::string_view key,
+                  int value) {
+    WriteString(file, section, key, std::to_string(value));
+}
+
+void ReplaceFileAtomically(const std::string& path, std::string_view data) {
+    std::string tmp = path + ".XXXXXX";
+    std::vector<char> name(tmp.begin(), tmp.end());
+    name.push_back('\0');
+    int fd = mkstemp(name.data());
+    if (fd < 0)
+        fail(path, "cannot create a temporary file", errno);
+    // Keep the old file's permissions; a new file gets the usual 0644.
+    mode_t mode = 0644;
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0)
+        mode = st.st_mode & 07777;
+    fchmod(fd, mode);
+    const char* p = data.data();
+    size_t left = data.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            int err = errno;
+            ::close(fd);
+            ::unlink(name.data());
+            fail(path, "write failed", err);
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0) {
+        int err = errno;
+        ::close(fd);
+        ::unlink(name.data());
+        fail(path, "flush to disk failed", err);
+    }
+    if (::close(fd) != 0) {
+        int err = errno;
+        ::unlink(name.data());
+        fail(path, "close failed", err);
+    }
+    if (::rename(name.data(), path.c_str()) != 0) {
+        int err = errno;
+        ::unlink(name.data());
+        fail(path, "rename failed", err);
+    }
+}
+
+} // namespace profile

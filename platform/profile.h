@@ -1,0 +1,37 @@
+// Initialisation files ("key=value" lines under "[section]" headers), read and
+// written key by key straight to the file with nothing cached. Sections and
+// keys match without regard to letter case. A write replaces the whole file
+// atomically, so a crash or a full disk never leaves half a file behind.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace profile {
+
+// A write the system refused; what() names the file and the reason.
+class Error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+std::string ReadString(const std::string& file, std::string_view section, std::string_view key,
+                       std::string_view def);
+// Decimal, or hexadecimal after "0x" or "$"; def when missing or not a number.
+int ReadInteger(const std::string& file, std::string_view section, std::string_view key, int def);
+
+// Creates the file (not its folder) on the first write; throws Error.
+void WriteString(const std::string& file, std::string_view section, std::string_view key,
+                 std::string_view value);
+void WriteInteger(const std::string& file, std::string_view section, std::string_view key,
+                  int value);
+
+// The integer syntax ReadInteger accepts; false leaves out untouched.
+bool ParseInteger(std::string_view text, int& out);
+
+// Writes data to path through a temporary file in the same folder, flushed
+// to the disk and renamed over path. Throws Error naming path.
+void ReplaceFileAtomically(const std::string& path, std::string_view data);
+
+} // namespace profile

@@ -1,0 +1,129 @@
+#include "platform/profile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ProfileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/zarn-profile-XXXXXX";
+        dir = mkdtemp(tmpl);
+        file = dir + "/zarnplayer.ini";
+    }
+    void TearDown() override {
+        ::chmod(dir.c_str(), 0700);
+        fs::remove_all(dir);
+    }
+    void write(const std::string& text) { std::ofstream(file, std::ios::binary) << text; }
+    std::string read() {
+        std::ifstream in(file, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    std::string dir, file;
+};
+
+} // namespace
+
+TEST_F(ProfileTest, MissingFileGivesDefaultsAndIsNotCreatedByReads) {
+    EXPECT_EQ(profile::ReadInteger(file, "player", "volume", 100), 100);
+    EXPECT_EQ(profile::ReadString(file, "player", "rate", "1.0"), "1.0");
+    EXPECT_FALSE(fs::exists(file));
+}
+
+TEST_F(ProfileTest, SectionsAndKeysMatchWithoutCase) {
+    write("[Player]\r\nVolume=42\r\nRate=2.0\r\n");
+    EXPECT_EQ(profile::ReadInteger(file, "player", "volume", 100), 42);
+    EXPECT_EQ(profile::ReadString(file, "PLAYER", "rate", ""), "2.0");
+    profile::WriteInteger(file, "player", "volume", 7);
+    EXPECT_EQ(profile::ReadInteger(file, "Player", "VOLUME", 0), 7);
+    // One section, one key: the hand-written spelling was updated, not doubled.
+    std::string text = read();
+    EXPECT_EQ(text.find("[player]"), std::string::npos);
+    EXPECT_EQ(text.find("42"), std::string::npos);
+}
+
+TEST_F(ProfileTest, IntegersDecimalHexAndJunk) {
+    write("[s]\na=0x1F\nb=$ff\nc=-12\nd=12abc\ne=\nf= 15 \ng=0xFFFFFFFF\nh=99999999999\n");
+    EXPECT_EQ(profile::ReadInteger(file, "s", "a", 0), 31);
+    EXPECT_EQ(profile::ReadInteger(file, "s", "b", 0), 255);
+    EXPECT_EQ(profile::ReadInteger(file, "s", "c", 0), -12);
+    EXPECT_EQ(profile::ReadInteger(file, "s", "d", 5), 5);
+    EXPECT_EQ(profile::ReadInteger(file, "s", "e", 6), 6);
+    EXPECT_EQ(profile::ReadInteger(file, "s", "f", 0), 15);
+    EXPECT_EQ(profile::ReadInteger(file, "s", "g", 0), -1);
+    EXPECT_EQ(profile::ReadInteger(file, "s", "h", 3), 3);
+    EXPECT_EQ(profile::ReadInteger(file, "s", "missing", 9), 9);
+}
+
+TEST_F(ProfileTest, WritesKeepOtherSectionsAndAddNewOnes) {
+    write("; comment\n[form]\nstayontop=1\n\n[player]\nvolume=50\n");
+    profile::WriteInteger(file, "form", "toolbar-playinfo", 0);
+    profile::WriteString(file, "option", "skip-slient", "1");
+    profile::WriteString(file, "player", "rate", "2.5");
+    EXPECT_EQ(profile::ReadInteger(file, "form", "stayontop", 0), 1);
+    EXPECT_EQ(profile::ReadInteger(file, "form", "toolbar-playinfo", 1), 0);
+    EXPECT_EQ(profile::ReadInteger(file, "player", "volume", 0), 50);
+    EXPECT_EQ(profile::ReadString(file, "player", "rate", ""), "2.5");
+    EXPECT_EQ(profile::ReadInteger(file, "option", "skip-slient", 0), 1);
+    std::string text = read();
+    EXPECT_NE(text.find("; comment"), std::string::npos);
+    // The new key sits inside its own section, before the next header.
+    EXPECT_LT(text.find("toolbar-playinfo"), text.find("[player]"));
+}
+
+TEST_F(ProfileTest, ValueWithEqualsSignAndSpacesRoundTrips) {
+    profile::WriteString(file, "player", "resume_file", "/home/a b/x=y.mp3");
+    EXPECT_EQ(profile::ReadString(file, "player", "resume_file", ""), "/home/a b/x=y.mp3");
+}
+
+TEST_F(ProfileTest, MissingFolderRaisesErrorNamingTheFile) {
+    std::string bad = dir + "/no/such/folder/zarnplayer.ini";
+    try {
+        profile::WriteInteger(bad, "player", "volume", 1);
+        FAIL() << "write into a missing folder succeeded";
+    } catch (const profile::Error& e) {
+        EXPECT_NE(std::string(e.what()).find(bad), std::string::npos) << e.what();
+    }
+}
+
+// A folder the user may not write: the write fails with a clear error and the
+// old file stays as it was. Root ignores folder permissions, so the write runs
+// in a child that drops to an unprivileged user.
+TEST_F(ProfileTest, RefusedWriteLeavesOldFileIntact) {
+    write("[player]\nvolume=33\n");
+    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(dir.c_str(), 0555), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(3);
+        try {
+            profile::WriteInteger(file, "player", "volume", 99);
+        } catch (const profile::Error& e) {
+            bool named = std::string(e.what()).find(file) != std::string::npos;
+            _exit(named ? 0 : 2);
+        }
+        _exit(1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: write succeeded, 2: error without file name";
+    EXPECT_EQ(read(), "[player]\nvolume=33\n");
+    for (auto& entry : fs::directory_iterator(dir))
+        EXPECT_EQ(entry.path().filename(), "zarnplayer.ini") << "temporary file left behind";
+}
