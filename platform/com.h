@@ -18,8 +18,12 @@ inline constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFFu);
 inline constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 inline constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 
-inline constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-inline constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+inline constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+inline constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 struct GUID {
     std::uint32_t Data1;
@@ -32,7 +36,9 @@ using CLSID = GUID;
 static_assert(sizeof(GUID) == 16);
 
 // Identifiers are equal when all 16 bytes are.
-inline bool operator==(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+inline bool operator==(const GUID& a, const GUID& b) {
+    return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
 
 inline constexpr IID IID_IUnknown = {
     0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};

@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -127,8 +127,8 @@ std::string ReadString(const std::string& file, std::string_view section, std::s
         if (sectionName(line, name)) {
             inSection = equalNoCase(name, section);
         } else if (inSection && keyValue(line, k, v) && equalNoCase(k, key)) {
-            if (v.size() >= 2 && ((v.front() == '"' && v.back() == '"') ||
-                                  (v.front() == '\'' && v.back() == '\'')))
+            if (v.size() >= 2 &&
+                ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\'')))
                 v = v.substr(1, v.size() - 2);
             return std::string(v);
         }

@@ -18,7 +18,8 @@ std::condition_variable& eventCond() {
 
 } // namespace
 
-Event::Event(bool manualReset, bool initialState) : manual_(manualReset), signalled_(initialState) {}
+Event::Event(bool manualReset, bool initialState)
+    : manual_(manualReset), signalled_(initialState) {}
 
 void Event::Set() {
     {
@@ -78,4 +79,6 @@ DWORD WaitForAny(std::span<Event* const> events, DWORD timeoutMs) {
     return r;
 }
 
-void Sleep(DWORD ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void Sleep(DWORD ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}

@@ -73,8 +73,12 @@ private:
 };
 
 // Interlocked operations return the new value (Exchange: the old one).
-inline std::int32_t InterlockedIncrement(std::atomic<std::int32_t>& v) { return ++v; }
-inline std::int32_t InterlockedDecrement(std::atomic<std::int32_t>& v) { return --v; }
+inline std::int32_t InterlockedIncrement(std::atomic<std::int32_t>& v) {
+    return ++v;
+}
+inline std::int32_t InterlockedDecrement(std::atomic<std::int32_t>& v) {
+    return --v;
+}
 inline std::int32_t InterlockedExchange(std::atomic<std::int32_t>& v, std::int32_t n) {
     return v.exchange(n);
 }

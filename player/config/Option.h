@@ -1,0 +1,18 @@
+// The two option switches: race through silence, analyse added files.
+// Loaded when the engine session starts, saved when it ends.
+#pragma once
+
+struct IPlayer;
+
+class TOptions {
+public:
+    int SkipSilent = 0;
+    int AnalyzeFileInfo = 0;
+
+    void Load();
+    void Save();
+    // Hands skip silence to the engine as stored (a 2 stays 2).
+    void Apply(IPlayer* player) const;
+};
+
+TOptions& Options();
