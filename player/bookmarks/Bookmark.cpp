@@ -1,0 +1,148 @@
+#include "player/bookmarks/Bookmark.h"
+
+#include "platform/paths.h"
+#include "platform/profile.h"
+#include "player/bookmarks/Commatext.h"
+#include "player/bookmarks/Hashstring.h"
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// The whole file; false with errno set when it cannot be opened or read.
+bool readFile(const std::string& file, std::string& data) {
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            int err = errno;
+            ::close(fd);
+            errno = err;
+            return false;
+        }
+        if (n == 0)
+            break;
+        data.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+} // namespace
+
+int BookmarkId(std::string_view text, int def) {
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    if (first == last)
+        return def;
+    int value = 0;
+    auto [end, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || end != last)
+        return def;
+    return value;
+}
+
+void TBookmarks::Load() {
+    Load(paths::DataDir() + "bookmark.txt");
+}
+
+void TBookmarks::Load(std::string file) {
+    fileName = std::move(file);
+    records.clear();
+    unreadable_ = false;
+    std::string data;
+    if (!readFile(fileName, data)) {
+        if (errno == ENOENT)
+            return;
+        unreadable_ = true;
+        std::fprintf(stderr, "zarnplayer: cannot read the bookmarks in %s: %s\n", fileName.c_str(),
+                     std::strerror(errno));
+        return;
+    }
+    std::vector<std::string> lines = SplitLines(data);
+    if (lines.empty() || lines[0] != Header)
+        return;
+    records.assign(lines.begin() + 1, lines.end());
+}
+
+bool TBookmarks::Save() {
+    lastError_.clear();
+    if (fileName.empty())
+        fileName = paths::DataDir() + "bookmark.txt";
+    if (unreadable_) {
+        lastError_ = fileName + ": not saved, because it could not be read at start";
+    } else {
+        std::string data(Header);
+        data += "\r\n";
+        for (const auto& record : records) {
+            data += record;
+            data += "\r\n";
+        }
+        try {
+            profile::ReplaceFileAtomically(fileName, data);
+            return true;
+        } catch (const profile::Error& e) {
+            lastError_ = e.what();
+        }
+    }
+    std::fprintf(stderr, "zarnplayer: the bookmarks were not saved: %s\n", lastError_.c_str());
+    return false;
+}
+
+int TBookmarks::NextId() const {
+    if (records.empty())
+        return 1;
+    HashString record;
+    record.SetText(records.back());
+    int last = BookmarkId(record.Get("ID"), 1);
+    // An ID that cannot grow is as useless as a malformed one.
+    return last == INT_MAX ? 2 : last + 1;
+}
+
+int TBookmarks::add(std::string_view title, std::string_view type, std::string_view path) {
+    HashString record;
+    record.Set("ID", std::to_string(NextId()));
+    record.Set("Title", title);
+    record.Set("Type", type);
+    record.Set("Path", path);
+    records.push_back(record.GetText());
+    return BookmarkId(record.Get("ID"), 1);
+}
+
+int TBookmarks::AddFiles(std::string_view title, const std::vector<std::string>& files) {
+    return add(title, "Files", CommaText(files));
+}
+
+int TBookmarks::AddDirectory(std::string_view title, std::string_view folder) {
+    return add(title, "Directory", folder);
+}
+
+BookmarkMenuItem TBookmarks::FillMenuItem(int index) const {
+    HashString record;
+    record.SetText(records.at(static_cast<size_t>(index)));
+    return {"&" + std::to_string(index) + ":" + record.Get("Title"),
+            BookmarkId(record.Get("ID"), 1)};
+}
+
+std::vector<BookmarkMenuItem> TBookmarks::MenuItems() const {
+    std::vector<BookmarkMenuItem> items;
+    for (int i = 0; i < static_cast<int>(records.size()); ++i)
+        items.push_back(FillMenuItem(i));
+    return items;
+}
+
+TBookmarks& Bookmarks() {
+    static TBookmarks bookmarks;
+    return bookmarks;
+}
