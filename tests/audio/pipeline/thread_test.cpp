@@ -10,7 +10,8 @@ namespace {
 // Runs until told to finish, or returns at once when asked to.
 template <typename Base> class worker_t : public thread_base_t<Base> {
 public:
-    explicit worker_t(bool returnAtOnce = false) : returnAtOnce(returnAtOnce) {}
+    enum mode_t { until_stop, until_released, at_once };
+    explicit worker_t(mode_t mode = until_stop) : mode(mode) {}
     ~worker_t() override { this->stop(); }
 
     Event release{true, false};
@@ -22,14 +23,16 @@ protected:
     std::uint32_t run() override {
         ++runs;
         entered.Set();
-        if (!returnAtOnce)
+        if (mode == until_released)
             release.Wait();
+        while (mode == until_stop && !this->is_stop_requested())
+            release.Wait(1);
         sawStop = this->is_stop_requested();
         return 0;
     }
 
 private:
-    bool returnAtOnce;
+    mode_t mode;
 };
 
 template <typename T> class ThreadBase : public ::testing::Test {};
@@ -45,7 +48,6 @@ TYPED_TEST(ThreadBase, SecondStartWhileRunningFails) {
     EXPECT_NE(w.id(), std::this_thread::get_id());
     EXPECT_FALSE(w.start());
     EXPECT_TRUE(w.running());
-    w.release.Set();
     EXPECT_TRUE(w.stop());
     EXPECT_FALSE(w.running());
     EXPECT_EQ(w.runs.load(), 1);
@@ -53,7 +55,7 @@ TYPED_TEST(ThreadBase, SecondStartWhileRunningFails) {
 }
 
 TYPED_TEST(ThreadBase, StartAfterBodyReturnedReapsAndRestarts) {
-    worker_t<TypeParam> w(true);
+    worker_t<TypeParam> w(worker_t<TypeParam>::at_once);
     ASSERT_TRUE(w.start());
     ASSERT_TRUE(w.entered.Wait(5000));
     // The body has returned but the thread is not reaped until the next call.
@@ -72,7 +74,7 @@ TYPED_TEST(ThreadBase, StopWhenIdleDoesNothing) {
 
 TYPED_TEST(ThreadBase, DestroyingARunningObjectJoins) {
     std::atomic<bool> done{false};
-    auto* w = new worker_t<TypeParam>;
+    auto* w = new worker_t<TypeParam>(worker_t<TypeParam>::until_released);
     ASSERT_TRUE(w->start());
     ASSERT_TRUE(w->entered.Wait(5000));
     std::thread releaser([&] {
