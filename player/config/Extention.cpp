@@ -1,6 +1,10 @@
 #include "player/config/Extention.h"
 
+#include "player/config/Tool.h"
+
+#include <climits>
 #include <strings.h>
+#include <unistd.h>
 
 namespace {
 
@@ -20,9 +24,110 @@ constexpr Row kRows[] = {
 
 } // namespace
 
-TExtentions::TExtentions() {
-    for (const Row& r : kRows)
-        rows_.push_back(TExt{r.ext, r.description, this, false});
+TExtentions::TExtentions() : TExtentions(SettingsStore()) {}
+
+TExtentions::TExtentions(TTool& tool) : tool_(tool) {
+    classesroot::Root& root = tool_.ClassesRoot();
+    for (const Row& r : kRows) {
+        TExt row{r.ext, r.description, this, false, -1};
+        // A key that cannot be opened reads as not associated.
+        try {
+            root.CreateKey(row.Extension);
+            row.Registered = root.ReadValue(row.Extension, "").value_or("") == PROG_ID;
+        } catch (const classesroot::Error&) {
+        }
+        identity_.push_back(root.Identity(row.Extension));
+        rows_.push_back(std::move(row));
+    }
+}
+
+std::vector<int> TExtentions::Linked(int i) const {
+    std::vector<int> linked;
+    for (int j = 0; j < Count(); ++j)
+        if (j != i && identity_[static_cast<size_t>(j)] == identity_[static_cast<size_t>(i)])
+            linked.push_back(j);
+    return linked;
+}
+
+std::string TExtentions::Explanation(int i) const {
+    std::string text = rows_[static_cast<size_t>(i)].Description;
+    std::vector<int> linked = Linked(i);
+    if (linked.empty())
+        return text;
+    text += " (with";
+    for (size_t k = 0; k < linked.size(); ++k)
+        text += (k ? ", " : " ") + rows_[static_cast<size_t>(linked[k])].Extension;
+    return text + ")";
+}
+
+std::vector<std::string> TExtentions::Notices() const {
+    return tool_.ClassesRoot().Notices();
+}
+
+void TExtentions::Fill(TExtList& list) {
+    list.BeginUpdate();
+    list.Clear();
+    for (int i = 0; i < Count(); ++i) {
+        TExt& row = rows_[static_cast<size_t>(i)];
+        row.Row = list.AddRow(row.Extension, Explanation(i), &row, row.Registered);
+    }
+    list.EndUpdate();
+    list_ = &list;
+}
+
+void TExtentions::Detach(const TExtList& list) {
+    if (list_ != &list)
+        return;
+    list_ = nullptr;
+    for (TExt& row : rows_)
+        row.Row = -1;
+}
+
+void TExtentions::Apply() {
+    if (!list_)
+        return;
+    int n = 0;
+    std::vector<bool> done(rows_.size(), false);
+    for (int i = 0; i < Count(); ++i) {
+        if (done[static_cast<size_t>(i)])
+            continue;
+        std::vector<int> group = Linked(i);
+        group.insert(group.begin(), i);
+        bool registered = rows_[static_cast<size_t>(i)].Registered;
+        // The rows of a group share one state; a check mark that differs
+        // from it is the user's change, whichever row carries it.
+        bool wanted = registered;
+        for (int g : group) {
+            const TExt& row = rows_[static_cast<size_t>(g)];
+            if (row.Row >= 0 && list_->Checked(row.Row) != registered)
+                wanted = !registered;
+        }
+        if (!registered && wanted) {
+            tool_.AssociateExtension(rows_[static_cast<size_t>(i)].Extension, PROG_ID);
+            ++n;
+        } else if (registered && !wanted) {
+            tool_.RestoreExtension(rows_[static_cast<size_t>(i)].Extension);
+        }
+        for (int g : group) {
+            rows_[static_cast<size_t>(g)].Registered = wanted;
+            done[static_cast<size_t>(g)] = true;
+        }
+    }
+    if (n > 0) {
+        std::string program = ProgramFile();
+        tool_.RegisterProgId(PROG_ID, program + ",0", "QRVE Media File", program);
+    }
+    int m = n;
+    for (const TExt& row : rows_)
+        m += row.Registered ? 1 : 0;
+    if (m == 0)
+        tool_.DeleteClassKey(PROG_ID);
+}
+
+std::string TExtentions::ProgramFile() {
+    char buf[PATH_MAX];
+    ssize_t len = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    return len > 0 ? std::string(buf, static_cast<size_t>(len)) : std::string("zarnplayer");
 }
 
 std::string_view ExtensionOf(std::string_view fileName) {

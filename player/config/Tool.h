@@ -3,8 +3,11 @@
 // (window placement, the folder browser, text replacement).
 #pragma once
 
+#include "platform/classesroot/classesroot.h"
+
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,9 +74,30 @@ public:
     // kept so the windows' tick code reads as it does for every other window.
     static void HideTrackBarSelection(void*) {}
 
+    // The classes root the file-type association works on: the desktop's,
+    // with its backup file beside the settings, unless one is installed.
+    classesroot::Root& ClassesRoot();
+    // Not owned; nullptr goes back to the desktop's.
+    void SetClassesRoot(classesroot::Root* root) { root_ = root; }
+
+    // Points the extension at progId, keeping the earlier default in
+    // "QRVE_Back"; an extension that already points there is not touched, so
+    // the first backup survives. The four throw classesroot::Error when the
+    // system refuses a write.
+    void AssociateExtension(std::string_view extension, std::string_view progId);
+    // Puts the backup back as the default and drops it; without one, nothing.
+    void RestoreExtension(std::string_view extension);
+    // The file type's description, icon and open command, then tells the shell.
+    void RegisterProgId(std::string_view progId, std::string_view icon,
+                        std::string_view description, std::string_view program);
+    // Removes key with its sub-keys and tells the shell; a missing key: nothing.
+    void DeleteClassKey(std::string_view key);
+
 private:
     std::string fileName_;
     FolderBrowser browser_;
+    classesroot::Root* root_ = nullptr;
+    std::unique_ptr<classesroot::Root> desktopRoot_;
 };
 
 // The one settings store of the process: zarnplayer.ini in paths::DataDir().
