@@ -1,0 +1,216 @@
+// The pulse device against a real server of our own with a null sink whose
+// monitor we record.
+#include "platform/sound/SoundBuffer.h"
+#include "pulse_server.h"
+
+#include <gtest/gtest.h>
+#include <pulse/simple.h>
+
+#include <atomic>
+#include <cmath>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr double kTone = 1000.0;
+constexpr double kAmplitude = 0.5;
+
+sound::PcmFormat Stereo16() {
+    return sound::PcmFormat{2, kRate, 16};
+}
+
+// Records the sink's monitor (left channel) with the time each chunk came.
+class MonitorRecorder {
+public:
+    MonitorRecorder() {
+        pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 2};
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<std::uint32_t>(-1);
+        attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(5000, &spec));
+        int err = 0;
+        pa_ = pa_simple_new(nullptr, "zarn-test-recorder", PA_STREAM_RECORD, "zarn_null.monitor",
+                            "monitor", &spec, nullptr, &attr, &err);
+        if (pa_)
+            thread_ = std::thread([this] { Run(); });
+    }
+    ~MonitorRecorder() { Finish(); }
+    bool Ok() const { return pa_ != nullptr; }
+
+    void Finish() {
+        quit_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        if (pa_)
+            pa_simple_free(pa_);
+        pa_ = nullptr;
+    }
+
+    // The moment the first sample louder than `level` was heard, by the
+    // arrival time of its chunk less the samples that followed it and the
+    // recording latency; and where it lies in the recording.
+    bool Onset(double level, Clock::time_point& at, std::size_t& index) const {
+        std::lock_guard<std::mutex> g(lock_);
+        for (const Chunk& c : chunks_) {
+            for (std::size_t i = 0; i < c.samples.size(); ++i) {
+                if (std::abs(c.samples[i]) > level * 32768) {
+                    const auto after = static_cast<double>(c.samples.size() - i) / kRate;
+                    at = c.arrived - std::chrono::duration_cast<Clock::duration>(
+                                         std::chrono::duration<double>(after) + c.latency);
+                    index = c.first + i;
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+    std::vector<std::int16_t> Samples() const {
+        std::lock_guard<std::mutex> g(lock_);
+        std::vector<std::int16_t> all;
+        for (const Chunk& c : chunks_)
+            all.insert(all.end(), c.samples.begin(), c.samples.end());
+        return all;
+    }
+
+private:
+    struct Chunk {
+        std::size_t first;
+        Clock::time_point arrived;
+        std::chrono::microseconds latency;
+        std::vector<std::int16_t> samples;
+    };
+    void Run() {
+        std::vector<std::int16_t> frame(2 * 220);
+        std::size_t total = 0;
+        while (!quit_) {
+            int err = 0;
+            if (pa_simple_read(pa_, frame.data(), frame.size() * 2, &err) < 0)
+                return;
+            const auto now = Clock::now();
+            const pa_usec_t lat = pa_simple_get_latency(pa_, &err);
+            Chunk c{total,
+                    now,
+                    std::chrono::microseconds(lat == static_cast<pa_usec_t>(-1) ? 0 : lat),
+                    {}};
+            for (std::size_t i = 0; i < frame.size(); i += 2)
+                c.samples.push_back(frame[i]);
+            total += c.samples.size();
+            std::lock_guard<std::mutex> g(lock_);
+            chunks_.push_back(std::move(c));
+        }
+    }
+
+    pa_simple* pa_ = nullptr;
+    std::atomic<bool> quit_{false};
+    std::thread thread_;
+    mutable std::mutex lock_;
+    std::vector<Chunk> chunks_;
+};
+
+} // namespace
+
+TEST(PulseDevice, PlaysAToneThatArrivesOnTimeAndSurvivesTheServerGoing) {
+    if (!testing_sound::HavePulseAudioBinary())
+        GTEST_SKIP() << "the pulseaudio binary is not installed";
+    testing_sound::PulseServer server;
+    ASSERT_TRUE(server.Ready()) << server.Log();
+
+    std::vector<std::string> warnings;
+    std::mutex wm;
+    sound::SetWarningSink([&](const std::string& w) {
+        std::lock_guard<std::mutex> g(wm);
+        warnings.push_back(w);
+    });
+
+    // A 3 s ring: half a second of silence, a second of tone, silence.
+    const sound::PcmFormat format = Stereo16();
+    const std::uint32_t ringBytes = 3 * format.BytesPerSec();
+    auto b = sound::CreateNamedSoundBuffer("pulse", format, ringBytes);
+    ASSERT_TRUE(b) << "no connection to our own server";
+    EXPECT_STREQ(b->BackendName(), "pulse");
+    const std::uint32_t toneStart = format.BytesPerSec() / 2;
+    {
+        sound::LockedRegion r;
+        ASSERT_TRUE(b->Lock(0, ringBytes, r));
+        for (int i = 0; i < kRate; ++i) {
+            const auto v = static_cast<std::int16_t>(
+                std::lround(kAmplitude * 32767 * std::sin(2 * M_PI * kTone * i / kRate)));
+            for (int ch = 0; ch < 2; ++ch) {
+                std::uint8_t* p = r.first + toneStart + 4 * i + 2 * ch;
+                p[0] = static_cast<std::uint8_t>(v & 0xFF);
+                p[1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
+            }
+        }
+        b->Unlock(r);
+    }
+    Event started;
+    sound::Notification n{0, &started};
+    b->SetNotificationPositions({&n, 1});
+
+    MonitorRecorder rec;
+    ASSERT_TRUE(rec.Ok());
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(b->GetCurrentPosition(), 0u) << "nothing heard before Play";
+
+    b->Play();
+    ASSERT_TRUE(started.Wait(2000));
+    // The moment the cursor reaches the tone.
+    Clock::time_point cursorAt{};
+    const auto giveUp = Clock::now() + 5s;
+    while (Clock::now() < giveUp) {
+        if (b->GetCurrentPosition() >= toneStart) {
+            cursorAt = Clock::now();
+            break;
+        }
+        std::this_thread::sleep_for(500us);
+    }
+    ASSERT_NE(cursorAt, Clock::time_point{}) << "the cursor never reached the tone";
+    std::this_thread::sleep_for(1200ms);
+    const std::uint32_t late = b->GetCurrentPosition();
+    EXPECT_GT(late, toneStart + format.BytesPerSec()) << "the cursor stopped moving";
+    rec.Finish();
+
+    Clock::time_point heardAt;
+    std::size_t onset = 0;
+    ASSERT_TRUE(rec.Onset(0.1, heardAt, onset)) << "the tone never reached the sink";
+    const double offMs = std::chrono::duration<double, std::milli>(cursorAt - heardAt).count();
+    RecordProperty("cursor_minus_monitor_ms", std::to_string(offMs));
+    EXPECT_LT(std::abs(offMs), 30.0) << "cursor and monitor disagree by " << offMs << " ms";
+
+    // Frequency by zero crossings and level by RMS, inside the tone.
+    const std::vector<std::int16_t> s = rec.Samples();
+    ASSERT_GE(s.size(), onset + kRate * 9 / 10);
+    const std::size_t from = onset + kRate / 10;
+    const std::size_t to = onset + kRate * 9 / 10;
+    int crossings = 0;
+    double sum = 0;
+    for (std::size_t i = from; i < to; ++i) {
+        if ((s[i - 1] < 0) != (s[i] < 0))
+            ++crossings;
+        sum += static_cast<double>(s[i]) * s[i];
+    }
+    const double seconds = static_cast<double>(to - from) / kRate;
+    EXPECT_NEAR(crossings / 2.0 / seconds, kTone, kTone * 0.01);
+    const double rms = std::sqrt(sum / static_cast<double>(to - from)) / 32768;
+    EXPECT_NEAR(20 * std::log10(rms / (kAmplitude / std::sqrt(2.0))), 0.0, 0.5);
+
+    // The server goes away mid-play: the cursor keeps time, one warning.
+    server.Stop();
+    std::this_thread::sleep_for(150ms);
+    const std::uint32_t a = b->GetCurrentPosition();
+    std::this_thread::sleep_for(200ms);
+    const std::uint32_t c = b->GetCurrentPosition();
+    const double movedMs = (c - a) * 1000.0 / format.BytesPerSec();
+    EXPECT_NEAR(movedMs, 200.0, 60.0) << "the cursor should run on the wall clock";
+    const auto t0 = Clock::now();
+    b.reset();
+    EXPECT_LT(Clock::now() - t0, 2s) << "closing after the server left hung";
+    sound::SetWarningSink(nullptr);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("went away"), std::string::npos) << warnings[0];
+}
