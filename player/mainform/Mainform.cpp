@@ -1,0 +1,1002 @@
+#include "player/mainform/Mainform.h"
+
+#include "platform/profile.h"
+#include "player/config/Extention.h"
+#include "player/config/Option.h"
+#include "player/config/Tool.h"
+#include "player/mainform/Icons.h"
+#include "player/mainform/Videopanel.h"
+#include "player/playlist/Filelist.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QSlider>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <strings.h>
+
+const char* const RateTexts[18] = {"4.0", "3.5", "3.0", "2.8", "2.6", "2.4", "2.2", "2.0", "1.9",
+                                   "1.8", "1.7", "1.6", "1.5", "1.4", "1.3", "1.2", "1.1", "1.0"};
+
+std::int32_t VolumeLevel(int volume, bool mute) {
+    if (mute)
+        return -10000;
+    const std::int32_t quiet = 100 - volume;
+    return -(quiet * quiet * quiet) / 100;
+}
+
+std::string FormatTime(std::int64_t time) {
+    const long long c = time / 100000;
+    char text[64];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", c / 360000, (c / 6000) % 60,
+                  (c / 100) % 60);
+    return text;
+}
+
+namespace {
+
+constexpr int TimeBarHeight = 21;
+constexpr int ControlsHeight = 50;
+constexpr int DesignWidth = 330;
+constexpr int DesignHeight = 328;
+constexpr int ImageListSize = 13;
+
+// The main window as the settings store places it.
+class MainPlacement : public Placeable {
+public:
+    explicit MainPlacement(QWidget& w) : w_(w) {}
+    Placement Bounds() const override { return {w_.x(), w_.y(), w_.width(), w_.height()}; }
+    void SetBounds(const Placement& p) override {
+        w_.move(p.left, p.top);
+        w_.resize(p.width, p.height);
+    }
+    ShowState State() const override {
+        if (w_.isMinimized())
+            return ShowState::Minimized;
+        if (w_.isMaximized() || w_.isFullScreen())
+            return ShowState::Maximized;
+        return ShowState::Normal;
+    }
+
+private:
+    QWidget& w_;
+};
+
+QString FromBytes(const std::string& s) {
+    return QFile::decodeName(QByteArray::fromStdString(s));
+}
+
+bool IsWindowsMedia(const std::string& path) {
+    const std::string_view ext = ExtensionOf(path);
+    return strcasecmp(std::string(ext).c_str(), ".wma") == 0 ||
+           strcasecmp(std::string(ext).c_str(), ".wmv") == 0 ||
+           strcasecmp(std::string(ext).c_str(), ".asf") == 0;
+}
+
+// Tells the user of a failure: always on the terminal, and in a box when
+// there is a screen to show it on.
+void ReportError(QWidget* owner, const std::string& text) {
+    std::fprintf(stderr, "zarnplayer: %s\n", text.c_str());
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QMessageBox::warning(owner, QString::fromLatin1(MainCaption), FromBytes(text));
+}
+
+class EngineEvent : public QEvent {
+public:
+    EngineEvent(std::uint32_t msg, std::uintptr_t w, std::intptr_t l)
+        : QEvent(static_cast<QEvent::Type>(QEvent::User + static_cast<int>(msg))), wParam(w),
+          lParam(l) {}
+    std::uintptr_t wParam;
+    std::intptr_t lParam;
+};
+
+QToolButton* MakeButton(QWidget* parent, const char* name, int image, const QString& tip) {
+    auto* b = new QToolButton(parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setIcon(ToolImageIcon(image));
+    b->setIconSize(QSize(16, 16));
+    b->setAutoRaise(true);
+    b->setToolTip(tip);
+    b->setFixedSize(23, 22);
+    b->setFocusPolicy(Qt::NoFocus);
+    return b;
+}
+
+} // namespace
+
+TMain::TMain(TFileList& list, QWidget* playListWindow)
+    : QMainWindow(nullptr), list_(list), playListWindow_(playListWindow) {
+    setObjectName(QStringLiteral("Main"));
+    QFont f = font();
+    f.setPixelSize(12);
+    setFont(f);
+    BuildLayout();
+    // 1. The smallest width still shows every play control.
+    setMinimumWidth(std::max(DesignWidth, Panel1->minimumSizeHint().width() + 8));
+    TickCount = 0;
+    setWindowTitle(QString::fromLatin1(MainCaption));
+    resize(DesignWidth, DesignHeight);
+    // 3. The bars.
+    Panel4->setVisible(SettingsStore().ReadInteger("form", "toolbar-playinfo", 1) != 0);
+    Panel1->setVisible(SettingsStore().ReadInteger("form", "toolbar-playcontrols", 1) != 0);
+    UpdateMinHeight();
+    // 4. Placement.
+    MainPlacement placement(*this);
+    SettingsStore().LoadPlacement("Main", placement);
+    // 5. The player state.
+    ReadSettings();
+    // 6. The seek bar's filter, dropped files (the later commands), and the
+    // panel repaints itself whole on every resize anyway.
+    TrackBar1->installEventFilter(this);
+    ToolButton3->installEventFilter(this);
+    ToolButton7->installEventFilter(this);
+    qApp->installEventFilter(this);
+    // 7. Nothing open yet.
+    StaticText3->setText(QStringLiteral("No File"));
+    StaticText1->setText(QStringLiteral("00:00:00"));
+    StaticText2->setText(QStringLiteral("00:00:00"));
+    SetTransport(false, false, false, false, false);
+    FullScreenPending = false;
+    ShowRepeatMode();
+    UpdatePrevNext();
+}
+
+TMain::~TMain() {
+    if (qApp)
+        qApp->removeEventFilter(this);
+    if (!destroyed_) {
+        try {
+            FormDestroy();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "zarnplayer: %s\n", e.what());
+        }
+    }
+}
+
+void TMain::BuildLayout() {
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("Client"));
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    Panel4 = new QWidget(central);
+    Panel4->setObjectName(QStringLiteral("Panel4"));
+    Panel4->setFixedHeight(TimeBarHeight);
+    auto* timeRow = new QHBoxLayout(Panel4);
+    timeRow->setContentsMargins(4, 0, 4, 0);
+    timeRow->setSpacing(6);
+    StaticText1 = new QLabel(Panel4);
+    StaticText1->setObjectName(QStringLiteral("StaticText1"));
+    StaticText2 = new QLabel(Panel4);
+    StaticText2->setObjectName(QStringLiteral("StaticText2"));
+    StaticText3 = new QLabel(Panel4);
+    StaticText3->setObjectName(QStringLiteral("StaticText3"));
+    StaticText3->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    auto* slash = new QLabel(QStringLiteral("/"), Panel4);
+    timeRow->addWidget(StaticText1);
+    timeRow->addWidget(slash);
+    timeRow->addWidget(StaticText2);
+    timeRow->addWidget(StaticText3, 1);
+    column->addWidget(Panel4);
+
+    Panel2 = new TVideoPanel(*this, central);
+    Image1 = Panel2->Image1;
+    column->addWidget(Panel2, 1);
+    connect(Panel2, &TVideoPanel::resized, this, [this] {
+        if (player_)
+            player_->UpdateVideoWindow();
+    });
+    connect(Panel2, &TVideoPanel::doubleClicked, this, &TMain::TogglePlay);
+    connect(Panel2, &TVideoPanel::leaveFullScreenRequested, this, &TMain::ToggleFullScreen);
+
+    Panel1 = new QWidget(central);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFixedHeight(ControlsHeight);
+    auto* rows = new QVBoxLayout(Panel1);
+    rows->setContentsMargins(2, 1, 2, 1);
+    rows->setSpacing(0);
+    auto* seekRow = new QHBoxLayout();
+    seekRow->setSpacing(2);
+    TrackBar1 = new QSlider(Qt::Horizontal, Panel1);
+    TrackBar1->setObjectName(QStringLiteral("TrackBar1"));
+    TrackBar1->setRange(0, 512);
+    TrackBar1->setPageStep(100);
+    TrackBar1->setSingleStep(0);
+    TrackBar1->setTickPosition(QSlider::NoTicks);
+    TrackBar1->setFixedHeight(22);
+    TrackBar2 = new QSlider(Qt::Horizontal, Panel1);
+    TrackBar2->setObjectName(QStringLiteral("TrackBar2"));
+    TrackBar2->setRange(0, 100);
+    TrackBar2->setTickPosition(QSlider::NoTicks);
+    TrackBar2->setFixedSize(60, 22);
+    ToolButton13 = MakeButton(Panel1, "ToolButton13", 0, tr("Mute"));
+    ToolButton13->setIcon(MuteImageIcon(0));
+    seekRow->addWidget(TrackBar1, 1);
+    seekRow->addWidget(ToolButton13);
+    seekRow->addWidget(TrackBar2);
+    rows->addLayout(seekRow);
+
+    auto* toolRow = new QHBoxLayout();
+    toolRow->setSpacing(0);
+    ToolButton1 = MakeButton(Panel1, "ToolButton1", ImageOpen, tr("Open Files"));
+    ToolButton2 = MakeButton(Panel1, "ToolButton2", ImagePrev, tr("Prev"));
+    ToolButton8 = MakeButton(Panel1, "ToolButton8", ImageNext, tr("Next"));
+    ToolButton15 = MakeButton(Panel1, "ToolButton15", ImagePlayList, tr("Play List"));
+    ToolButton3 = MakeButton(Panel1, "ToolButton3", ImageRewind, tr("Rewind"));
+    ToolButton4 = MakeButton(Panel1, "ToolButton4", ImageStop, tr("Stop"));
+    ToolButton5 = MakeButton(Panel1, "ToolButton5", ImagePause, tr("Pause"));
+    ToolButton6 = MakeButton(Panel1, "ToolButton6", ImagePlay, tr("Play"));
+    ToolButton7 = MakeButton(Panel1, "ToolButton7", ImageForward, tr("Fast Forward"));
+    ToolButton11 = MakeButton(Panel1, "ToolButton11", ImageRepeatOne, tr("Repeat"));
+    ToolButton11->setFixedSize(34, 22);
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    const char* modes[] = {"Single", "Repeat", "All", "Random"};
+    for (int i = 0; i < 4; ++i) {
+        QAction* a = PopupMenu1->addAction(tr(modes[i]), this, [this, i] { SetRepeatMode(i); });
+        a->setCheckable(true);
+        a->setData(i);
+    }
+    connect(PopupMenu1, &QMenu::aboutToShow, this, [this] {
+        for (QAction* a : PopupMenu1->actions())
+            a->setChecked(a->data().toInt() == RepeatMode);
+    });
+    ToolButton11->setMenu(PopupMenu1);
+    ToolButton11->setPopupMode(QToolButton::MenuButtonPopup);
+    ComboBox1 = new QComboBox(Panel1);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setEditable(false);
+    ComboBox1->setMaxVisibleItems(10);
+    for (const char* r : RateTexts)
+        ComboBox1->addItem(QString::fromLatin1(r));
+    ComboBox1->setFixedHeight(22);
+    ComboBox1->setFocusPolicy(Qt::NoFocus);
+    for (QToolButton* b : {ToolButton1, ToolButton2, ToolButton8, ToolButton15, ToolButton3,
+                           ToolButton4, ToolButton5, ToolButton6, ToolButton7, ToolButton11})
+        toolRow->addWidget(b);
+    toolRow->addSpacing(2);
+    toolRow->addWidget(ComboBox1);
+    toolRow->addStretch(1);
+    rows->addLayout(toolRow);
+    column->addWidget(Panel1);
+    setCentralWidget(central);
+
+    connect(ToolButton1, &QToolButton::clicked, this, &TMain::OpenFilesClick);
+    connect(ToolButton2, &QToolButton::clicked, this, &TMain::PrevClick);
+    connect(ToolButton8, &QToolButton::clicked, this, &TMain::NextClick);
+    connect(ToolButton15, &QToolButton::clicked, this, [this] {
+        if (playListWindow_)
+            playListWindow_->show();
+    });
+    connect(ToolButton4, &QToolButton::clicked, this, &TMain::StopClick);
+    connect(ToolButton5, &QToolButton::clicked, this, &TMain::PauseClick);
+    connect(ToolButton6, &QToolButton::clicked, this, &TMain::PlayClick);
+    connect(ToolButton11, &QToolButton::clicked, this,
+            [this] { SetRepeatMode((RepeatMode + 1) % 4); });
+    connect(ToolButton13, &QToolButton::clicked, this, &TMain::ToolButton13Click);
+    connect(ComboBox1, &QComboBox::activated, this, &TMain::ComboBox1Change);
+    connect(TrackBar1, &QSlider::valueChanged, this, &TMain::TrackBar1Change);
+    connect(TrackBar2, &QSlider::valueChanged, this, &TMain::TrackBar2Change);
+    // A click on either time field switches Virtual Time.
+    StaticText1->installEventFilter(this);
+    StaticText2->installEventFilter(this);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(200);
+    connect(Timer1, &QTimer::timeout, this, &TMain::Timer1Timer);
+}
+
+void TMain::ReadSettings() {
+    TTool& s = SettingsStore();
+    StayOnTop = s.ReadInteger("form", "stayontop", 0);
+    Resume = s.ReadInteger("player", "resume", 0);
+    RepeatMode = s.ReadInteger("player", "repeat", 1);
+    if (RepeatMode < 0 || RepeatMode > 3)
+        RepeatMode = 1; // a hand-edited value would show no picture
+    Volume = std::clamp(s.ReadInteger("player", "volume", 100), 0, 100);
+    RateText = s.ReadString("player", "rate", "1.0");
+    Mute = s.ReadInteger("player", "mute", 0) ? 1 : 0;
+    TimeReverse = s.ReadInteger("player", "time-reverse", 0);
+    TimeMode = s.ReadInteger("player", "time-mode", 0);
+    Zoom = s.ReadInteger("player", "zoom", 100);
+    AutoResize = s.ReadInteger("player", "auto-resize", 0);
+}
+
+void TMain::WriteSettings() {
+    TTool& s = SettingsStore();
+    s.WriteInteger("form", "stayontop", StayOnTop);
+    s.WriteInteger("player", "resume", Resume);
+    s.WriteInteger("player", "repeat", RepeatMode);
+    s.WriteInteger("player", "volume", Volume);
+    s.WriteString("player", "rate", RateText);
+    s.WriteInteger("player", "time-reverse", TimeReverse);
+    s.WriteInteger("player", "time-mode", TimeMode);
+    s.WriteInteger("player", "mute", Mute);
+    s.WriteInteger("player", "zoom", Zoom);
+    s.WriteInteger("player", "auto-resize", AutoResize);
+    s.WriteInteger("form", "toolbar-playinfo", Panel4->isHidden() ? 0 : 1);
+    s.WriteInteger("form", "toolbar-playcontrols", Panel1->isHidden() ? 0 : 1);
+    MainPlacement placement(*this);
+    s.SavePlacement("Main", placement);
+}
+
+void TMain::FormDestroy() {
+    if (destroyed_)
+        return;
+    destroyed_ = true;
+    Timer1->stop();
+    try {
+        WriteSettings();
+    } catch (const profile::Error& e) {
+        ReportError(this, std::string("The settings could not be saved: ") + e.what());
+    }
+}
+
+VideoWindow* TMain::VideoView() {
+    return Panel2;
+}
+
+void TMain::PostMessage(std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (msg > static_cast<std::uint32_t>(QEvent::MaxUser - QEvent::User))
+        return;
+    QCoreApplication::postEvent(this, new EngineEvent(msg, wParam, lParam));
+}
+
+bool TMain::event(QEvent* e) {
+    const int type = static_cast<int>(e->type());
+    if (type >= QEvent::User + static_cast<int>(WM_PLAYER_EVENT) &&
+        type <= QEvent::User + static_cast<int>(WM_PLAYER_COMPLETE) &&
+        dynamic_cast<EngineEvent*>(e)) {
+        auto* ev = static_cast<EngineEvent*>(e);
+        if (!player_)
+            return true;
+        switch (static_cast<std::uint32_t>(type - QEvent::User)) {
+        case WM_PLAYER_EVENT:
+            player_->HandleEvent();
+            break;
+        case WM_PLAYER_OPENED:
+            EngineOpened();
+            break;
+        case WM_PLAYER_CLOSED:
+            FullScreenPending = ev->wParam != 0;
+            Image1->show();
+            Panel2->update();
+            break;
+        case WM_PLAYER_COMPLETE:
+            HandleEndOfStream();
+            break;
+        }
+        return true;
+    }
+    return QMainWindow::event(e);
+}
+
+void TMain::EngineOpened() {
+    const char* name = nullptr;
+    std::string path;
+    if (player_->GetFileName(&name) == S_OK && name)
+        path = name;
+    StaticText3->setText(FromBytes(std::string(FileNamePart(path))));
+    if (!player_->IsAudioOnly())
+        Image1->hide();
+    Panel2->update();
+    ApplyStayOnTop();
+    if (AutoResize)
+        ApplyZoom(Zoom);
+    if (FullScreenPending)
+        ToggleFullScreen();
+}
+
+// --- Transport ---------------------------------------------------------
+
+void TMain::PlayClick() {
+    if (player_)
+        player_->Play();
+}
+
+void TMain::StopClick() {
+    if (player_)
+        player_->Stop();
+}
+
+void TMain::PauseClick() {
+    if (player_)
+        player_->Pause();
+}
+
+void TMain::TogglePlay() {
+    if (!player_)
+        return;
+    std::int32_t state = 0;
+    player_->GetState(&state);
+    if (state == PLAYER_PLAYING)
+        player_->Pause();
+    else if (state == PLAYER_PAUSED || state == PLAYER_STOPPED)
+        player_->Play();
+}
+
+void TMain::NextClick() {
+    OpenAndPlay(list_.Next());
+}
+
+void TMain::PrevClick() {
+    OpenAndPlay(list_.Prev());
+}
+
+void TMain::OpenFilesClick() {
+    QStringList filters;
+    for (const std::string& choice : TExtentions::FilterChoices())
+        filters << QString::fromStdString(choice);
+    QFileDialog dialog(this);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    dialog.setNameFilters(filters);
+    dialog.setSizeGripEnabled(true);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    std::vector<std::string> names;
+    for (const QString& f : dialog.selectedFiles())
+        names.push_back(QFile::encodeName(f).toStdString());
+    OpenFileList(names);
+}
+
+void TMain::OpenFileList(const std::vector<std::string>& names) {
+    if (player_) {
+        std::int32_t state = 0;
+        player_->GetState(&state);
+        if (state != PLAYER_NOFILE)
+            player_->Close();
+    }
+    list_.BeginUpdate();
+    list_.ClearList();
+    for (const std::string& n : names)
+        list_.Add(n);
+    list_.EndUpdate();
+    OpenAndPlay(list_.Select(0));
+}
+
+void TMain::SetRepeatMode(int mode) {
+    RepeatMode = mode;
+    ShowRepeatMode();
+}
+
+void TMain::ShowRepeatMode() {
+    repeatImage_ = RepeatMode + 8;
+    ToolButton11->setIcon(ToolImageIcon(repeatImage_));
+    const char* names[] = {"Single", "Repeat", "All", "Random"};
+    ToolButton11->setToolTip(tr("Repeat: %1").arg(tr(names[RepeatMode & 3])));
+}
+
+void TMain::UpdatePrevNext() {
+    const bool many = list_.Count() > 1;
+    ToolButton2->setEnabled(many);
+    ToolButton8->setEnabled(many);
+}
+
+bool TMain::PrepareOpen(const std::string& path) {
+    if (path.empty() || !player_)
+        return false;
+    player_->Stop();
+    if (IsWindowsMedia(path)) {
+        player_->SetRate(1.0);
+        ComboBox1->setEnabled(false);
+    } else {
+        player_->SetRate(RateValue());
+        ComboBox1->setEnabled(true);
+    }
+    return true;
+}
+
+void TMain::OpenAndPlay(const std::string& name) {
+    if (PrepareOpen(name) && player_->Open(name.c_str()) == S_OK)
+        player_->Play();
+}
+
+void TMain::HandleEndOfStream() {
+    UpdateTimeDisplay();
+    switch (RepeatMode) {
+    case 0:
+        if (headless_)
+            close();
+        break;
+    case 1:
+        player_->Play();
+        break;
+    case 2:
+    case 3: {
+        if (list_.Count() == 1) {
+            player_->Play();
+            break;
+        }
+        const std::string name = RepeatMode == 2 ? list_.Next() : list_.Random();
+        if (PrepareOpen(name)) {
+            if (player_->Open(name.c_str()) == S_OK)
+                player_->Play();
+        } else {
+            player_->Close();
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+double TMain::RateValue() const {
+    const double rate = std::atof(RateText.c_str());
+    return rate > 0 ? rate : 1.0;
+}
+
+void TMain::UpdateTimeDisplay() {
+    if (!player_)
+        return;
+    std::int64_t position = 0, duration = 0;
+    player_->GetTimes(&position, &duration);
+    if (duration == 0)
+        duration = 1;
+    if (!SeekDragging) {
+        SeekDragging = true;
+        TrackBar1->setValue(static_cast<int>(static_cast<double>(position) * 512.0 /
+                                             static_cast<double>(duration)));
+        SeekDragging = false;
+    } else {
+        position =
+            static_cast<std::int64_t>(static_cast<double>(duration) * TrackBar1->value() / 512.0);
+    }
+    if (TimeReverse)
+        position = duration - position;
+    const double rate = RateValue();
+    if (TimeMode)
+        position = static_cast<std::int64_t>(static_cast<double>(position) / rate);
+    StaticText1->setText(QString::fromStdString(FormatTime(position)));
+    if (TimeMode)
+        duration = static_cast<std::int64_t>(static_cast<double>(duration) / rate);
+    StaticText2->setText(QString::fromStdString(FormatTime(duration)));
+}
+
+void TMain::SetTransport(bool rewind, bool stop, bool pause, bool play, bool forward) {
+    ToolButton3->setEnabled(rewind);
+    ToolButton4->setEnabled(stop);
+    ToolButton5->setEnabled(pause);
+    ToolButton6->setEnabled(play);
+    ToolButton7->setEnabled(forward);
+    // A disabled button sends no release, so it holds no more.
+    if (!rewind)
+        RewindHeld = false;
+    if (!forward)
+        FastForwardHeld = false;
+}
+
+void TMain::Timer1Timer() {
+    TickCount =
+        static_cast<std::uint32_t>((static_cast<std::uint64_t>(TickCount) + 1) % 4294967295u);
+    if (!player_)
+        return;
+    std::int32_t state = 0;
+    player_->GetState(&state);
+    if (state == PLAYER_PLAYING || state == PLAYER_PAUSED)
+        UpdateTimeDisplay();
+    for (QLabel* l : {StaticText1, StaticText2}) {
+        QPalette pal = l->palette();
+        pal.setColor(QPalette::WindowText,
+                     TimeMode ? QColor(Qt::red) : palette().color(QPalette::WindowText));
+        l->setPalette(pal);
+    }
+    switch (state) {
+    case PLAYER_STOPPED: {
+        StaticText1->setText(QStringLiteral("00:00:00"));
+        // Moving the bar must not seek; a thumb the user holds stays held.
+        const bool held = SeekDragging;
+        SeekDragging = true;
+        TrackBar1->setValue(0);
+        SeekDragging = held;
+        SetTransport(false, false, false, true, false);
+        break;
+    }
+    case PLAYER_PAUSED:
+        SetTransport(true, true, false, true, true);
+        break;
+    case PLAYER_PLAYING:
+        SetTransport(true, true, true, false, true);
+        break;
+    default:
+        StaticText3->setText(QStringLiteral("No File"));
+        StaticText1->setText(QStringLiteral("00:00:00"));
+        StaticText2->setText(QStringLiteral("00:00:00"));
+        SetTransport(false, false, false, false, false);
+        break;
+    }
+    player_->Tick();
+    TTool::HideTrackBarSelection(TrackBar1);
+    TTool::HideTrackBarSelection(TrackBar2);
+    if (RewindHeld &&
+        static_cast<std::int32_t>(rewindTag_) < static_cast<std::int32_t>(TickCount)) {
+        MoveSeekBar(-8);
+        rewindTag_ = TickCount;
+    }
+    if (FastForwardHeld &&
+        static_cast<std::int32_t>(forwardTag_) < static_cast<std::int32_t>(TickCount)) {
+        MoveSeekBar(8);
+        forwardTag_ = TickCount;
+    }
+    if (headless_ || statusLines_)
+        HeadlessTick(state);
+}
+
+void TMain::HeadlessTick(std::int32_t state) {
+    if (TickCount % 5 == 0 && (state == PLAYER_PLAYING || state == PLAYER_PAUSED))
+        std::printf("%s  %s / %s  rate %s\n", QFile::encodeName(StaticText3->text()).constData(),
+                    StaticText1->text().toLatin1().constData(),
+                    StaticText2->text().toLatin1().constData(), RateText.c_str());
+    std::fflush(stdout);
+    if (!headless_)
+        return;
+    // Nobody can press Play without a screen: two seconds without playing
+    // means the list has ended.
+    idleTicks_ = state == PLAYER_PLAYING ? 0 : idleTicks_ + 1;
+    if (idleTicks_ >= 10)
+        close();
+}
+
+// --- Rate, volume, seek ------------------------------------------------
+
+void TMain::ComboBox1Change() {
+    RateText = ComboBox1->currentText().toStdString();
+    if (player_)
+        player_->SetRate(RateValue());
+}
+
+void TMain::RateUp() {
+    if (!ComboBox1->isEnabled() || ComboBox1->currentIndex() <= 0)
+        return;
+    ComboBox1->setCurrentIndex(ComboBox1->currentIndex() - 1);
+    ComboBox1Change();
+}
+
+void TMain::RateDown() {
+    if (!ComboBox1->isEnabled() || ComboBox1->currentIndex() >= ComboBox1->count() - 1)
+        return;
+    ComboBox1->setCurrentIndex(ComboBox1->currentIndex() + 1);
+    ComboBox1Change();
+}
+
+void TMain::TrackBar2Change() {
+    Volume = TrackBar2->value();
+    if (player_)
+        player_->SetVolume(VolumeLevel(Volume, false));
+}
+
+void TMain::ToolButton13Click() {
+    Mute = Mute ? 0 : 1;
+    ApplyVolume();
+}
+
+void TMain::ApplyVolume() {
+    muteImage_ = Mute;
+    ToolButton13->setIcon(MuteImageIcon(Mute));
+    ToolButton13->setToolTip(Mute ? tr("Sound off") : tr("Sound on"));
+    if (player_)
+        player_->SetVolume(VolumeLevel(Volume, Mute != 0));
+}
+
+void TMain::TrackBar1Change() {
+    if (SeekDragging || !player_)
+        return;
+    std::int32_t state = 0;
+    player_->GetState(&state);
+    if (state == PLAYER_STOPPED) {
+        player_->Play();
+        player_->Pause();
+    }
+    std::int64_t duration = 0;
+    player_->GetDuration(&duration);
+    player_->SetPosition(static_cast<std::int64_t>(static_cast<double>(duration) * (1.0 / 512) *
+                                                   TrackBar1->value()));
+}
+
+void TMain::MoveSeekBar(int delta) {
+    TrackBar1->setValue(TrackBar1->value() + delta);
+}
+
+void TMain::HoldButton(QToolButton* button, bool down, int step) {
+    const bool rewind = button == ToolButton3;
+    if (down) {
+        MoveSeekBar(step);
+        (rewind ? RewindHeld : FastForwardHeld) = true;
+        (rewind ? rewindTag_ : forwardTag_) = TickCount;
+    } else {
+        (rewind ? RewindHeld : FastForwardHeld) = false;
+    }
+}
+
+// --- View --------------------------------------------------------------
+
+int TMain::NonClientHeight() const {
+    QWidget* menu = menuWidget();
+    return menu && !menu->isHidden() ? menu->sizeHint().height() : 0;
+}
+
+void TMain::ApplyZoom(int percent) {
+    if (!player_ || player_->IsFullScreen())
+        return;
+    std::int32_t w = 0, h = 0;
+    player_->GetVideoSize(&w, &h);
+    if (w == 0 || h == 0)
+        return;
+    const int clientWidth = w * percent / 100 + 2;
+    const int clientHeight = h * percent / 100 + (Panel4->isHidden() ? 0 : Panel4->height()) +
+                             (Panel1->isHidden() ? 0 : Panel1->height()) + 2;
+    resize(clientWidth, clientHeight + NonClientHeight());
+}
+
+void TMain::ZoomClick(int percent) {
+    ApplyZoom(percent);
+    Zoom = percent;
+}
+
+void TMain::AutoClick() {
+    AutoResize = AutoResize ? 0 : 1;
+    if (AutoResize)
+        ApplyZoom(Zoom);
+}
+
+void TMain::ToggleFullScreen() {
+    if (player_)
+        player_->ToggleFullScreen();
+}
+
+void TMain::StayOnTopClick() {
+    if (player_ && player_->IsFullScreen())
+        return;
+    StayOnTop = StayOnTop ? 0 : 1;
+    ApplyStayOnTop();
+}
+
+void TMain::ApplyStayOnTop() {
+    const bool on = StayOnTop != 0;
+    if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) != on) {
+        const bool shown = isVisible();
+        const QRect frame = geometry();
+        setAttribute(Qt::WA_ShowWithoutActivating, true);
+        setWindowFlag(Qt::WindowStaysOnTopHint, on);
+        setGeometry(frame);
+        if (shown)
+            show();
+        setAttribute(Qt::WA_ShowWithoutActivating, false);
+    }
+    TTool::HideTrackBarSelection(TrackBar1);
+    TTool::HideTrackBarSelection(TrackBar2);
+}
+
+void TMain::SetPlayInfoVisible(bool on) {
+    if (Panel4->isHidden() != on)
+        return;
+    setMinimumHeight(0);
+    Panel4->setVisible(on);
+    resize(width(), height() + (on ? TimeBarHeight : -TimeBarHeight));
+    UpdateMinHeight();
+}
+
+void TMain::SetPlayControlsVisible(bool on) {
+    if (Panel1->isHidden() != on)
+        return;
+    setMinimumHeight(0);
+    Panel1->setVisible(on);
+    resize(width(), height() + (on ? ControlsHeight : -ControlsHeight));
+    UpdateMinHeight();
+}
+
+void TMain::UpdateMinHeight() {
+    setMinimumHeight(NonClientHeight() + (Panel4->isHidden() ? 0 : TimeBarHeight) +
+                     (Panel1->isHidden() ? 0 : ControlsHeight));
+}
+
+// --- Keys, mouse and the seek bar's filter -----------------------------
+
+bool TMain::HandleShortcut(int key) {
+    switch (key) {
+    case Qt::Key_Space:
+        TogglePlay();
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        ToggleFullScreen();
+        return true;
+    case Qt::Key_Left:
+        MoveSeekBar(-8);
+        return true;
+    case Qt::Key_Right:
+        MoveSeekBar(8);
+        return true;
+    case Qt::Key_Up:
+        TrackBar2->setValue(TrackBar2->value() + 8);
+        return true;
+    case Qt::Key_Down:
+        TrackBar2->setValue(TrackBar2->value() - 8);
+        return true;
+    case Qt::Key_PageDown:
+        RateDown();
+        return true;
+    case Qt::Key_PageUp:
+        RateUp();
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool TMain::BelongsHere(QObject* o) const {
+    auto* w = qobject_cast<QWidget*>(o);
+    if (!w)
+        return false;
+    QWidget* top = w->window();
+    return top == this || (Panel2 && top == Panel2->FullScreenView());
+}
+
+bool TMain::eventFilter(QObject* watched, QEvent* e) {
+    const QEvent::Type type = e->type();
+    if (watched == TrackBar1) {
+        // The arrow keys up and down are the volume's, never the bar's.
+        if (type == QEvent::KeyPress || type == QEvent::KeyRelease) {
+            const int key = static_cast<QKeyEvent*>(e)->key();
+            if (key == Qt::Key_Up || key == Qt::Key_Down)
+                return true;
+        }
+        if (type == QEvent::MouseButtonPress &&
+            static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton)
+            SeekDragging = true;
+        if (type == QEvent::MouseButtonRelease &&
+            static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
+            SeekDragging = false;
+            // The bar's closing notification: seek to where the thumb stands
+            // once the bar has taken the release.
+            QMetaObject::invokeMethod(this, &TMain::TrackBar1Change, Qt::QueuedConnection);
+        }
+    }
+    if (watched == ToolButton3 || watched == ToolButton7) {
+        auto* button = static_cast<QToolButton*>(watched);
+        const int step = watched == ToolButton3 ? -1 : 1;
+        if (type == QEvent::MouseButtonPress &&
+            static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton && button->isEnabled())
+            HoldButton(button, true, step);
+        else if (type == QEvent::MouseButtonRelease)
+            HoldButton(button, false, step);
+    }
+    if ((watched == StaticText1 || watched == StaticText2) && type == QEvent::MouseButtonPress) {
+        TimeMode = TimeMode ? 0 : 1;
+        return true;
+    }
+    // Every key in this window (and the full-screen view) passes here before
+    // the focused control sees it; a key we use goes no further.
+    if (type == QEvent::KeyPress && BelongsHere(watched) &&
+        HandleShortcut(static_cast<QKeyEvent*>(e)->key()))
+        return true;
+    if (type == QEvent::Wheel && BelongsHere(watched)) {
+        auto* w = static_cast<QWheelEvent*>(e);
+        if (w->angleDelta().y() < 0)
+            RateDown();
+        else
+            RateUp();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+// --- Life cycle --------------------------------------------------------
+
+void TMain::StartPlayer(const std::vector<std::string>& files) {
+    // 1. The stored rate, or 1.0 when it is not one of the list's.
+    int index = ComboBox1->findText(QString::fromStdString(RateText));
+    if (index < 0) {
+        RateText = "1.0";
+        index = ComboBox1->findText(QStringLiteral("1.0"));
+    }
+    ComboBox1->setCurrentIndex(index);
+    ComboBox1Change();
+    // 2. Volume.
+    TrackBar2->setValue(Volume);
+    ApplyVolume();
+    // 3. Options.
+    Options().Apply(player_);
+    // 4. The first file.
+    if (!files.empty()) {
+        list_.BeginUpdate();
+        list_.Clear();
+        for (const std::string& f : files)
+            list_.Add(f);
+        list_.EndUpdate();
+        OpenAndPlay(list_.Select(0));
+    } else {
+        list_.BeginUpdate();
+        if (!list_.DefaultList().empty())
+            list_.LoadFromFile(list_.DefaultList());
+        if (Resume) {
+            const std::string file = SettingsStore().ReadString("player", "resume_file", "");
+            std::error_code ec;
+            if (!file.empty() && std::filesystem::exists(file, ec)) {
+                const std::int64_t position = static_cast<std::int64_t>(SettingsStore().ReadInteger(
+                                                  "player", "resume_position", 0)) *
+                                              1000000;
+                if (PrepareOpen(file) && player_->Open(file.c_str()) == S_OK) {
+                    player_->SetPosition(position);
+                    player_->Play();
+                    if (SettingsStore().ReadInteger("player", "resume_status", 3) ==
+                        PLAYER_PAUSED) {
+                        player_->Pause();
+                        UpdateTimeDisplay();
+                    }
+                }
+                if (list_.IndexOf(file) < 0)
+                    list_.Add(file);
+                list_.Select(list_.IndexOf(file));
+            }
+        } else {
+            const std::string name = list_.Select(0);
+            if (PrepareOpen(name))
+                player_->Open(name.c_str());
+        }
+        list_.EndUpdate();
+    }
+    // 5. The play list window.
+    if (playListWindow_)
+        playListWindow_->setVisible(SettingsStore().ReadInteger("playlistform", "visible", 0) != 0);
+    // 6, 7.
+    ApplyStayOnTop();
+    Timer1->start();
+}
+
+void TMain::FormClose() {
+    Timer1->stop();
+    try {
+        if (Resume) {
+            std::int32_t state = 0;
+            if (player_)
+                player_->GetState(&state);
+            if (state == PLAYER_PLAYING || state == PLAYER_PAUSED) {
+                const char* name = nullptr;
+                player_->GetFileName(&name);
+                std::int64_t position = 0;
+                player_->GetPosition(&position);
+                SettingsStore().WriteString("player", "resume_file", name ? name : "");
+                SettingsStore().WriteInteger("player", "resume_position",
+                                             static_cast<int>(position / 1000000));
+                SettingsStore().WriteInteger("player", "resume_status", state);
+            } else {
+                SettingsStore().WriteString("player", "resume_file", "");
+                SettingsStore().WriteInteger("player", "resume_position", 0);
+                SettingsStore().WriteInteger("player", "resume_status", 0);
+            }
+        }
+        SettingsStore().WriteInteger("playlistform", "visible",
+                                     playListWindow_ && playListWindow_->isVisible() ? 1 : 0);
+    } catch (const profile::Error& e) {
+        ReportError(this, std::string("The resume point could not be saved: ") + e.what());
+    }
+    ClosingFlag = true;
+}
+
+void TMain::closeEvent(QCloseEvent* e) {
+    if (!closeDone_) {
+        closeDone_ = true;
+        FormClose();
+    }
+    e->accept();
+    emit closed();
+}

@@ -1,0 +1,183 @@
+// The main player window TMain: time bar, video panel and play controls;
+// the player state, transport, repeat modes, time display, rate, volume,
+// mute and seek, zoom and full screen, and the window's life cycle with the
+// resume point. It drives the engine only through IPlayer and receives the
+// engine's messages as posted events, so all of it runs on the GUI thread.
+#pragma once
+
+#include "platform/window.h"
+#include "player/shell/IPlayer.h"
+
+#include <QMainWindow>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QMenu;
+class QSlider;
+class QTimer;
+class QToolButton;
+class TFileList;
+class TVideoPanel;
+
+// The caption and the version text of every dialog's caption.
+inline constexpr const char* MainCaption = "zarnplayer ver 0.3.5";
+
+// The rate list's texts, fastest first.
+extern const char* const RateTexts[18];
+
+// The level sent to the engine, in hundredths of a decibel.
+std::int32_t VolumeLevel(int volume, bool mute);
+// "%02d:%02d:%02d" of a time in 100 ns units; hours are not wrapped.
+std::string FormatTime(std::int64_t time);
+
+class TMain : public QMainWindow, public Window {
+    Q_OBJECT
+public:
+    // Creation: builds the window and reads its settings. playListWindow is
+    // the window that shows list (may be null).
+    TMain(TFileList& list, QWidget* playListWindow);
+    ~TMain() override;
+
+    // Queues an engine message as an event of type QEvent::User + msg.
+    void PostMessage(std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam) override;
+    VideoWindow* VideoView();
+
+    // The engine session gives the player before StartPlayer and takes it
+    // back (null) when it ends.
+    void SetPlayer(IPlayer* player) { player_ = player; }
+    IPlayer* Player() const { return player_; }
+    // Once the engine is ready: rate, volume, options, the first file, the
+    // play list window, stay on top, and the timer.
+    void StartPlayer(const std::vector<std::string>& files);
+    // Without a display: print the state once a second and close once
+    // nothing plays any more.
+    void SetHeadless(bool on) { headless_ = on; }
+    void SetStatusLines(bool on) { statusLines_ = on; }
+    // Writes every setting of the window; the program calls it after the
+    // engine session has ended. Runs once.
+    void FormDestroy();
+
+    // Player state.
+    int RepeatMode = 1;
+    int TimeMode = 0;
+    int TimeReverse = 0;
+    std::string RateText = "1.0";
+    int Volume = 100;
+    int Mute = 0;
+    int StayOnTop = 0;
+    int Zoom = 100;
+    int AutoResize = 0;
+    int Resume = 0;
+    bool FullScreenPending = false;
+    bool SeekDragging = false;
+    bool RewindHeld = false;
+    bool FastForwardHeld = false;
+    std::uint32_t TickCount = 0;
+
+    // Commands.
+    void PlayClick();
+    void StopClick();
+    void PauseClick();
+    void TogglePlay();
+    void NextClick();
+    void PrevClick();
+    void OpenFilesClick();
+    // Open Files after the dialog: the chosen files replace the list.
+    void OpenFileList(const std::vector<std::string>& names);
+    void SetRepeatMode(int mode);
+    void ShowRepeatMode();
+    void UpdatePrevNext();
+    bool PrepareOpen(const std::string& path);
+    void OpenAndPlay(const std::string& name);
+    void HandleEndOfStream();
+    void UpdateTimeDisplay();
+    void Timer1Timer();
+    void ComboBox1Change();
+    void RateUp();
+    void RateDown();
+    void ApplyVolume();
+    void ToolButton13Click();
+    void TrackBar1Change();
+    void TrackBar2Change();
+    void ApplyZoom(int percent);
+    void ZoomClick(int percent);
+    void AutoClick();
+    void ToggleFullScreen();
+    void StayOnTopClick();
+    void ApplyStayOnTop();
+    void SetPlayInfoVisible(bool on);
+    void SetPlayControlsVisible(bool on);
+    void UpdateMinHeight();
+    // The window's own keys; true when the key was used.
+    bool HandleShortcut(int key);
+    // The height the window adds around its client area (the menu bar).
+    int NonClientHeight() const;
+
+    // Components.
+    QWidget* Panel4 = nullptr;
+    QLabel* StaticText1 = nullptr;
+    QLabel* StaticText2 = nullptr;
+    QLabel* StaticText3 = nullptr;
+    TVideoPanel* Panel2 = nullptr;
+    QLabel* Image1 = nullptr;
+    QWidget* Panel1 = nullptr;
+    QSlider* TrackBar1 = nullptr;
+    QSlider* TrackBar2 = nullptr;
+    QToolButton* ToolButton1 = nullptr;  // Open Files
+    QToolButton* ToolButton2 = nullptr;  // Prev
+    QToolButton* ToolButton8 = nullptr;  // Next
+    QToolButton* ToolButton15 = nullptr; // Play List
+    QToolButton* ToolButton3 = nullptr;  // rewind, held
+    QToolButton* ToolButton4 = nullptr;  // Stop
+    QToolButton* ToolButton5 = nullptr;  // Pause
+    QToolButton* ToolButton6 = nullptr;  // Play
+    QToolButton* ToolButton7 = nullptr;  // fast forward, held
+    QToolButton* ToolButton11 = nullptr; // repeat mode
+    QToolButton* ToolButton13 = nullptr; // mute
+    QComboBox* ComboBox1 = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    // The image index each button shows (its place in the image list).
+    int RepeatImageIndex() const { return repeatImage_; }
+    int MuteImageIndex() const { return muteImage_; }
+
+signals:
+    // The close path has run; the message loop may end.
+    void closed();
+
+protected:
+    bool event(QEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void BuildLayout();
+    void ReadSettings();
+    void WriteSettings();
+    void FormClose();
+    void EngineOpened();
+    void MoveSeekBar(int delta);
+    void HoldButton(QToolButton* button, bool down, int step);
+    void SetTransport(bool rewind, bool stop, bool pause, bool play, bool forward);
+    bool BelongsHere(QObject* o) const;
+    void HeadlessTick(std::int32_t state);
+    double RateValue() const;
+
+    TFileList& list_;
+    QWidget* playListWindow_;
+    IPlayer* player_ = nullptr;
+    int repeatImage_ = -1;
+    int muteImage_ = -1;
+    std::uint32_t rewindTag_ = 0;
+    std::uint32_t forwardTag_ = 0;
+    bool headless_ = false;
+    bool statusLines_ = false;
+    int idleTicks_ = 0;
+    bool closeDone_ = false;
+    bool destroyed_ = false;
+};
