@@ -34,13 +34,20 @@ function(zarn_test)
   add_executable(${T_NAME} ${T_SOURCES})
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)
+  # gtest_discover_tests flattens list-valued properties (an ENVIRONMENT
+  # list kept only its first entry, an empty LABELS swallowed TIMEOUT), so
+  # the environment travels as a launcher in front of the test program, and
+  # LABELS (one label) is passed only when given.
+  set_target_properties(${T_NAME} PROPERTIES
+    CROSSCOMPILING_EMULATOR "${CMAKE_COMMAND};-E;env;${ZARN_TEST_ENV};${T_ENV}")
+  set(props TIMEOUT ${T_TIMEOUT})
+  if(T_LABELS)
+    list(APPEND props LABELS ${T_LABELS})
+  endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES
-      ENVIRONMENT "${ZARN_TEST_ENV};${T_ENV}"
-      LABELS "${T_LABELS}"
-      TIMEOUT ${T_TIMEOUT})
+    PROPERTIES ${props})
 endfunction()
 
 # zarn_fuzz(NAME name SOURCES ... [LIBS ...])
