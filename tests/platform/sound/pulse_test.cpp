@@ -17,6 +17,20 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+// Under ThreadSanitizer every thread runs many times slower, the recorder's
+// included: the timing comparison only means something in a plain build.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kTimingIsMeaningful = false;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kTimingIsMeaningful = false;
+#else
+constexpr bool kTimingIsMeaningful = true;
+#endif
+#else
+constexpr bool kTimingIsMeaningful = true;
+#endif
+
 constexpr int kRate = 44100;
 constexpr double kTone = 1000.0;
 constexpr double kAmplitude = 0.5;
@@ -180,7 +194,8 @@ TEST(PulseDevice, PlaysAToneThatArrivesOnTimeAndSurvivesTheServerGoing) {
     ASSERT_TRUE(rec.Onset(0.1, heardAt, onset)) << "the tone never reached the sink";
     const double offMs = std::chrono::duration<double, std::milli>(cursorAt - heardAt).count();
     RecordProperty("cursor_minus_monitor_ms", std::to_string(offMs));
-    EXPECT_LT(std::abs(offMs), 30.0) << "cursor and monitor disagree by " << offMs << " ms";
+    if (kTimingIsMeaningful)
+        EXPECT_LT(std::abs(offMs), 30.0) << "cursor and monitor disagree by " << offMs << " ms";
 
     // Frequency by zero crossings and level by RMS, inside the tone.
     const std::vector<std::int16_t> s = rec.Samples();

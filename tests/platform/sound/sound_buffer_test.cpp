@@ -7,10 +7,10 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <mutex>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 
