@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <locale>
 
 #include <dirent.h>
@@ -167,11 +165,16 @@ void TFileList::AddFolderFiles(const std::string& path) {
 }
 
 void TFileList::LoadFromFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!f)
         return;
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
+    std::string text;
+    char buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0)
+        text.append(buffer, n);
+    // A folder or a read error: nothing is added, as for a missing file.
+    if (std::ferror(f.get()))
         return;
     for (std::string& line : ParseListText(text))
         NewEntry(std::move(line));

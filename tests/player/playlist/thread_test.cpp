@@ -1,0 +1,321 @@
+// The analysis pass on its own thread while the GUI thread keeps changing
+// the list. Run under ThreadSanitizer too.
+#include "FakeView.h"
+
+#include "player/config/Option.h"
+#include "player/config/Tool.h"
+#include "tests/player/mediainfo/ChunkBytes.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/stat.h>
+
+using namespace std::chrono_literals;
+using namespace testbytes;
+
+namespace {
+
+class Pass : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Options().AnalyzeFileInfo = 1;
+        list.SetView(&view);
+        TFileList::Hooks hooks;
+        hooks.AnalysisReady = [this] { Ready(); };
+        hooks.ProcessPendingEvents = [this] {
+            ++pendingEvents;
+            if (onPendingEvents)
+                onPendingEvents();
+        };
+        list.SetHooks(hooks);
+    }
+    void TearDown() override {
+        list.StopAnalysis();
+        ClosingFlag.store(false); // for the next test in this process
+    }
+
+    // Called on the analysis thread after each entry.
+    void Ready() {
+        int n = ++readyCalls;
+        sched_param p{};
+        int policy = -1;
+        pthread_getschedparam(pthread_self(), &policy, &p);
+        if (policy != SCHED_IDLE)
+            ++notIdle;
+        if (std::this_thread::get_id() == gui)
+            ++onGui;
+        if (onReady)
+            onReady(n);
+    }
+
+    std::string MakeMp3(const std::string& name, const std::string& title) {
+        Bytes tag = Id3Tag(title, "");
+        Bytes b(300 + tag.size(), 0xFF);
+        std::copy(tag.begin(), tag.end(), b.end() - static_cast<long>(tag.size()));
+        std::string path = dir / name;
+        WriteFile(path, std::string(b.begin(), b.end()));
+        return path;
+    }
+    void AddBatch(int from, int count) {
+        list.BeginUpdate();
+        for (int i = from; i < from + count; ++i)
+            list.Add(MakeMp3("f" + std::to_string(i) + ".mp3", "T" + std::to_string(i)));
+        list.EndUpdate();
+    }
+    // Waits for the pass to end, then takes its results on this thread.
+    int WaitAndApply() {
+        auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (list.Analyzing() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(1ms);
+        EXPECT_FALSE(list.Analyzing()) << "the pass did not end";
+        return list.ApplyAnalysis();
+    }
+
+    TempDir dir;
+    FakeView view;
+    TFileList list;
+    std::thread::id gui = std::this_thread::get_id();
+    std::atomic<int> readyCalls{0}, notIdle{0}, onGui{0};
+    std::function<void(int)> onReady;
+    int pendingEvents = 0;
+    std::function<void()> onPendingEvents;
+};
+
+// Blocks the pass inside its hook until the test opens it.
+class Gate {
+public:
+    void Arrive() {
+        std::unique_lock<std::mutex> l(m_);
+        arrived_ = true;
+        cv_.notify_all();
+        cv_.wait(l, [&] { return open_; });
+    }
+    void WaitArrived() {
+        std::unique_lock<std::mutex> l(m_);
+        cv_.wait(l, [&] { return arrived_; });
+    }
+    void Open() {
+        std::lock_guard<std::mutex> l(m_);
+        open_ = true;
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool arrived_ = false, open_ = false;
+};
+
+} // namespace
+
+TEST_F(Pass, RetitlesRowsOnlyWhenTheGuiThreadTakesTheResults) {
+    AddBatch(0, 5);
+    int applied = WaitAndApply();
+    EXPECT_EQ(applied, 5);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(view.rows[static_cast<size_t>(i)]->caption,
+                  "f" + std::to_string(i) + ".mp3 - T" + std::to_string(i));
+    EXPECT_EQ(readyCalls.load(), 5);
+    EXPECT_EQ(onGui.load(), 0);
+    EXPECT_EQ(notIdle.load(), 0) << "the pass should run in the idle scheduling class";
+}
+
+TEST_F(Pass, ResultsWaitForTheGuiThread) {
+    Gate gate;
+    onReady = [&](int n) {
+        if (n == 3)
+            gate.Arrive();
+    };
+    AddBatch(0, 3);
+    gate.WaitArrived();
+    // Three entries read, none applied: the texts belong to this thread.
+    EXPECT_EQ(view.rows[0]->caption, "f0.mp3");
+    EXPECT_EQ(list.Item(0)->Title, "f0.mp3");
+    gate.Open();
+    EXPECT_EQ(WaitAndApply(), 3);
+    EXPECT_EQ(view.rows[0]->caption, "f0.mp3 - T0");
+}
+
+TEST_F(Pass, OptionOffStartsNoPass) {
+    Options().AnalyzeFileInfo = 0;
+    AddBatch(0, 3);
+    EXPECT_FALSE(list.Analyzing());
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(readyCalls.load(), 0);
+    EXPECT_EQ(list.ApplyAnalysis(), 0);
+    EXPECT_EQ(view.rows[0]->caption, "f0.mp3");
+}
+
+TEST_F(Pass, NestedBatchesStartOnePass) {
+    list.BeginUpdate();
+    AddBatch(0, 4); // inner batch: no pass yet
+    EXPECT_FALSE(list.Analyzing());
+    list.EndUpdate();
+    EXPECT_EQ(WaitAndApply(), 4);
+    EXPECT_EQ(readyCalls.load(), 4);
+}
+
+TEST_F(Pass, NewBatchRestartsTheRunningPass) {
+    Gate gate;
+    onReady = [&](int n) {
+        if (n == 1)
+            gate.Arrive();
+    };
+    AddBatch(0, 4);
+    gate.WaitArrived(); // the pass has done entry 0 and waits
+    AddBatch(4, 1);
+    gate.Open();
+    WaitAndApply();
+    // One entry, then the whole list of five again: no second pass alongside.
+    EXPECT_EQ(readyCalls.load(), 1 + 5);
+    EXPECT_EQ(view.rows[4]->caption, "f4.mp3 - T4");
+}
+
+TEST_F(Pass, ClosingStopsThePassAfterItsEntry) {
+    onReady = [&](int n) {
+        if (n == 2)
+            ClosingFlag.store(true);
+    };
+    AddBatch(0, 6);
+    EXPECT_EQ(WaitAndApply(), 2);
+    EXPECT_EQ(readyCalls.load(), 2);
+    EXPECT_EQ(view.rows[2]->caption, "f2.mp3");
+    AddBatch(6, 1); // no pass starts once closing
+    EXPECT_FALSE(list.Analyzing());
+}
+
+// A FIFO keeps the pass inside its file reads (opening blocks until a
+// writer comes), so its entry stays busy for as long as the test wants.
+TEST_F(Pass, BusyEntryIsSkippedByRemoveAndWaitedForByClear) {
+    const std::string fifo = dir / "slow.mp3";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::atomic<bool> stopWriter{false};
+    std::thread writer;
+    auto startWriter = [&] {
+        writer = std::thread([&] {
+            while (!stopWriter.load()) {
+                int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0)
+                    ::close(fd);
+                std::this_thread::sleep_for(1ms);
+            }
+        });
+    };
+
+    list.BeginUpdate();
+    list.Add(fifo);
+    list.Add(MakeMp3("after.mp3", "T"));
+    list.EndUpdate();
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!list.Item(0)->Busy.load() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(list.Item(0)->Busy.load());
+
+    EXPECT_FALSE(list.Remove(0));
+    EXPECT_EQ(list.Count(), 2);
+    EXPECT_TRUE(list.Remove(1)); // not busy: goes
+    view.ExpectMatches(list);
+
+    int eventsBeforeClear = pendingEvents;
+    onPendingEvents = [&] {
+        if (pendingEvents == eventsBeforeClear + 3)
+            startWriter();
+    };
+    list.Clear();
+    EXPECT_EQ(list.Count(), 0);
+    EXPECT_TRUE(view.rows.empty());
+    EXPECT_GE(pendingEvents, eventsBeforeClear + 3) << "Clear must keep the windows responding";
+    list.StopAnalysis();
+    stopWriter.store(true);
+    if (writer.joinable())
+        writer.join();
+    EXPECT_EQ(list.ApplyAnalysis(), 0); // results of removed entries are dropped
+}
+
+TEST_F(Pass, ListChangesWhileAPassRuns) {
+    AddBatch(0, 120);
+    std::mt19937 rng(4321);
+    int next = 120;
+    for (int step = 0; step < 400; ++step) {
+        int n = list.Count();
+        switch (rng() % 8) {
+        case 0:
+        case 1:
+            if (n > 0)
+                list.Remove(static_cast<int>(rng() % static_cast<unsigned>(n)));
+            break;
+        case 2:
+            if (n > 1)
+                list.Move(static_cast<int>(rng() % static_cast<unsigned>(n)),
+                          static_cast<int>(rng() % static_cast<unsigned>(n)));
+            list.Relist();
+            break;
+        case 3:
+            list.Sort(step % 2 ? TSortKind::Reverse : TSortKind::Shuffle);
+            list.Relist();
+            break;
+        case 4:
+            AddBatch(next, 2);
+            next += 2;
+            break;
+        case 5:
+            list.Next();
+            break;
+        default:
+            list.ApplyAnalysis();
+        }
+        if (step % 50 == 0)
+            view.ExpectMatches(list);
+    }
+    view.ExpectMatches(list);
+    WaitAndApply();
+    for (int i = 0; i < list.Count(); ++i) {
+        const TFile* f = list.Item(i);
+        EXPECT_EQ(f->Row->caption, f->Title);
+        EXPECT_NE(f->Title.find(" - T"), std::string::npos) << f->Title;
+    }
+    AddBatch(next, 1);
+    list.Clear();
+    EXPECT_EQ(list.Count(), 0);
+    EXPECT_TRUE(view.rows.empty());
+}
+
+TEST_F(Pass, EndOfTheModelStopsARunningPass) {
+    std::string saved = dir / "default.lst";
+    {
+        TFileList model(saved);
+        FakeView v;
+        model.SetView(&v);
+        Gate gate;
+        TFileList::Hooks hooks;
+        hooks.AnalysisReady = [&] {
+            static std::atomic<int> calls{0};
+            if (++calls == 1)
+                gate.Arrive();
+        };
+        model.SetHooks(hooks);
+        model.BeginUpdate();
+        for (int i = 0; i < 3; ++i)
+            model.Add(MakeMp3("m" + std::to_string(i) + ".mp3", "M"));
+        model.EndUpdate();
+        gate.WaitArrived();
+        std::thread opener([&] {
+            std::this_thread::sleep_for(20ms);
+            gate.Open();
+        });
+        model.Finish(); // waits for the pass to let go, then saves and clears
+        opener.join();
+        EXPECT_FALSE(model.Analyzing());
+        EXPECT_TRUE(v.rows.empty());
+        model.SetView(nullptr);
+    }
+    EXPECT_EQ(ParseListText(ReadFile(saved)).size(), 3u);
+}
