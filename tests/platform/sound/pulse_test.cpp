@@ -1,10 +1,10 @@
 // The pulse device against a real server of our own with a null sink whose
 // monitor we record.
+#include "monitor_recorder.h"
 #include "platform/sound/SoundBuffer.h"
 #include "pulse_server.h"
 
 #include <gtest/gtest.h>
-#include <pulse/simple.h>
 
 #include <atomic>
 #include <cmath>
@@ -38,93 +38,6 @@ constexpr double kAmplitude = 0.5;
 sound::PcmFormat Stereo16() {
     return sound::PcmFormat{2, kRate, 16};
 }
-
-// Records the sink's monitor (left channel) with the time each chunk came.
-class MonitorRecorder {
-public:
-    MonitorRecorder() {
-        pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 2};
-        pa_buffer_attr attr{};
-        attr.maxlength = static_cast<std::uint32_t>(-1);
-        attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(5000, &spec));
-        int err = 0;
-        pa_ = pa_simple_new(nullptr, "zarn-test-recorder", PA_STREAM_RECORD, "zarn_null.monitor",
-                            "monitor", &spec, nullptr, &attr, &err);
-        if (pa_)
-            thread_ = std::thread([this] { Run(); });
-    }
-    ~MonitorRecorder() { Finish(); }
-    bool Ok() const { return pa_ != nullptr; }
-
-    void Finish() {
-        quit_ = true;
-        if (thread_.joinable())
-            thread_.join();
-        if (pa_)
-            pa_simple_free(pa_);
-        pa_ = nullptr;
-    }
-
-    // The moment the first sample louder than `level` was heard, by the
-    // arrival time of its chunk less the samples that followed it and the
-    // recording latency; and where it lies in the recording.
-    bool Onset(double level, Clock::time_point& at, std::size_t& index) const {
-        std::lock_guard<std::mutex> g(lock_);
-        for (const Chunk& c : chunks_) {
-            for (std::size_t i = 0; i < c.samples.size(); ++i) {
-                if (std::abs(c.samples[i]) > level * 32768) {
-                    const auto after = static_cast<double>(c.samples.size() - i) / kRate;
-                    at = c.arrived - std::chrono::duration_cast<Clock::duration>(
-                                         std::chrono::duration<double>(after) + c.latency);
-                    index = c.first + i;
-                    return true;
-                }
-            }
-        }
-        return false;
-    }
-    std::vector<std::int16_t> Samples() const {
-        std::lock_guard<std::mutex> g(lock_);
-        std::vector<std::int16_t> all;
-        for (const Chunk& c : chunks_)
-            all.insert(all.end(), c.samples.begin(), c.samples.end());
-        return all;
-    }
-
-private:
-    struct Chunk {
-        std::size_t first;
-        Clock::time_point arrived;
-        std::chrono::microseconds latency;
-        std::vector<std::int16_t> samples;
-    };
-    void Run() {
-        std::vector<std::int16_t> frame(2 * 220);
-        std::size_t total = 0;
-        while (!quit_) {
-            int err = 0;
-            if (pa_simple_read(pa_, frame.data(), frame.size() * 2, &err) < 0)
-                return;
-            const auto now = Clock::now();
-            const pa_usec_t lat = pa_simple_get_latency(pa_, &err);
-            Chunk c{total,
-                    now,
-                    std::chrono::microseconds(lat == static_cast<pa_usec_t>(-1) ? 0 : lat),
-                    {}};
-            for (std::size_t i = 0; i < frame.size(); i += 2)
-                c.samples.push_back(frame[i]);
-            total += c.samples.size();
-            std::lock_guard<std::mutex> g(lock_);
-            chunks_.push_back(std::move(c));
-        }
-    }
-
-    pa_simple* pa_ = nullptr;
-    std::atomic<bool> quit_{false};
-    std::thread thread_;
-    mutable std::mutex lock_;
-    std::vector<Chunk> chunks_;
-};
 
 } // namespace
 
@@ -166,7 +79,7 @@ TEST(PulseDevice, PlaysAToneThatArrivesOnTimeAndSurvivesTheServerGoing) {
     sound::Notification n{0, &started};
     b->SetNotificationPositions({&n, 1});
 
-    MonitorRecorder rec;
+    testing_sound::MonitorRecorder rec(kRate);
     ASSERT_TRUE(rec.Ok());
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(b->GetCurrentPosition(), 0u) << "nothing heard before Play";
@@ -191,11 +104,12 @@ TEST(PulseDevice, PlaysAToneThatArrivesOnTimeAndSurvivesTheServerGoing) {
 
     Clock::time_point heardAt;
     std::size_t onset = 0;
-    ASSERT_TRUE(rec.Onset(0.1, heardAt, onset)) << "the tone never reached the sink";
+    ASSERT_TRUE(rec.Onset(0.1, 0, heardAt, onset)) << "the tone never reached the sink";
     const double offMs = std::chrono::duration<double, std::milli>(cursorAt - heardAt).count();
     RecordProperty("cursor_minus_monitor_ms", std::to_string(offMs));
-    if (kTimingIsMeaningful)
+    if (kTimingIsMeaningful) {
         EXPECT_LT(std::abs(offMs), 30.0) << "cursor and monitor disagree by " << offMs << " ms";
+    }
 
     // Frequency by zero crossings and level by RMS, inside the tone.
     const std::vector<std::int16_t> s = rec.Samples();
