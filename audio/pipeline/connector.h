@@ -87,15 +87,25 @@ public:
     Event& not_empty_event() { return not_empty; }
 
 private:
+    // Touches an event only when its state changes: every Set wakes the
+    // waiters, and the queue changes hands a few hundred times a second.
     void update_events() {
-        if (item_count > 0)
-            not_empty.Set();
-        else
-            not_empty.Reset();
-        if (item_count < capacity)
-            not_full.Set();
-        else
-            not_full.Reset();
+        const bool has_items = item_count > 0;
+        const bool has_room = item_count < capacity;
+        if (has_items != not_empty_set) {
+            not_empty_set = has_items;
+            if (has_items)
+                not_empty.Set();
+            else
+                not_empty.Reset();
+        }
+        if (has_room != not_full_set) {
+            not_full_set = has_room;
+            if (has_room)
+                not_full.Set();
+            else
+                not_full.Reset();
+        }
     }
 
     std::deque<ref_ptr<P>> items;
@@ -103,6 +113,8 @@ private:
     Event not_full{true, false};
     Event not_empty{true, false};
     Event closed{true, false};
+    bool not_full_set = false;
+    bool not_empty_set = false;
     CriticalSection lock;
     const std::int32_t capacity;
 };

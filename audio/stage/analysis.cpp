@@ -6,19 +6,20 @@ namespace zarnfilter {
 
 namespace {
 
-// Four partial sums break the dependency chain of the extended-precision
-// additions; at 64 bits of mantissa the order cannot show in the float result.
+// A product of two floats is exact in double, so only the sums need the
+// extended precision. Four partial sums break the dependency chain of the
+// additions; at 64 bits of mantissa the order cannot show in a float result.
 long double sum_of_products(const float* a, const float* b, std::int32_t n) {
     long double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
     std::int32_t i = 0;
     for (; i + 4 <= n; i += 4) {
-        s0 += static_cast<long double>(a[i]) * b[i];
-        s1 += static_cast<long double>(a[i + 1]) * b[i + 1];
-        s2 += static_cast<long double>(a[i + 2]) * b[i + 2];
-        s3 += static_cast<long double>(a[i + 3]) * b[i + 3];
+        s0 += static_cast<double>(a[i]) * b[i];
+        s1 += static_cast<double>(a[i + 1]) * b[i + 1];
+        s2 += static_cast<double>(a[i + 2]) * b[i + 2];
+        s3 += static_cast<double>(a[i + 3]) * b[i + 3];
     }
     for (; i < n; ++i)
-        s0 += static_cast<long double>(a[i]) * b[i];
+        s0 += static_cast<double>(a[i]) * b[i];
     return (s0 + s1) + (s2 + s3);
 }
 

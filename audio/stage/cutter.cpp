@@ -42,21 +42,23 @@ void cutter_t::route_control_in(const ref_ptr<packet::control_base_t>& p) {
 std::uint32_t cutter_t::process() {
     const std::int32_t B = block_length.load();
     const std::int32_t b = B & ~1;
+    zarnfilter::fade_weights fades;
     while (!stop_signalled()) {
         ref_ptr<window_type> w(new window_type(this, 2 * B));
         w->refill();
         while (!stop_signalled() && !input_ended)
-            cut_and_send(*w, B, b);
+            cut_and_send(*w, B, b, fades);
         if (stop_signalled())
             break;
         // Play out the tail of this stream; what follows starts afresh.
-        play_out(*w, b);
+        play_out(*w, b, fades);
         input_ended = false;
     }
     return 0;
 }
 
-void cutter_t::cut_and_send(window_type& w, std::int32_t B, std::int32_t b) {
+void cutter_t::cut_and_send(window_type& w, std::int32_t B, std::int32_t b,
+                            zarnfilter::fade_weights& fades) {
     double r = ratio.load(std::memory_order_relaxed);
     const std::int32_t f = flags.load(std::memory_order_relaxed);
     if (f & zarnfilter::flag_skip_silence)
@@ -67,7 +69,7 @@ void cutter_t::cut_and_send(window_type& w, std::int32_t B, std::int32_t b) {
     out->sample_count = c;
     out->start_time = w.time_at(0);
     out->stop_time = w.time_at(b);
-    cut_block(out->samples.data(), w.window.data(), b, c, w.window_length, r);
+    cut_block(out->samples.data(), w.window.data(), b, c, w.window_length, r, fades);
 
     w.fill -= b;
     w.refill();
@@ -78,7 +80,7 @@ void cutter_t::cut_and_send(window_type& w, std::int32_t B, std::int32_t b) {
 // from its first sample to the end of the last input packet over it, then
 // sends the end mark on. The window beyond the valid samples is silence, so
 // a stretch that looks ahead reads nothing stale.
-void cutter_t::play_out(window_type& w, std::int32_t b) {
+void cutter_t::play_out(window_type& w, std::int32_t b, zarnfilter::fade_weights& fades) {
     float* window = w.window.data();
     const std::int32_t length = w.fill;
     const std::int64_t t0 = w.window_start_time;
@@ -94,7 +96,7 @@ void cutter_t::play_out(window_type& w, std::int32_t b) {
         out->sample_count = c;
         out->start_time = interpolate_time(t0, t1, done, length);
         out->stop_time = interpolate_time(t0, t1, done + bb, length);
-        cut_block(out->samples.data(), window, bb, c, 2 * bb, r);
+        cut_block(out->samples.data(), window, bb, c, 2 * bb, r, fades);
 
         std::memmove(window, window + bb, sizeof(float) * (w.window_length - bb));
         std::fill(window + w.window_length - bb, window + w.window_length, 0.0f);

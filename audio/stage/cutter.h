@@ -6,6 +6,7 @@
 #pragma once
 
 #include "audio/pipeline/transfer.h"
+#include "audio/stage/splice.h"
 #include "audio/stage/window.h"
 
 #include <atomic>
@@ -41,8 +42,9 @@ protected:
     void route_control_in(const ref_ptr<packet::control_base_t>& p) override;
 
 private:
-    void cut_and_send(window_type& w, std::int32_t B, std::int32_t b);
-    void play_out(window_type& w, std::int32_t b);
+    void cut_and_send(window_type& w, std::int32_t B, std::int32_t b,
+                      zarnfilter::fade_weights& fades);
+    void play_out(window_type& w, std::int32_t b, zarnfilter::fade_weights& fades);
 
     std::atomic<double> ratio;
     std::atomic<std::int32_t> flags{0};

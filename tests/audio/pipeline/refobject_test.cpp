@@ -45,7 +45,6 @@ TEST(RefPtr, MoveAndConversionKeepCountsRight) {
     EXPECT_EQ(b->use_count(), 1);
     ref_ptr<ref_object_t> base = b;
     EXPECT_EQ(b->use_count(), 2);
-    b = std::move(b);
     EXPECT_EQ(base->use_count(), 2);
     b = nullptr;
     base = nullptr;

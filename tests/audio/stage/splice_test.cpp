@@ -44,10 +44,11 @@ TEST(Splice, FadeWeightsRiseFromFourteenToEightySixPercent) {
     const float a[3] = {0.0f, 0.0f, 0.0f};
     const float b[3] = {1.0f, 1.0f, 1.0f};
     float out[3] = {};
-    crossfade(out, a, b, 2);
+    fade_weights fades;
+    crossfade(out, a, b, 2, fades.get(2));
     EXPECT_NEAR(out[0], 0.14f, 1e-6);
     EXPECT_NEAR(out[1], 0.86f, 1e-6);
-    crossfade(out, a, b, 3);
+    crossfade(out, a, b, 3, fades.get(3));
     EXPECT_NEAR(out[1], 0.5f, 1e-5);
     EXPECT_NEAR(out[0] + out[2], 1.0f, 1e-6);
 }
@@ -55,11 +56,27 @@ TEST(Splice, FadeWeightsRiseFromFourteenToEightySixPercent) {
 TEST(Splice, SingleSampleFadeIsAnEvenBlend) {
     const float a = 0.25f, b = 0.75f;
     float out = -1.0f;
-    crossfade(&out, &a, &b, 1);
+    fade_weights fades;
+    crossfade(&out, &a, &b, 1, fades.get(1));
     EXPECT_FLOAT_EQ(out, 0.5f);
     out = -1.0f;
-    crossfade(&out, &a, &b, 0);
+    crossfade(&out, &a, &b, 0, fades.get(0));
     EXPECT_EQ(out, -1.0f);
+}
+
+TEST(Splice, FadeWeightsFollowTheRaisedCosine) {
+    fade_weights fades;
+    for (int n : {2, 31, 33, 64, 817, 1378, 1550, 2803}) {
+        const long double* w = fades.get(n);
+        long double worst = 0;
+        for (int i = 0; i < n; ++i) {
+            const long double exact = 0.5L - 0.36L * std::cos(i * 3.14156L / (n - 1));
+            worst = std::max(worst, std::fabs(w[i] - exact));
+        }
+        EXPECT_LT(static_cast<double>(worst), 1e-16) << n;
+        EXPECT_NEAR(static_cast<double>(w[0]), 0.14, 1e-12);
+        EXPECT_NEAR(static_cast<double>(w[n - 1]), 0.86, 1e-9);
+    }
 }
 
 TEST(Splice, SlowDownRepeatsTheWindowWithAFade) {
@@ -72,7 +89,8 @@ TEST(Splice, SlowDownRepeatsTheWindowWithAFade) {
     const int c = cut_length(b, 3.0);
     ASSERT_EQ(c, 24);
     std::vector<float> out(c, -1.0f);
-    cut_block(out.data(), window.data(), b, c, n, 3.0);
+    fade_weights fades;
+    cut_block(out.data(), window.data(), b, c, n, 3.0, fades);
     const int d = c - n;
     for (int i = 0; i < d; ++i)
         EXPECT_EQ(out[i], window[i]);
@@ -87,7 +105,7 @@ TEST(Splice, SlowDownRepeatsTheWindowWithAFade) {
     const int c2 = cut_length(b_odd, 2.0);
     ASSERT_EQ(c2, 12);
     std::vector<float> out2(c2);
-    cut_block(out2.data(), window.data(), b_odd, c2, n_odd, 2.0);
+    cut_block(out2.data(), window.data(), b_odd, c2, n_odd, 2.0, fades);
     for (int i = 0; i < c2; ++i)
         EXPECT_EQ(out2[i], window[i]);
 }
