@@ -142,9 +142,8 @@ TMain::TMain(TFileList& list, QWidget* playListWindow)
     ReadSettings();
     // 6. The seek bar's filter, dropped files (the later commands), and the
     // panel repaints itself whole on every resize anyway.
-    TrackBar1->installEventFilter(this);
-    ToolButton3->installEventFilter(this);
-    ToolButton7->installEventFilter(this);
+    // One filter for the whole application sees every event before its
+    // receiver: the seek bar's, the held buttons', and the window's keys.
     qApp->installEventFilter(this);
     // 7. Nothing open yet.
     StaticText3->setText(QStringLiteral("No File"));
@@ -293,9 +292,6 @@ void TMain::BuildLayout() {
     connect(ComboBox1, &QComboBox::activated, this, &TMain::ComboBox1Change);
     connect(TrackBar1, &QSlider::valueChanged, this, &TMain::TrackBar1Change);
     connect(TrackBar2, &QSlider::valueChanged, this, &TMain::TrackBar2Change);
-    // A click on either time field switches Virtual Time.
-    StaticText1->installEventFilter(this);
-    StaticText2->installEventFilter(this);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -852,6 +848,11 @@ bool TMain::BelongsHere(QObject* o) const {
 
 bool TMain::eventFilter(QObject* watched, QEvent* e) {
     const QEvent::Type type = e->type();
+    // Every key in this window (and the full-screen view) passes here before
+    // the focused control sees it; a key we use goes no further.
+    if (type == QEvent::KeyPress && BelongsHere(watched) &&
+        HandleShortcut(static_cast<QKeyEvent*>(e)->key()))
+        return true;
     if (watched == TrackBar1) {
         // The arrow keys up and down are the volume's, never the bar's.
         if (type == QEvent::KeyPress || type == QEvent::KeyRelease) {
@@ -865,9 +866,17 @@ bool TMain::eventFilter(QObject* watched, QEvent* e) {
         if (type == QEvent::MouseButtonRelease &&
             static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
             SeekDragging = false;
-            // The bar's closing notification: seek to where the thumb stands
-            // once the bar has taken the release.
-            QMetaObject::invokeMethod(this, &TMain::TrackBar1Change, Qt::QueuedConnection);
+            // The bar's closing notification: once the bar has taken the
+            // release, seek to where the thumb stands unless the release
+            // itself moved the bar (and so seeked already).
+            seekedSinceRelease_ = false;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (!seekedSinceRelease_)
+                        TrackBar1Change();
+                },
+                Qt::QueuedConnection);
         }
     }
     if (watched == ToolButton3 || watched == ToolButton7) {
@@ -883,11 +892,6 @@ bool TMain::eventFilter(QObject* watched, QEvent* e) {
         TimeMode = TimeMode ? 0 : 1;
         return true;
     }
-    // Every key in this window (and the full-screen view) passes here before
-    // the focused control sees it; a key we use goes no further.
-    if (type == QEvent::KeyPress && BelongsHere(watched) &&
-        HandleShortcut(static_cast<QKeyEvent*>(e)->key()))
-        return true;
     if (type == QEvent::Wheel && BelongsHere(watched)) {
         auto* w = static_cast<QWheelEvent*>(e);
         if (w->angleDelta().y() < 0)

@@ -178,6 +178,7 @@ private:
     bool headless_ = false;
     bool statusLines_ = false;
     int idleTicks_ = 0;
+    bool seekedSinceRelease_ = false;
     bool closeDone_ = false;
     bool destroyed_ = false;
 };

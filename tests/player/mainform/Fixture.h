@@ -1,0 +1,103 @@
+// What every window test starts from: a Qt application on the offscreen
+// platform, a fresh settings file and default list in a private folder, a
+// play list model of its own and the recording engine.
+#pragma once
+
+#include "FakePlayer.h"
+
+#include "player/config/Option.h"
+#include "player/config/Tool.h"
+#include "player/mainform/Mainform.h"
+#include "player/mainform/PlayListStandIn.h"
+#include "player/playlist/Filelist.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+inline QApplication& App() {
+    static int argc = 1;
+    static char name[] = "test_mainform";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        App();
+        char pattern[] = "/tmp/zarn-mainform-XXXXXX";
+        dir = mkdtemp(pattern);
+        SettingsStore().SetFileName(dir + "/zarnplayer.ini");
+        Options() = TOptions{};
+        ClosingFlag = false;
+    }
+    void TearDown() override {
+        if (list)
+            list->SetHooks({});
+        main.reset();
+        list.reset();
+        playList.reset();
+        std::filesystem::remove_all(dir);
+    }
+
+    // An (empty) media file in the test folder.
+    std::string Media(const std::string& name) {
+        const std::string path = dir + "/" + name;
+        std::ofstream(path) << "x";
+        return path;
+    }
+    void Setting(const char* section, const char* key, int value) {
+        SettingsStore().WriteInteger(section, key, value);
+    }
+    void Setting(const char* section, const char* key, const char* value) {
+        SettingsStore().WriteString(section, key, value);
+    }
+    int Stored(const char* section, const char* key) {
+        return SettingsStore().ReadInteger(section, key, -12345);
+    }
+
+    // Creates the window (it reads the settings now) and gives it the engine.
+    TMain& Create() {
+        playList = std::make_unique<TPlayListStandIn>();
+        list = std::make_unique<TFileList>(dir + "/default.lst");
+        list->SetView(playList.get());
+        main = std::make_unique<TMain>(*list, playList.get());
+        TFileList::Hooks hooks;
+        hooks.UpdatePrevNext = [this] { main->UpdatePrevNext(); };
+        list->SetHooks(std::move(hooks));
+        player.SetWindows(main.get(), main->VideoView());
+        main->SetPlayer(&player);
+        main->show();
+        return *main;
+    }
+    // Creation and the start step, with the calls of the start forgotten.
+    TMain& Started(const std::vector<std::string>& files = {}) {
+        Create().StartPlayer(files);
+        player.calls.clear();
+        return *main;
+    }
+    // Closes and destroys the window as the program does at its end.
+    void Quit() {
+        main->close();
+        main->SetPlayer(nullptr);
+        main->FormDestroy();
+        list->SetView(nullptr);
+        list->SetHooks({});
+        main.reset();
+        list.reset();
+        playList.reset();
+    }
+
+    std::string dir;
+    FakePlayer player;
+    std::unique_ptr<TPlayListStandIn> playList;
+    std::unique_ptr<TFileList> list;
+    std::unique_ptr<TMain> main;
+};
