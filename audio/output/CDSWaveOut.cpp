@@ -26,6 +26,8 @@ bool CDSWaveOut::Open(const WAVEFORMATEX& format, int blockCount, int blockBytes
     if (!device)
         return false;
 
+    AutoLock staging(stagingLock_);
+    AutoLock ring(ringLock_);
     runState_ = 0;
     ringBytes_ = blockCount * blockBytes;
     blockBytes_ = blockBytes;
@@ -60,6 +62,9 @@ bool CDSWaveOut::Close() {
     if (!buffer_)
         return false;
     Reset();
+    // A writer released by the reset may still be on its way out.
+    AutoLock staging(stagingLock_);
+    AutoLock ring(ringLock_);
     // The device goes first: its cursor thread signals the block events.
     buffer_.reset();
     blockEvents_.clear();
