@@ -47,6 +47,9 @@ void MemoryRoot::CreateKey(std::string_view key) {
     if (keys_.count(k))
         return;
     checkWritable(k);
+    // As in the registry, a key brings its parents into being.
+    for (size_t at = k.find('\\'); at != std::string::npos; at = k.find('\\', at + 1))
+        keys_[k.substr(0, at)];
     keys_[k];
     ++changes_;
 }
@@ -65,6 +68,7 @@ std::optional<std::string> MemoryRoot::ReadValue(std::string_view key,
 void MemoryRoot::WriteValue(std::string_view key, std::string_view name, std::string_view value) {
     std::string k = Identity(key);
     checkWritable(k);
+    CreateKey(k);
     keys_[k][lower(name)] = std::string(value);
     ++changes_;
 }

@@ -61,7 +61,7 @@ bool readText(const std::string& path, std::string& text, int& err) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         err = errno;
-        return err == ENOENT;
+        return err == ENOENT || err == ENOTDIR;
     }
     std::ostringstream all;
     all << in.rdbuf();

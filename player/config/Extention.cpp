@@ -94,19 +94,25 @@ void TExtentions::Apply() {
         std::vector<int> group = Linked(i);
         group.insert(group.begin(), i);
         bool registered = rows_[static_cast<size_t>(i)].Registered;
-        // The rows of a group share one state; a check mark that differs
-        // from it is the user's change, whichever row carries it.
-        bool wanted = registered;
+        // A type the rows share stays ours while any of them is ticked; the
+        // dialog moves their marks together, so this only matters for lists
+        // that do not.
+        bool wanted = false;
         for (int g : group) {
             const TExt& row = rows_[static_cast<size_t>(g)];
-            if (row.Row >= 0 && list_->Checked(row.Row) != registered)
-                wanted = !registered;
+            wanted = wanted || (row.Row >= 0 && list_->Checked(row.Row));
         }
         if (!registered && wanted) {
             tool_.AssociateExtension(rows_[static_cast<size_t>(i)].Extension, PROG_ID);
             ++n;
         } else if (registered && !wanted) {
-            tool_.RestoreExtension(rows_[static_cast<size_t>(i)].Extension);
+            const std::string& ext = rows_[static_cast<size_t>(i)].Extension;
+            tool_.RestoreExtension(ext);
+            // Without a backup (it was lost) the key would still name us;
+            // an unticked type must not stay ours, so it is cleared.
+            classesroot::Root& root = tool_.ClassesRoot();
+            if (root.ReadValue(ext, "").value_or("") == PROG_ID)
+                root.WriteValue(ext, "", "");
         }
         for (int g : group) {
             rows_[static_cast<size_t>(g)].Registered = wanted;

@@ -74,7 +74,8 @@ public:
     // Writes only the rows whose check mark differs from their state: ticked
     // ones are associated, unticked ones restored. Registers the file type
     // when any row was newly associated and deletes it when none is left.
-    // Rows kept as one by the classes root change together. A refused write
+    // Rows kept as one by the classes root change together: associated while
+    // any of them is ticked. A refused write
     // throws classesroot::Error and ends the pass at that row; rows handled
     // before keep their new state.
     void Apply();

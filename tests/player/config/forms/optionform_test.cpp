@@ -1,0 +1,180 @@
+#include "platform/classesroot/memory.h"
+#include "player/config/Option.h"
+#include "player/config/Optionform.h"
+#include "player/config/Tool.h"
+#include "tests/player/config/forms/forms_support.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct OptionForm : ::testing::Test {
+    classesroot::MemoryRoot root;
+    TTool tool{"/nonexistent/zarnplayer.ini"};
+    std::unique_ptr<TExtentions> table;
+    TOptions options;
+    FakePlayer player;
+
+    void SetUp() override {
+        App();
+        tool.SetClassesRoot(&root);
+        root.WriteValue(".mp3", "", "Other.File");
+        root.WriteValue(".wav", "", "QRVE.File");
+        table = std::make_unique<TExtentions>(tool);
+    }
+    template <class T> static T* Find(TOption& dialog, const char* name) {
+        T* w = dialog.findChild<T*>(name);
+        EXPECT_TRUE(w) << name;
+        return w;
+    }
+    static QTreeWidgetItem* Row(TOption& dialog, const char* ext) {
+        auto items = Find<QTreeWidget>(dialog, "ListView1")->findItems(ext, Qt::MatchExactly, 0);
+        return items.isEmpty() ? nullptr : items.front();
+    }
+    static void Click(TOption& dialog, const char* button) {
+        QTest::mouseClick(Find<QPushButton>(dialog, button), Qt::LeftButton);
+    }
+};
+
+} // namespace
+
+TEST_F(OptionForm, OpensWithTheStoredValuesAndTheAssociationState) {
+    options.SkipSilent = 2;
+    options.AnalyzeFileInfo = 0;
+    TOption dialog(nullptr, &player, *table, options);
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), "Option - zarnplayer ver 0.3.5");
+    EXPECT_EQ(dialog.size(), QSize(337, 278));
+    EXPECT_EQ(Find<QTabWidget>(dialog, "PageControl1")->currentIndex(), 0);
+    EXPECT_TRUE(Find<QCheckBox>(dialog, "CheckBox1")->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>(dialog, "CheckBox2")->isChecked());
+    QTreeWidget* list = Find<QTreeWidget>(dialog, "ListView1");
+    ASSERT_EQ(list->topLevelItemCount(), 17);
+    EXPECT_EQ(list->headerItem()->text(0), "Extention");
+    EXPECT_EQ(list->headerItem()->text(1), "Explanation");
+    EXPECT_EQ(list->topLevelItem(0)->text(0), ".avi");
+    EXPECT_EQ(Row(dialog, ".wav")->checkState(0), Qt::Checked);
+    EXPECT_EQ(Row(dialog, ".mp3")->checkState(0), Qt::Unchecked);
+    EXPECT_TRUE(SaveScreenshot(dialog, "optionform"));
+    Find<QTabWidget>(dialog, "PageControl1")->setCurrentIndex(1);
+    EXPECT_TRUE(SaveScreenshot(dialog, "optionform-extentions"));
+}
+
+TEST_F(OptionForm, OkStoresOneAndZeroAndHandsSkipSilenceToTheEngine) {
+    options.SkipSilent = 2;
+    options.AnalyzeFileInfo = 0;
+    TOption dialog(nullptr, &player, *table, options);
+    dialog.show();
+    int changes = root.Changes();
+    Click(dialog, "Button1");
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(options.SkipSilent, 1);
+    EXPECT_EQ(options.AnalyzeFileInfo, 0);
+    ASSERT_EQ(player.options.size(), 1u);
+    EXPECT_EQ(player.options[0], std::make_pair(PLAYER_OPTION_SKIP_SILENCE, 1));
+    // .wav is associated and nothing was changed: no write at all.
+    EXPECT_EQ(root.Changes(), changes);
+}
+
+TEST_F(OptionForm, OkAppliesTheCheckMarks) {
+    TOption dialog(nullptr, &player, *table, options);
+    dialog.show();
+    Row(dialog, ".mp3")->setCheckState(0, Qt::Checked);
+    Row(dialog, ".wav")->setCheckState(0, Qt::Unchecked);
+    Find<QCheckBox>(dialog, "CheckBox2")->setChecked(true);
+    Click(dialog, "Button1");
+    EXPECT_EQ(root.ReadValue(".mp3", ""), "QRVE.File");
+    EXPECT_EQ(root.ReadValue(".mp3", "QRVE_Back"), "Other.File");
+    // It had no backup: cleared rather than left pointing at us.
+    EXPECT_EQ(root.ReadValue(".wav", ""), "");
+    EXPECT_TRUE(root.KeyExists("QRVE.File"));
+    EXPECT_EQ(options.AnalyzeFileInfo, 1);
+    EXPECT_FALSE((*table)[6].Registered);
+    EXPECT_TRUE((*table)[9].Registered);
+}
+
+TEST_F(OptionForm, CloseChangesNothing) {
+    options.SkipSilent = 0;
+    options.AnalyzeFileInfo = 1;
+    TOption dialog(nullptr, &player, *table, options);
+    dialog.show();
+    Find<QCheckBox>(dialog, "CheckBox1")->setChecked(true);
+    Find<QCheckBox>(dialog, "CheckBox2")->setChecked(false);
+    Click(dialog, "Button3");
+    int changes = root.Changes();
+    Click(dialog, "Button2");
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(options.SkipSilent, 0);
+    EXPECT_EQ(options.AnalyzeFileInfo, 1);
+    EXPECT_TRUE(player.options.empty());
+    EXPECT_EQ(root.Changes(), changes);
+    EXPECT_FALSE((*table)[9].Registered);
+}
+
+TEST_F(OptionForm, SelectAllAndClearAndRowsThatMoveTogether) {
+    root.Share(".mpa", ".mp3");
+    root.Share(".mp2", ".mp3");
+    table = std::make_unique<TExtentions>(tool);
+    TOption dialog(nullptr, &player, *table, options);
+    dialog.show();
+    EXPECT_EQ(Row(dialog, ".mp2")->text(1), "Audio Files (with .mpa, .mp3)");
+    Row(dialog, ".mp3")->setCheckState(0, Qt::Checked);
+    EXPECT_EQ(Row(dialog, ".mpa")->checkState(0), Qt::Checked);
+    EXPECT_EQ(Row(dialog, ".mp2")->checkState(0), Qt::Checked);
+    EXPECT_EQ(Row(dialog, ".wav")->checkState(0), Qt::Checked);
+    EXPECT_EQ(Row(dialog, ".avi")->checkState(0), Qt::Unchecked);
+    Click(dialog, "Button4");
+    QTreeWidget* list = Find<QTreeWidget>(dialog, "ListView1");
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        EXPECT_EQ(list->topLevelItem(i)->checkState(0), Qt::Unchecked) << i;
+    Click(dialog, "Button3");
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        EXPECT_EQ(list->topLevelItem(i)->checkState(0), Qt::Checked) << i;
+}
+
+TEST_F(OptionForm, ARefusedWriteIsShownAndTheDialogStaysOpen) {
+    root.RefuseWrites(".mp3");
+    options.SkipSilent = 0;
+    TOption dialog(nullptr, &player, *table, options);
+    dialog.show();
+    Row(dialog, ".avi")->setCheckState(0, Qt::Checked);
+    Row(dialog, ".mp3")->setCheckState(0, Qt::Checked);
+    Find<QCheckBox>(dialog, "CheckBox1")->setChecked(true);
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->text();
+            SaveScreenshot(*box, "optionform-refused");
+            box->accept();
+        }
+    });
+    Click(dialog, "Button1");
+    EXPECT_TRUE(shown.contains("cannot write \".mp3\": access denied")) << shown.toStdString();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(root.ReadValue(".avi", ""), "QRVE.File");
+    EXPECT_EQ(root.ReadValue(".mp3", ""), "Other.File");
+    EXPECT_EQ(options.SkipSilent, 0);
+    EXPECT_TRUE(player.options.empty());
+}
+
+TEST_F(OptionForm, WhatTheDesktopOverridesIsShown) {
+    {
+        TOption dialog(nullptr, &player, *table, options);
+        dialog.show();
+        EXPECT_TRUE(Find<QLabel>(dialog, "Label1")->isHidden());
+    }
+    root.AddNotice("/home/u/.config/gnome-mimeapps.list is read before mimeapps.list");
+    TOption dialog(nullptr, &player, *table, options);
+    dialog.show();
+    QLabel* label = Find<QLabel>(dialog, "Label1");
+    EXPECT_FALSE(label->isHidden());
+    EXPECT_TRUE(label->toolTip().contains("gnome-mimeapps.list"));
+}
