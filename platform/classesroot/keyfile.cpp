@@ -83,6 +83,8 @@ void KeyFile::Set(std::string_view group, std::string_view key, std::string_view
     if (!IsPlainName(group) || !IsPlainName(key) ||
         value.find_first_of(std::string_view("\n\r\0", 3)) != std::string_view::npos)
         throw Error("\"" + std::string(key) + "\" cannot be stored as a line of a key file");
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
     bool done = false;
     for (size_t i = 0; i < lines_.size();) {
         Line& line = lines_[i];

@@ -19,7 +19,9 @@ public:
     // (spaces around '=' and a trailing '\r' removed).
     std::optional<std::string> Get(std::string_view group, std::string_view key) const;
     // Replaces the first entry and drops any repeats; otherwise adds the entry
-    // at the end of the first such group, or a new group at the end.
+    // at the end of the first such group, or a new group at the end. Leading
+    // blanks of value are dropped, as Get would drop them (escape them to keep
+    // them). Throws Error for names or values that would break the line.
     void Set(std::string_view group, std::string_view key, std::string_view value);
     // Removes every entry for key in groups of that name.
     void Remove(std::string_view group, std::string_view key);

@@ -127,6 +127,7 @@ void TAbout::FormCreate(IPlayer* player) {
     Memo1->appendPlainText(text);
     if (infoText(player, &IPlayer::GetExtraInfoText, text) == S_OK)
         Memo1->appendPlainText(text);
+    Memo1->moveCursor(QTextCursor::Start);
 }
 
 void TAbout::FormDestroy() {
