@@ -1,0 +1,155 @@
+// The program itself with the real engine and renderer: under Xvfb with a
+// window, and without a display. Sound goes to a WAV file, media is made
+// with ffmpeg, and a screenshot of the window is kept as an artifact.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// What must exist before the program can play; empty when all is there.
+std::string MissingPiece() {
+    const std::string build = Env("ZARN_BUILD_DIR");
+    if (build.empty())
+        return "ZARN_BUILD_DIR is not set";
+    for (const char* part :
+         {"/bin/zarnplayer", "/lib/libzarnengine.so", "/lib/gstreamer-1.0/libgstzarnaudio.so"})
+        if (!fs::exists(build + part))
+            return build + part + " is not built yet";
+    return {};
+}
+
+int Shell(const std::string& script) {
+    const int status = std::system(("bash -c '" + script + "'").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Read(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::string missing = MissingPiece(); !missing.empty())
+            GTEST_SKIP() << "the program cannot play yet: " << missing;
+        char pattern[] = "/tmp/zarn-program-XXXXXX";
+        dir = mkdtemp(pattern);
+        program = Env("ZARN_BUILD_DIR") + "/bin/zarnplayer";
+    }
+    void TearDown() override {
+        if (!dir.empty())
+            fs::remove_all(dir);
+    }
+
+    // A tone of the given length as MP3.
+    std::string Tone(const std::string& name, int seconds) {
+        const std::string path = dir + "/" + name;
+        EXPECT_EQ(Shell("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=" +
+                      std::to_string(seconds) + " -ac 2 -ar 44100 " + path),
+                  0);
+        return path;
+    }
+    void Settings(const std::string& text) { std::ofstream(dir + "/zarnplayer.ini") << text; }
+    std::string Ini(const char* key) {
+        std::smatch m;
+        const std::string ini = Read(dir + "/zarnplayer.ini");
+        const std::regex re(std::string("(^|\n)") + key + "=([^\r\n]*)", std::regex::icase);
+        return std::regex_search(ini, m, re) ? m[2].str() : "<missing>";
+    }
+    // The environment of one run: the test's own home and sound file.
+    std::string Home() {
+        return "export ZARNPLAYER_HOME=" + dir + " ZARN_AUDIO_DEVICE=wav:" + dir + "/out.wav; ";
+    }
+
+    std::string dir;
+    std::string program;
+};
+
+// The distinct elapsed times the status lines show.
+std::set<std::string> Times(const std::string& out, const std::string& file) {
+    std::set<std::string> times;
+    const std::regex line(file + "  ([0-9]{2}:[0-9]{2}:[0-9]{2}) / [0-9:]+  rate ([0-9.]+)");
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator();
+         ++it)
+        times.insert((*it)[1].str());
+    return times;
+}
+
+} // namespace
+
+TEST_F(ProgramTest, PlaysAFileInAWindowAtTheStoredRate) {
+    const std::string file = Tone("lecture.mp3", 20);
+    Settings("[player]\nrate=2.0\nresume=1\n");
+    const std::string artifacts = Env("ZARN_BUILD_DIR") + "/test-artifacts";
+    fs::create_directories(artifacts);
+    const std::string shot = artifacts + "/zarnplayer-window.png";
+    fs::remove(shot);
+    // The program under Xvfb; after a few seconds the screen is captured and
+    // the program is ended as the desktop session would end it.
+    const std::string script =
+        Home() +
+        "export QT_QPA_PLATFORM=xcb ZARNPLAYER_STATUS=1; "
+        "xvfb-run -a -s \"-screen 0 640x480x24\" bash -c \"" +
+        program + " " + file + " > " + dir + "/out.txt 2> " + dir +
+        "/err.txt & pid=\\$!; sleep 4; "
+        "ffmpeg -v error -f x11grab -video_size 640x480 -i \\$DISPLAY -frames:v 1 -y " +
+        shot + "; kill -TERM \\$pid; wait \\$pid\"";
+    const int status = Shell(script);
+    const std::string out = Read(dir + "/out.txt");
+    EXPECT_EQ(status, 0) << Read(dir + "/err.txt");
+    const auto times = Times(out, "lecture.mp3");
+    EXPECT_GE(times.size(), 2u) << "the time advances:\n" << out;
+    EXPECT_NE(out.find("rate 2.0"), std::string::npos) << out;
+    EXPECT_TRUE(fs::exists(shot) && fs::file_size(shot) > 0) << "screenshot " << shot;
+    // Ended by the signal: the close path wrote the resume record.
+    EXPECT_EQ(Ini("resume_file"), file);
+    EXPECT_EQ(Ini("resume_status"), "3");
+    EXPECT_EQ(Ini("rate"), "2.0");
+}
+
+TEST_F(ProgramTest, WithoutADisplayPlaysToTheEndAndExits) {
+    const std::string file = Tone("short.mp3", 2);
+    Settings("[player]\nrepeat=0\n");
+    const std::string script = Home() +
+                               "unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM; "
+                               "timeout 30 " +
+                               program + " " + file + " > " + dir + "/out.txt 2> " + dir +
+                               "/err.txt";
+    const int status = Shell(script);
+    EXPECT_EQ(status, 0) << Read(dir + "/err.txt");
+    EXPECT_FALSE(Times(Read(dir + "/out.txt"), "short.mp3").empty()) << Read(dir + "/out.txt");
+    EXPECT_GT(fs::file_size(dir + "/out.wav"), 44u) << "sound reached the device";
+    EXPECT_EQ(Read(dir + "/default.lst"), file + "\r\n");
+}
+
+TEST_F(ProgramTest, InterruptEndsRepeatingPlaybackCleanly) {
+    const std::string file = Tone("loop.mp3", 1);
+    Settings("[player]\nrepeat=1\nresume=1\n");
+    const std::string script = Home() + "unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM; " +
+                               program + " " + file + " > " + dir + "/out.txt 2> " + dir +
+                               "/err.txt & pid=$!; sleep 3; kill -INT $pid; wait $pid";
+    const int status = Shell(script);
+    EXPECT_EQ(status, 0) << Read(dir + "/err.txt");
+    EXPECT_EQ(Ini("resume_file"), file) << "repeat kept it playing until the interrupt";
+    EXPECT_EQ(Ini("repeat"), "1");
+}
