@@ -1,6 +1,7 @@
 // Builds tag and chunk bytes for the readers' tests and fuzz seeds.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -50,16 +51,14 @@ inline Bytes List(std::string_view id, std::string_view type, const std::vector<
 // The 128 tag bytes: "TAG", the 30-byte title and artist fields exactly as
 // given (shorter ones padded with byte 0), then the rest.
 inline Bytes Id3Tag(std::string_view title, std::string_view artist, char rest = '\0') {
-    Bytes out;
-    Append(out, "TAG");
-    auto field = [&](std::string_view s) {
-        Bytes f(30, 0);
-        std::copy(s.begin(), s.begin() + std::min<size_t>(s.size(), 30), f.begin());
-        out.insert(out.end(), f.begin(), f.end());
+    Bytes out(128, static_cast<std::uint8_t>(rest));
+    std::copy_n("TAG", 3, out.begin());
+    auto field = [&](std::string_view s, size_t at) {
+        std::fill_n(out.begin() + static_cast<long>(at), 30, 0);
+        std::copy_n(s.begin(), std::min<size_t>(s.size(), 30), out.begin() + static_cast<long>(at));
     };
-    field(title);
-    field(artist);
-    out.resize(128, static_cast<std::uint8_t>(rest));
+    field(title, 3);
+    field(artist, 33);
     return out;
 }
 

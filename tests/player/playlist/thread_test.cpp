@@ -244,7 +244,14 @@ TEST_F(Pass, ListChangesWhileAPassRuns) {
     AddBatch(0, 120);
     std::mt19937 rng(4321);
     int next = 120;
-    for (int step = 0; step < 400; ++step) {
+    // Keep changing the list until the pass has made progress meanwhile, so
+    // the two threads really overlap even on a loaded machine.
+    const int readyBefore = readyCalls.load();
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    int step = 0;
+    for (; step < 400 ||
+           (readyCalls.load() - readyBefore < 20 && std::chrono::steady_clock::now() < deadline);
+         ++step) {
         int n = list.Count();
         switch (rng() % 8) {
         case 0:
@@ -276,6 +283,8 @@ TEST_F(Pass, ListChangesWhileAPassRuns) {
             view.ExpectMatches(list);
     }
     view.ExpectMatches(list);
+    EXPECT_GE(readyCalls.load() - readyBefore, 20)
+        << "the pass made no progress in " << step << " list changes";
     WaitAndApply();
     for (int i = 0; i < list.Count(); ++i) {
         const TFile* f = list.Item(i);
