@@ -24,8 +24,9 @@ inline QApplication& App() {
     static int argc = 1;
     static char name[] = "test_mainform";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: at exit Qt's own globals may already be gone.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 class WindowTest : public ::testing::Test {
