@@ -4,6 +4,7 @@
 #include "platform/profile.h"
 #include "player/bookmarks/Commatext.h"
 #include "player/bookmarks/Hashstring.h"
+#include "player/playlist/Filelist.h"
 
 #include <cerrno>
 #include <charconv>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <unistd.h>
 
 namespace {
@@ -37,6 +39,13 @@ bool readFile(const std::string& file, std::string& data) {
     }
     ::close(fd);
     return true;
+}
+
+// A name that is there and is not a folder, as a file to play.
+bool isExistingFile(const std::string& name) {
+    std::error_code ec;
+    auto status = std::filesystem::status(name, ec);
+    return !ec && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
 } // namespace
@@ -70,10 +79,25 @@ void TBookmarks::Load(std::string file) {
                      std::strerror(errno));
         return;
     }
+    SetFileText(data);
+}
+
+void TBookmarks::SetFileText(std::string_view data) {
+    records.clear();
     std::vector<std::string> lines = SplitLines(data);
     if (lines.empty() || lines[0] != Header)
         return;
     records.assign(lines.begin() + 1, lines.end());
+}
+
+std::string TBookmarks::FileText() const {
+    std::string data(Header);
+    data += "\r\n";
+    for (const auto& record : records) {
+        data += record;
+        data += "\r\n";
+    }
+    return data;
 }
 
 bool TBookmarks::Save() {
@@ -83,14 +107,8 @@ bool TBookmarks::Save() {
     if (unreadable_) {
         lastError_ = fileName + ": not saved, because it could not be read at start";
     } else {
-        std::string data(Header);
-        data += "\r\n";
-        for (const auto& record : records) {
-            data += record;
-            data += "\r\n";
-        }
         try {
-            profile::ReplaceFileAtomically(fileName, data);
+            profile::ReplaceFileAtomically(fileName, FileText());
             return true;
         } catch (const profile::Error& e) {
             lastError_ = e.what();
@@ -140,6 +158,29 @@ std::vector<BookmarkMenuItem> TBookmarks::MenuItems() const {
     for (int i = 0; i < static_cast<int>(records.size()); ++i)
         items.push_back(FillMenuItem(i));
     return items;
+}
+
+void TBookmarks::AddToPlayList(int id, TFileList& list) const {
+    list.BeginUpdate();
+    for (const std::string& text : records) {
+        HashString record;
+        record.SetText(text);
+        if (BookmarkId(record.Get("ID"), 0) != id)
+            continue;
+        std::string type = record.Get("Type");
+        if (type == "Files") {
+            for (const std::string& file : SplitCommaText(record.Get("Path")))
+                if (isExistingFile(file))
+                    list.Add(file);
+        } else if (type == "Directory") {
+            list.Add(record.Get("Path"));
+        }
+    }
+    list.EndUpdate();
+}
+
+void TBookmarks::AddToPlayList(int id) const {
+    AddToPlayList(id, FileList());
 }
 
 TBookmarks& Bookmarks() {

@@ -40,6 +40,11 @@ public:
     bool Save();
     const std::string& LastError() const { return lastError_; }
 
+    // The file's contents as Save writes them, and the records taken from
+    // such contents as Load takes them.
+    std::string FileText() const;
+    void SetFileText(std::string_view data);
+
     // The last record's ID plus one (1 for an empty list; a missing or
     // malformed last ID counts as 1).
     int NextId() const;

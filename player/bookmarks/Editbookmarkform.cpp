@@ -283,8 +283,11 @@ void TEditBookmark::Button4Click() {
     for (auto it = selected.rbegin(); it != selected.rend(); ++it)
         delete *it;
     Memo1->clear();
-    if (QTreeWidgetItem* focused = ListView1->currentItem())
+    if (QTreeWidgetItem* focused = ListView1->currentItem()) {
+        // The view may have selected it already, without telling us.
         focused->setSelected(true);
+        ListView1SelectItem();
+    }
 }
 
 void TEditBookmark::moveSelected(int step) {

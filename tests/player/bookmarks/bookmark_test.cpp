@@ -2,6 +2,7 @@
 
 #include "player/bookmarks/Commatext.h"
 #include "player/bookmarks/Hashstring.h"
+#include "player/playlist/Filelist.h"
 
 #include <gtest/gtest.h>
 
@@ -202,6 +203,64 @@ TEST(Bookmarks, MenuItemsShowPositionAndTitleAndCarryTheId) {
     auto items = b.MenuItems();
     ASSERT_EQ(items.size(), b.records.size());
     EXPECT_EQ(items[11].Caption, "&11:T8");
+}
+
+class BookmarkPlay : public BookmarkFile {
+protected:
+    std::string touch(const std::string& name) {
+        std::string path = dir + "/" + name;
+        fs::create_directories(fs::path(path).parent_path());
+        std::ofstream(path) << "x";
+        return path;
+    }
+    std::vector<std::string> listed() const {
+        std::vector<std::string> names;
+        for (int i = 0; i < list.Count(); ++i)
+            names.push_back(list.Item(i)->FileName);
+        return names;
+    }
+    static std::string withType(const std::string& id, const std::string& type,
+                                const std::string& path) {
+        HashString r;
+        r.Set("ID", id);
+        r.Set("Type", type);
+        r.Set("Path", path);
+        return r.GetText();
+    }
+
+    TFileList list;
+};
+
+TEST_F(BookmarkPlay, FilesWithCommasAndBlanksPlayAndMissingOnesAreSkipped) {
+    std::string a = touch("a b.mp3");
+    std::string c = touch("c,d.wav");
+    std::string gone = dir + "/gone.mp3";
+    int id = b.AddFiles("t", {a, gone, c, dir + "/sub"});
+    fs::create_directory(dir + "/sub");
+    b.AddToPlayList(id, list);
+    EXPECT_EQ(listed(), (std::vector<std::string>{a, c}));
+    EXPECT_EQ(list.UpdateCount(), 0);
+}
+
+TEST_F(BookmarkPlay, EveryBookmarkWithTheIdPlaysInListOrder) {
+    std::string one = touch("one.mp3");
+    std::string two = touch("music/two.mp3");
+    touch("music/notes.txt");
+    b.records.push_back(withType("3", "Files", CommaText({one})));
+    b.records.push_back(withType("4", "Files", CommaText({touch("other.mp3")})));
+    b.records.push_back(withType("3", "Directory", dir + "/music"));
+    b.records.push_back(withType("3", "Playlist", one));
+    b.AddToPlayList(3, list);
+    EXPECT_EQ(listed(), (std::vector<std::string>{one, two}));
+}
+
+TEST_F(BookmarkPlay, MalformedIdIsFoundOnlyAsZero) {
+    std::string one = touch("one.mp3");
+    b.records.push_back(withType("x", "Files", CommaText({one})));
+    b.AddToPlayList(1, list);
+    EXPECT_EQ(list.Count(), 0);
+    b.AddToPlayList(0, list);
+    EXPECT_EQ(listed(), (std::vector<std::string>{one}));
 }
 
 } // namespace
