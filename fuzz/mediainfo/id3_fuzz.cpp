@@ -18,14 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
 }
 
-extern "C" std::size_t ZarnFuzzSeeds(const std::uint8_t*** seeds, const std::size_t** sizes) {
+const fuzzseeds::Seeds& TargetSeeds() {
     using namespace testbytes;
-    static const std::vector<Bytes> all = [] {
+    static const fuzzseeds::Seeds all = [] {
         Bytes withAudio(200, 0xFF);
         Bytes tag = Id3Tag("A Title", "An Artist");
         withAudio.insert(withAudio.end(), tag.begin(), tag.end());
         return std::vector<Bytes>{Id3Tag("Song", "Band"), Id3Tag(std::string(30, 'x'), "y", 'z'),
                                   withAudio};
     }();
-    return fuzzseeds::Export(all, seeds, sizes);
+    return all;
 }

@@ -23,12 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
 }
 
-extern "C" std::size_t ZarnFuzzSeeds(const std::uint8_t*** seeds, const std::size_t** sizes) {
+const fuzzseeds::Seeds& TargetSeeds() {
     auto bytes = [](std::string_view s) { return std::vector<std::uint8_t>(s.begin(), s.end()); };
-    static const std::vector<std::vector<std::uint8_t>> all = {
+    static const fuzzseeds::Seeds all = {
         bytes("/music/a.mp3\r\n\r\n/music/b c.wav\r\n"),
         bytes("one\ntwo\rthree\r\n"),
         bytes(std::string_view("x\r\ny\0z\r\n", 8)),
     };
-    return fuzzseeds::Export(all, seeds, sizes);
+    return all;
 }

@@ -19,9 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
 }
 
-extern "C" std::size_t ZarnFuzzSeeds(const std::uint8_t*** seeds, const std::size_t** sizes) {
+const fuzzseeds::Seeds& TargetSeeds() {
     using namespace testbytes;
-    static const std::vector<Bytes> all = {
+    static const fuzzseeds::Seeds all = {
         List("RIFF", "WAVE",
              {Chunk("fmt ", Bytes(16, 1)),
               List("LIST", "INFO",
@@ -30,5 +30,5 @@ extern "C" std::size_t ZarnFuzzSeeds(const std::uint8_t*** seeds, const std::siz
               Chunk("data", Bytes(9, 0x80))}),
         List("RIFF", "AVI ", {Chunk("JUNK", Bytes(5, 0)), List("LIST", "INFO", {})}),
     };
-    return fuzzseeds::Export(all, seeds, sizes);
+    return all;
 }

@@ -304,9 +304,9 @@ TEST_F(Pass, EndOfTheModelStopsARunningPass) {
         FakeView v;
         model.SetView(&v);
         Gate gate;
+        std::atomic<int> calls{0};
         TFileList::Hooks hooks;
         hooks.AnalysisReady = [&] {
-            static std::atomic<int> calls{0};
             if (++calls == 1)
                 gate.Arrive();
         };
