@@ -51,4 +51,6 @@ public:
     TFileList* Owner = nullptr; // cleared when the entry leaves the list
     std::unique_ptr<TID3TAG> Id3;
     std::unique_ptr<TRIFFINFO> RiffInfo;
+    // The analysis pass that last took this entry; under the list's lock.
+    std::uint64_t PassStamp = 0;
 };

@@ -393,18 +393,36 @@ void TFileList::EndUpdate() {
         hooks_.UpdatePrevNext();
 }
 
-// Positions are read again at every step under the list lock, so entries
-// removed, added or reordered meanwhile never make the pass read outside
-// the list; the entry in hand is shared and stays alive until the pass is
-// done with it. Results go back to the GUI thread, which owns the texts.
+// Each pass stamps the entries it has taken, and takes next the first
+// unstamped entry from where it stands (then from the top), all under the
+// list lock: entries removed, added or reordered meanwhile are neither read
+// outside the list nor skipped nor read twice in one pass. The entry in hand
+// is shared and stays alive until the pass is done with it. Results go back
+// to the GUI thread, which owns the texts.
 bool TFileList::AnalyzeAll(AnalyzeFileInfo& pass) {
-    for (size_t i = 0;;) {
+    std::uint64_t stamp = 0;
+    size_t from = 0;
+    auto restart = [&] {
+        std::lock_guard<std::mutex> lock(lock_);
+        stamp = ++passStamp_;
+        from = 0;
+    };
+    restart();
+    for (;;) {
         std::shared_ptr<TFile> entry;
         {
             std::lock_guard<std::mutex> lock(lock_);
-            if (i >= items_.size())
-                return true;
-            entry = items_[i];
+            auto unstamped = [&](const auto& e) { return e->PassStamp != stamp; };
+            auto start = items_.begin() + static_cast<long>(std::min(from, items_.size()));
+            auto it = std::find_if(start, items_.end(), unstamped);
+            if (it == items_.end()) {
+                it = std::find_if(items_.begin(), start, unstamped);
+                if (it == start)
+                    return true;
+            }
+            from = static_cast<size_t>(it - items_.begin()) + 1;
+            entry = *it;
+            entry->PassStamp = stamp;
             entry->Busy.store(true);
         }
         TFile::Tags tags = TFile::ReadTags(entry->FileName);
@@ -420,7 +438,8 @@ bool TFileList::AnalyzeAll(AnalyzeFileInfo& pass) {
             ready();
         if (ClosingFlag.load() || pass.StopRequested())
             return false;
-        i = pass.TakeRestart() ? 0 : i + 1;
+        if (pass.TakeRestart())
+            restart();
     }
 }
 

@@ -101,8 +101,8 @@ public:
     TFile* Current() const { return current_; }
     int UpdateCount() const { return updateCount_; }
 
-    // Analysis thread: one pass over the list; false when it was told to
-    // stop or the program is closing.
+    // Analysis thread: one pass over every entry listed while it runs;
+    // false when it was told to stop or the program is closing.
     bool AnalyzeAll(AnalyzeFileInfo& pass);
     // GUI thread: takes the waiting results into their entries (those still
     // listed); returns how many were taken.
@@ -141,6 +141,7 @@ private:
     std::condition_variable busyCleared_;
     std::vector<std::shared_ptr<TFile>> items_;
     std::vector<Result> pending_;
+    std::uint64_t passStamp_ = 0; // the analysis thread's, under the list lock
 
     AnalyzeFileInfo analyzer_{*this};
 };
