@@ -3,6 +3,10 @@
 #include <cstring>
 
 nave_t::~nave_t() {
+    // Releasing the output's writers first lets a stage blocked on a full
+    // ring (a stalled device) see its stop instead of hanging the pause.
+    if (output)
+        output->Reset();
     if (stage)
         stage->stop();
     if (output)
@@ -128,15 +132,13 @@ ref_ptr<cutter_t> CAudioRenderer::Stage() {
     return pipeline_ ? pipeline_->stage : nullptr;
 }
 
-CAudioRenderer::RenderResult CAudioRenderer::DoRenderSample(const std::uint8_t* data,
-                                                            std::size_t bytes, std::int64_t start,
-                                                            std::int64_t stop, Event& unlock) {
-    AutoLock lock(interfaceLock_);
-    if (!pipeline_)
-        return RenderResult::NotStreaming;
-    std::size_t n = 0;
+ref_ptr<packet::blockdata_t<float>> CAudioRenderer::MakeBlock(const WAVEFORMATEX& format,
+                                                              const std::uint8_t* data,
+                                                              std::size_t bytes, std::int64_t start,
+                                                              std::int64_t stop) {
+    std::size_t n;
     ref_ptr<packet::blockdata_t<float>> block;
-    if (format_.wBitsPerSample == 16) {
+    if (format.wBitsPerSample == 16) {
         n = bytes / 2;
         block = new packet::blockdata_t<float>(n);
         for (std::size_t i = 0; i < n; ++i) {
@@ -144,17 +146,29 @@ CAudioRenderer::RenderResult CAudioRenderer::DoRenderSample(const std::uint8_t* 
             std::memcpy(&s, data + 2 * i, 2);
             block->samples[i] = static_cast<float>(s) / 32768.0f;
         }
-    } else if (format_.wBitsPerSample == 8) {
+    } else if (format.wBitsPerSample == 8) {
         n = bytes;
         block = new packet::blockdata_t<float>(n);
         for (std::size_t i = 0; i < n; ++i)
             block->samples[i] = (static_cast<float>(data[i]) - 128.0f) / 128.0f;
     } else {
-        return RenderResult::Sent;
+        return nullptr;
     }
     block->sample_count = static_cast<std::int32_t>(n);
     block->start_time = start;
     block->stop_time = stop;
+    return block;
+}
+
+CAudioRenderer::RenderResult CAudioRenderer::DoRenderSample(const std::uint8_t* data,
+                                                            std::size_t bytes, std::int64_t start,
+                                                            std::int64_t stop, Event& unlock) {
+    AutoLock lock(interfaceLock_);
+    if (!pipeline_)
+        return RenderResult::NotStreaming;
+    ref_ptr<packet::blockdata_t<float>> block = MakeBlock(format_, data, bytes, start, stop);
+    if (!block)
+        return RenderResult::Sent;
 
     // One producer: once the queue says it has room, the push cannot block.
     auto& sender = pipeline_->input_sender;
@@ -166,10 +180,15 @@ CAudioRenderer::RenderResult CAudioRenderer::DoRenderSample(const std::uint8_t* 
     return RenderResult::Sent;
 }
 
-Event* CAudioRenderer::SendEndOfStream() {
+Event* CAudioRenderer::SendEndOfStream(Event& unlock) {
     AutoLock lock(interfaceLock_);
     if (!pipeline_)
         return nullptr;
-    pipeline_->input_sender->send(new packet::endofstream_t(pipeline_->stage.get()));
+    auto& sender = pipeline_->input_sender;
+    if (Event* room = sender->wait_handle()) {
+        if (WaitForAny({room, &unlock}) != WAIT_OBJECT_0)
+            return nullptr;
+    }
+    sender->send(new packet::endofstream_t(pipeline_->stage.get()));
     return &output_.DrainedEvent();
 }

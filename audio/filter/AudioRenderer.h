@@ -83,10 +83,16 @@ public:
     // times) and queues it, waiting for room unless `unlock` is signalled.
     RenderResult DoRenderSample(const std::uint8_t* data, std::size_t bytes, std::int64_t start,
                                 std::int64_t stop, Event& unlock);
+    // The block packet of PCM bytes in `format`: 16-bit data gives bytes / 2
+    // samples, 8-bit data one per byte; null for any other sample size.
+    static ref_ptr<packet::blockdata_t<float>> MakeBlock(const WAVEFORMATEX& format,
+                                                         const std::uint8_t* data,
+                                                         std::size_t bytes, std::int64_t start,
+                                                         std::int64_t stop);
     // Queues the end mark; the tail is then played out. Returns the event
     // that is signalled once the last sample has been heard, or null when
-    // not streaming.
-    Event* SendEndOfStream();
+    // not streaming or when `unlock` came first.
+    Event* SendEndOfStream(Event& unlock);
 
     std::shared_ptr<RendererClock> Clock() const { return clock_; }
     // The sound output, for tests that hand it a device of their own.

@@ -204,7 +204,7 @@ static GstFlowReturn zarn_audio_sink_wait_event(GstBaseSink* sink, GstEvent* eve
     // during the wait throws the tail away with the pipeline; the next run
     // gets the end mark again.
     for (;;) {
-        Event* drained = p->renderer.SendEndOfStream();
+        Event* drained = p->renderer.SendEndOfStream(p->unlocked);
         if (drained && WaitForAny({drained, &p->unlocked}) == WAIT_OBJECT_0)
             return GST_FLOW_OK;
         ret = gst_base_sink_wait_preroll(sink);
