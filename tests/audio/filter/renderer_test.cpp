@@ -146,7 +146,7 @@ TEST_F(RendererTest, UnlockWakesARenderBlockedOnAFullPipelineAndStopEndsIt) {
     ASSERT_TRUE(renderer.OnStartStreaming());
     auto pcm = silence16(800, 2); // a tenth of a second
     std::int64_t t = 0;
-    int sent = 0;
+    std::atomic<int> sent{0};
     std::atomic<bool> blocked{false};
     std::thread producer([&] {
         for (int i = 0; i < 400; ++i) {
@@ -161,7 +161,7 @@ TEST_F(RendererTest, UnlockWakesARenderBlockedOnAFullPipelineAndStopEndsIt) {
     });
     std::this_thread::sleep_for(300ms);
     EXPECT_FALSE(blocked.load());
-    EXPECT_LT(sent, 400) << "nothing held the producer back";
+    EXPECT_LT(sent.load(), 400) << "nothing held the producer back";
     unlock.Set();
     producer.join();
     EXPECT_TRUE(blocked.load());
