@@ -54,7 +54,6 @@ constexpr int TimeBarHeight = 21;
 constexpr int ControlsHeight = 50;
 constexpr int DesignWidth = 330;
 constexpr int DesignHeight = 328;
-constexpr int ImageListSize = 13;
 
 // The main window as the settings store places it.
 class MainPlacement : public Placeable {
