@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 extern "C" std::size_t ZarnFuzzSeeds(const std::uint8_t*** seeds, const std::size_t** sizes) {
     static const char* texts[] = {
-        "ID = \"1\",Title = \"My+list\",Type = \"Files\","
-        "Path = \"%22C%3A%5CMusic%5Ca+b.mp3%22%2CC%3A%5CMusic%5Cc.mp3\"",
+        ("ID = \"1\",Title = \"My+list\",Type = \"Files\","
+         "Path = \"%22C%3A%5CMusic%5Ca+b.mp3%22%2CC%3A%5CMusic%5Cc.mp3\""),
         "a+b%2c%2C",
         "%G1%",
         "\"x, y\", Title = \"a\"%",

@@ -140,6 +140,17 @@ TEST_F(BookmarkFile, UnreadableFileIsNeverOverwritten) {
     EXPECT_TRUE(fs::is_directory(file + "/keep"));
 }
 
+TEST_F(BookmarkFile, TheProcessListLivesInTheDataFolder) {
+    write("zarnplayer bookmark ver 1.00\r\nA\r\n");
+    std::string saved = std::getenv("ZARNPLAYER_HOME") ? std::getenv("ZARNPLAYER_HOME") : "";
+    ::setenv("ZARNPLAYER_HOME", dir.c_str(), 1);
+    Bookmarks().Load();
+    saved.empty() ? ::unsetenv("ZARNPLAYER_HOME") : ::setenv("ZARNPLAYER_HOME", saved.c_str(), 1);
+    EXPECT_EQ(Bookmarks().fileName, dir + "/bookmark.txt");
+    EXPECT_EQ(Bookmarks().records, (std::vector<std::string>{"A"}));
+    EXPECT_EQ(&Bookmarks(), &Bookmarks());
+}
+
 TEST(Bookmarks, NextIdIsTheLastIdPlusOne) {
     auto withIds = [](std::vector<std::string> ids) {
         TBookmarks b;

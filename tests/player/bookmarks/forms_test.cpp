@@ -475,7 +475,14 @@ TEST_F(EditBookmark, AddFilesTakesTheChosenFilesAndOffersTheFirst) {
     whenModal<QFileDialog>([](QFileDialog* f) {
         EXPECT_EQ(f->fileMode(), QFileDialog::ExistingFiles);
         EXPECT_FALSE(f->nameFilters().isEmpty());
-        f->selectFile("\"a b.mp3\" \"c.mp3\"");
+        // Typed as a user would: selectFile leaves a focused name field alone.
+        auto* name = f->findChild<QLineEdit*>("fileNameEdit");
+        if (!name) {
+            ADD_FAILURE() << "the file dialog has no name field";
+            QMetaObject::invokeMethod(f, "reject");
+            return;
+        }
+        name->setText("\"a b.mp3\" \"c.mp3\"");
         QMetaObject::invokeMethod(f, "accept");
         whenModal<TEditTitle>([](TEditTitle* t) { QTest::mouseClick(t->Button1, Qt::LeftButton); });
     });
