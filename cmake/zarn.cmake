@@ -15,6 +15,7 @@ endfunction()
 set(ZARN_TEST_ENV
   "GST_PLUGIN_PATH=${ZARN_PLUGIN_DIR}"
   "GST_REGISTRY=${CMAKE_BINARY_DIR}/gst-registry.bin"
+  "GST_REGISTRY_FORK=no"
   "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/lib"
   "QT_QPA_PLATFORM=offscreen"
   "ZARN_AUDIO_DEVICE=null"
