@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -44,6 +45,8 @@ public:
         setenv("PULSE_SERVER", ("unix:" + socket_).c_str(), 1);
         pid_ = fork();
         if (pid_ == 0) {
+            // A test that aborts must not leave its server behind.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
             const std::string log = dir_ + "/server.log";
             std::freopen(log.c_str(), "w", stderr);
             std::freopen("/dev/null", "w", stdout);
