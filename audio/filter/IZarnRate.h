@@ -18,6 +18,7 @@ inline constexpr IID IID_IZarnRate = {
 // Flag bits of SetFlags.
 inline constexpr std::int32_t ZARN_FLAG_SKIP_SILENCE = 1; // race through silent blocks
 inline constexpr std::int32_t ZARN_FLAG_ADAPTIVE = 2;     // adapt the ratio to similarity
+inline constexpr std::int32_t ZARN_FLAG_SMOOTH = 4;       // search each splice, fade 0 to 1
 
 struct IZarnRate : IUnknown {
     virtual HRESULT GetRate(double* rate) = 0;

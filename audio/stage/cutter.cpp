@@ -45,13 +45,14 @@ std::uint32_t cutter_t::process() {
     zarnfilter::fade_weights fades;
     while (!stop_signalled()) {
         ref_ptr<window_type> w(new window_type(this, 2 * B));
+        smooth.reset();
         w->refill();
         while (!stop_signalled() && !input_ended)
             cut_and_send(*w, B, b, fades);
         if (stop_signalled())
             break;
         // Play out the tail of this stream; what follows starts afresh.
-        play_out(*w, b, fades);
+        play_out(*w, B, b, fades);
         input_ended = false;
     }
     return 0;
@@ -69,7 +70,8 @@ void cutter_t::cut_and_send(window_type& w, std::int32_t B, std::int32_t b,
     out->sample_count = c;
     out->start_time = w.time_at(0);
     out->stop_time = w.time_at(b);
-    cut_block(out->samples.data(), w.window.data(), b, c, w.window_length, r, fades);
+    cut(out->samples.data(), w.window.data(), w.window_length, B, b, c, w.window_length, r, f,
+        fades);
 
     w.fill -= b;
     w.refill();
@@ -80,7 +82,8 @@ void cutter_t::cut_and_send(window_type& w, std::int32_t B, std::int32_t b,
 // from its first sample to the end of the last input packet over it, then
 // sends the end mark on. The window beyond the valid samples is silence, so
 // a stretch that looks ahead reads nothing stale.
-void cutter_t::play_out(window_type& w, std::int32_t b, zarnfilter::fade_weights& fades) {
+void cutter_t::play_out(window_type& w, std::int32_t B, std::int32_t b,
+                        zarnfilter::fade_weights& fades) {
     float* window = w.window.data();
     const std::int32_t length = w.fill;
     const std::int64_t t0 = w.window_start_time;
@@ -91,12 +94,13 @@ void cutter_t::play_out(window_type& w, std::int32_t b, zarnfilter::fade_weights
     while (w.fill > 0 && !stop_signalled()) {
         const std::int32_t bb = std::min(b, w.fill);
         const double r = ratio.load(std::memory_order_relaxed);
+        const std::int32_t f = flags.load(std::memory_order_relaxed);
         const std::int32_t c = cut_length(bb, r);
         ref_ptr<packet::blockdata_t<float>> out(new packet::blockdata_t<float>(c));
         out->sample_count = c;
         out->start_time = interpolate_time(t0, t1, done, length);
         out->stop_time = interpolate_time(t0, t1, done + bb, length);
-        cut_block(out->samples.data(), window, bb, c, 2 * bb, r, fades);
+        cut(out->samples.data(), window, w.window_length, B, bb, c, 2 * bb, r, f, fades);
 
         std::memmove(window, window + bb, sizeof(float) * (w.window_length - bb));
         std::fill(window + w.window_length - bb, window + w.window_length, 0.0f);
@@ -106,4 +110,15 @@ void cutter_t::play_out(window_type& w, std::int32_t b, zarnfilter::fade_weights
     }
     if (!stop_signalled())
         send_down(new packet::endofstream_t(nullptr));
+}
+
+void cutter_t::cut(float* out, const float* window, std::int32_t window_length, std::int32_t B,
+                   std::int32_t b, std::int32_t c, std::int32_t span, double r, std::int32_t f,
+                   zarnfilter::fade_weights& fades) {
+    if (f & zarnfilter::flag_smooth_splices) {
+        smooth.cut(out, window, window_length, B, b, c, r);
+    } else {
+        smooth.reset();
+        cut_block(out, window, b, c, span, r, fades);
+    }
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "audio/pipeline/transfer.h"
+#include "audio/stage/smooth.h"
 #include "audio/stage/splice.h"
 #include "audio/stage/window.h"
 
@@ -27,7 +28,8 @@ public:
     bool set_ratio(double r);
     double get_ratio() const { return ratio.load(std::memory_order_relaxed); }
 
-    // Bits of analyse_ratio; the stage reads them once per block.
+    // Bits of analyse_ratio, and flag_smooth_splices; the stage reads them
+    // once per block.
     void set_flags(std::int32_t f) { flags.store(f, std::memory_order_relaxed); }
     std::int32_t get_flags() const { return flags.load(std::memory_order_relaxed); }
 
@@ -44,9 +46,16 @@ protected:
 private:
     void cut_and_send(window_type& w, std::int32_t B, std::int32_t b,
                       zarnfilter::fade_weights& fades);
-    void play_out(window_type& w, std::int32_t b, zarnfilter::fade_weights& fades);
+    void play_out(window_type& w, std::int32_t B, std::int32_t b, zarnfilter::fade_weights& fades);
+    // Cuts one block the chosen way; the smooth splicer forgets its piece
+    // whenever a block is cut plainly.
+    void cut(float* out, const float* window, std::int32_t window_length, std::int32_t B,
+             std::int32_t b, std::int32_t c, std::int32_t span, double r, std::int32_t f,
+             zarnfilter::fade_weights& fades);
 
     std::atomic<double> ratio;
     std::atomic<std::int32_t> flags{0};
     std::atomic<std::int32_t> block_length{4410};
+    // Stage thread only.
+    zarnfilter::smooth_splicer smooth;
 };

@@ -22,6 +22,7 @@ inline constexpr std::int32_t PLAYER_NOFILE = 5;
 
 // Engine option numbers for SetOption.
 inline constexpr std::int32_t PLAYER_OPTION_SKIP_SILENCE = 1;
+inline constexpr std::int32_t PLAYER_OPTION_SMOOTH_SPLICES = 2;
 
 // {5E0C3A71-2B7D-4F0A-9C61-0D8E4B7F21A3}
 inline constexpr IID IID_IPlayer = {

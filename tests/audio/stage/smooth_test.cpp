@@ -1,0 +1,268 @@
+// The smooth splices (flags bit 4) run through the real stage: lengths and
+// times as the plain cut, no clicks on a steady tone, the pitch kept, stereo
+// kept in step, silence acceleration unchanged, rate 1 untouched.
+#include "stage_harness.h"
+
+#include "audio/stage/analysis.h"
+#include "audio/stage/smooth.h"
+#include "audio/stage/splice.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <thread>
+
+using namespace std::chrono_literals;
+using zarnfilter::cut_length;
+
+namespace {
+
+constexpr std::int32_t smooth = zarnfilter::flag_smooth_splices;
+
+struct format {
+    int channels, rate;
+    int block() const { return channels * rate / 8; }
+};
+
+// Interleaved frames; every channel gets the same signal unless told.
+std::vector<float> tone(const format& f, double hz, double seconds, double amplitude = 0.5) {
+    const std::size_t frames = static_cast<std::size_t>(seconds * f.rate);
+    std::vector<float> v(frames * f.channels);
+    for (std::size_t i = 0; i < frames; ++i)
+        for (int ch = 0; ch < f.channels; ++ch)
+            v[i * f.channels + ch] =
+                static_cast<float>(amplitude * std::sin(2 * M_PI * hz * double(i) / f.rate));
+    return v;
+}
+
+// Something like speech: a buzz whose pitch and loudness wander, with noise.
+std::vector<float> babble(std::size_t samples, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::normal_distribution<double> n(0.0, 0.05);
+    std::vector<float> v(samples);
+    double phase = 0;
+    for (std::size_t i = 0; i < samples; ++i) {
+        const double t = double(i) / 22050;
+        phase += 2 * M_PI * (120 + 40 * std::sin(2 * M_PI * 1.3 * t)) / 22050;
+        const double level = 0.3 * (0.5 + 0.5 * std::sin(2 * M_PI * 3.1 * t));
+        v[i] = static_cast<float>(level * (std::sin(phase) + 0.5 * std::sin(3 * phase)) + n(gen));
+    }
+    return v;
+}
+
+std::vector<output_block> run_stage(const std::vector<float>& input, int block, double ratio,
+                                    std::int32_t flags, std::size_t packet = 4096) {
+    stage_run run(ratio, block, flags);
+    for (std::size_t at = 0; at < input.size(); at += packet)
+        run.send(input, at, std::min(input.size(), at + packet), 10);
+    EXPECT_TRUE(run.finish());
+    return run.output.taken();
+}
+
+std::vector<float> joined(const std::vector<output_block>& blocks, std::size_t count = SIZE_MAX) {
+    std::vector<float> all;
+    for (std::size_t k = 0; k < std::min(count, blocks.size()); ++k)
+        all.insert(all.end(), blocks[k].samples.begin(), blocks[k].samples.end());
+    return all;
+}
+
+// Largest step between neighbouring frames of one channel.
+double largest_step(const std::vector<float>& s, int channels, int ch) {
+    double worst = 0;
+    for (std::size_t i = ch + channels; i < s.size(); i += channels)
+        worst = std::max(worst, double(std::fabs(s[i] - s[i - channels])));
+    return worst;
+}
+
+// Frequency from the upward zero crossings of one channel.
+double frequency(const std::vector<float>& s, int channels, int ch, int rate) {
+    double first = -1, last = -1;
+    int crossings = 0;
+    for (std::size_t i = ch + channels; i < s.size(); i += channels) {
+        const float a = s[i - channels], b = s[i];
+        if (a < 0 && b >= 0) {
+            const double at = double(i / channels) - 1 + a / double(a - b);
+            if (first < 0)
+                first = at;
+            last = at;
+            ++crossings;
+        }
+    }
+    return crossings > 1 ? (crossings - 1) * rate / (last - first) : 0.0;
+}
+
+} // namespace
+
+TEST(Smooth, BlocksHaveThePlainLengthsAndTimes) {
+    const format f{2, 44100};
+    const int B = f.block(), b = B & ~1;
+    const auto input = babble(f.rate * f.channels * 3, 1);
+    for (double r : {0.5, 0.25, 1.0 / 1.5, 2.0}) {
+        const auto blocks = run_stage(input, B, r, smooth);
+        const auto plain = run_stage(input, B, r, 0);
+        ASSERT_EQ(blocks.size(), plain.size()) << r;
+        std::size_t heard = 0, heard_plain = 0;
+        for (std::size_t k = 0; k < blocks.size(); ++k) {
+            EXPECT_EQ(blocks[k].samples.size(), plain[k].samples.size()) << r << " " << k;
+            EXPECT_EQ(blocks[k].start, plain[k].start) << r << " " << k;
+            EXPECT_EQ(blocks[k].stop, plain[k].stop) << r << " " << k;
+            if (k + 2 < blocks.size()) {
+                EXPECT_EQ(blocks[k].samples.size(), std::size_t(cut_length(b, r)));
+                EXPECT_EQ(blocks[k].stop - blocks[k].start, std::int64_t(b) * 10);
+            }
+            heard += blocks[k].samples.size();
+            heard_plain += plain[k].samples.size();
+        }
+        EXPECT_EQ(heard, heard_plain);
+        EXPECT_NEAR(double(heard) / input.size(), r, 0.002) << r;
+        EXPECT_EQ(blocks.back().stop, std::int64_t(input.size()) * 10);
+        EXPECT_NE(joined(blocks), joined(plain)) << r;
+    }
+}
+
+TEST(Smooth, LongRunKeepsTheRatio) {
+    // 30 s of 8 kHz mono, fed in odd packet sizes.
+    const format f{1, 8000};
+    const auto input = babble(30 * f.rate, 2);
+    for (double r : {0.5, 0.25}) {
+        const auto blocks = run_stage(input, f.block(), r, smooth, 777);
+        const double heard = double(joined(blocks).size());
+        EXPECT_NEAR(heard, input.size() * r, 4.0 * blocks.size() / 1000 + 4) << r;
+    }
+}
+
+TEST(Smooth, ASteadyToneHasNoClicksAndKeepsItsPitch) {
+    struct {
+        format f;
+        double hz;
+    } cases[] = {
+        {{2, 44100}, 440.0}, {{1, 8000}, 300.0}, {{2, 48000}, 1000.0}, {{1, 22050}, 180.0}};
+    for (const auto& c : cases) {
+        const auto input = tone(c.f, c.hz, 2.0);
+        // A tone of amplitude 0.5 never moves more than this between frames.
+        const double natural = 2 * 0.5 * std::sin(M_PI * c.hz / c.f.rate);
+        for (double r : {0.5, 0.25, 2.0}) {
+            const auto blocks = run_stage(input, c.f.block(), r, smooth);
+            // Leave out the last blocks, where the tone stops.
+            const auto heard = joined(blocks, blocks.size() - 3);
+            const auto plain = joined(run_stage(input, c.f.block(), r, 0), blocks.size() - 3);
+            for (int ch = 0; ch < c.f.channels; ++ch) {
+                SCOPED_TRACE(testing::Message() << c.f.channels << "x" << c.f.rate << " " << c.hz
+                                                << " Hz at " << r << " ch " << ch);
+                EXPECT_LT(largest_step(heard, c.f.channels, ch), natural * 1.05);
+                EXPECT_NEAR(frequency(heard, c.f.channels, ch, c.f.rate), c.hz, c.hz * 0.002);
+                // The plain cut's jumps at the splice are what this catches
+                // (where the tone's period does not happen to fit the cut).
+                if (r < 1.0 && &c == &cases[0]) {
+                    EXPECT_GT(largest_step(plain, c.f.channels, ch), natural * 1.2);
+                }
+            }
+        }
+    }
+}
+
+TEST(Smooth, StereoStaysInStep) {
+    const format f{2, 44100};
+    const auto mono = babble(2 * f.rate, 3);
+    std::vector<float> mirrored(2 * mono.size()), left_only(2 * mono.size(), 0.0f);
+    for (std::size_t i = 0; i < mono.size(); ++i) {
+        mirrored[2 * i] = mono[i];
+        mirrored[2 * i + 1] = -mono[i];
+        left_only[2 * i] = mono[i];
+    }
+    for (double r : {0.5, 0.25, 2.0}) {
+        const auto a = joined(run_stage(mirrored, f.block(), r, smooth));
+        ASSERT_EQ(a.size() % 2, 0u);
+        for (std::size_t i = 0; i < a.size(); i += 2)
+            ASSERT_EQ(a[i + 1], -a[i]) << r << " at " << i;
+        // A single left sample landing in the right channel would show here.
+        const auto l = joined(run_stage(left_only, f.block(), r, smooth));
+        for (std::size_t i = 0; i < l.size(); i += 2)
+            ASSERT_EQ(l[i + 1], 0.0f) << r << " at " << i;
+        EXPECT_GT(largest_step(l, 2, 0), 0.0);
+    }
+}
+
+TEST(Smooth, RateOnePassesTheInputUnchanged) {
+    const auto input = babble(5 * 11025 + 301, 4);
+    std::mt19937 gen(9);
+    std::vector<float> noisy(input);
+    for (auto& s : noisy)
+        s += std::uniform_real_distribution<float>(-0.2f, 0.2f)(gen);
+    EXPECT_EQ(joined(run_stage(noisy, 11025, 1.0, smooth, 1000)), noisy);
+}
+
+TEST(Smooth, SilenceAccelerationAndAdaptationDecideTheLengthsAsBefore) {
+    // Bursts of sound between silences, 22.05 kHz stereo.
+    const format f{2, 22050};
+    const int B = f.block(), b = B & ~1;
+    auto input = babble(24 * B, 5);
+    for (std::size_t i = 0; i < input.size(); ++i)
+        if ((i / (3 * B)) % 2 == 1)
+            input[i] = 0.0f;
+    for (std::int32_t analysis : {1, 3}) {
+        for (double r : {1.0, 0.5}) {
+            const auto blocks = run_stage(input, B, r, analysis | smooth);
+            const auto plain = run_stage(input, B, r, analysis);
+            ASSERT_EQ(blocks.size(), plain.size());
+            bool silent_block = false;
+            for (std::size_t k = 0; k < blocks.size(); ++k) {
+                EXPECT_EQ(blocks[k].samples.size(), plain[k].samples.size()) << k;
+                EXPECT_EQ(blocks[k].stop - blocks[k].start, plain[k].stop - plain[k].start);
+                silent_block =
+                    silent_block || blocks[k].samples.size() == std::size_t(cut_length(b, 0.1));
+            }
+            EXPECT_TRUE(silent_block) << analysis << " at " << r;
+            EXPECT_NE(joined(blocks), joined(plain));
+        }
+    }
+}
+
+TEST(Smooth, SwitchingOnAppliesFromTheNextBlockWithoutAClick) {
+    const format f{2, 44100};
+    const int B = f.block();
+    const auto input = tone(f, 440.0, 3.0);
+    const double natural = 2 * 0.5 * std::sin(M_PI * 440.0 / f.rate);
+    const auto plain = run_stage(input, B, 0.5, 0);
+
+    stage_run run(0.5, B, 0);
+    // Enough for a few blocks; the stage then waits for more input, having
+    // cut the next block already.
+    const std::size_t first = 6 * B;
+    run.send(input, 0, first, 10);
+    while (run.output.taken().size() < 4)
+        std::this_thread::sleep_for(1ms);
+    run.stage->set_flags(smooth);
+    run.send(input, first, input.size(), 10);
+    ASSERT_TRUE(run.finish());
+    const auto blocks = run.output.taken();
+    ASSERT_EQ(blocks.size(), plain.size());
+
+    std::size_t switched = 0;
+    while (switched < blocks.size() && blocks[switched].samples == plain[switched].samples)
+        ++switched;
+    EXPECT_GE(switched, 5u);
+    EXPECT_LT(switched, blocks.size() - 3);
+    // From the switch on, the splices no longer click.
+    std::vector<float> after(blocks[switched - 1].samples.end() - 2,
+                             blocks[switched - 1].samples.end());
+    const auto rest =
+        joined(std::vector<output_block>(blocks.begin() + switched, blocks.end() - 3));
+    after.insert(after.end(), rest.begin(), rest.end());
+    EXPECT_LT(largest_step(after, 2, 0), natural * 1.05);
+}
+
+TEST(Smooth, TailIsPlayedOutWithTheInputTimes) {
+    const format f{1, 16000};
+    const int B = f.block();
+    const std::size_t total = 9 * B + 123;
+    const auto input = babble(total, 6);
+    const auto blocks = run_stage(input, B, 0.25, smooth, 500);
+    ASSERT_FALSE(blocks.empty());
+    EXPECT_EQ(blocks.front().start, 0);
+    for (std::size_t k = 1; k < blocks.size(); ++k)
+        EXPECT_EQ(blocks[k].start, blocks[k - 1].stop);
+    EXPECT_EQ(blocks.back().stop, std::int64_t(total) * 10);
+}
