@@ -1,6 +1,7 @@
 #include "engine/player.h"
 
 #include "engine/infotext.h"
+#include "engine/scan.h"
 
 #include <gst/pbutils/pbutils.h>
 
@@ -14,6 +15,7 @@ constexpr const char* LOG_SOURCE = "zarnengine";
 constexpr unsigned OPEN_TIMEOUT_MS = 10000;
 constexpr unsigned SEEK_TIMEOUT_MS = 5000;
 constexpr unsigned PREROLL_POLL_MS = 20;
+constexpr unsigned SCAN_TIMEOUT_MS = 3000;
 
 // playbin's flags: subtitles are not shown, and the renderer applies the
 // volume itself when it is the sink.
@@ -51,6 +53,7 @@ Player::Player() = default;
 
 Player::~Player() {
     Teardown();
+    DropMessages();
     if (log_)
         log_->Release();
 }
@@ -122,25 +125,45 @@ HRESULT Player::SetLogSink(IUnknown* sink) {
     return S_OK;
 }
 
-GstBusSyncReply Player::OnBusMessage(GstBus*, GstMessage*, gpointer self) {
-    // Any thread: ask the GUI thread, once until it drains, to call HandleEvent.
+GstBusSyncReply Player::OnBusMessage(GstBus*, GstMessage* message, gpointer self) {
+    // Any thread. The message is queued before the event is posted, so the
+    // GUI thread always finds what an event announced.
     auto* player = static_cast<Player*>(self);
-    if (!player->eventPosted_.exchange(true)) {
+    bool post;
+    {
+        std::lock_guard<std::mutex> hold(player->messageLock_);
+        player->messages_.push_back(message);
+        post = !player->eventPosted_;
+        player->eventPosted_ = true;
+    }
+    if (post) {
         if (Window* window = player->notify_.load())
             window->PostMessage(WM_PLAYER_EVENT, 0, 0);
     }
-    return GST_BUS_PASS;
+    return GST_BUS_DROP; // the queue owns the message now
+}
+
+GstMessage* Player::NextMessage() {
+    std::lock_guard<std::mutex> hold(messageLock_);
+    if (messages_.empty())
+        return nullptr;
+    GstMessage* message = messages_.front();
+    messages_.pop_front();
+    return message;
+}
+
+void Player::DropMessages() {
+    while (GstMessage* message = NextMessage())
+        gst_message_unref(message);
 }
 
 void Player::DrainBus(bool dropEndOfStream) {
     if (!session_)
         return;
-    GstBus* bus = gst_element_get_bus(session_->playbin);
-    while (GstMessage* message = gst_bus_pop(bus)) {
+    while (GstMessage* message = NextMessage()) {
         HandleMessage(message, dropEndOfStream);
         gst_message_unref(message);
     }
-    gst_object_unref(bus);
 }
 
 void Player::HandleMessage(GstMessage* message, bool dropEndOfStream) {
@@ -180,7 +203,8 @@ void Player::HandleMessage(GstMessage* message, bool dropEndOfStream) {
         }
         break;
     case GST_MESSAGE_DURATION_CHANGED:
-        session_->duration = 0;
+        if (!session_->scanned)
+            session_->duration = 0;
         break;
     case GST_MESSAGE_EOS:
         if (dropEndOfStream || ended_)
@@ -284,6 +308,10 @@ HRESULT Player::Open(const char* path) {
         Teardown();
         return E_FAIL;
     }
+    // A stream without a stated length is measured now: a guess from its
+    // first frames can be several percent off.
+    if (Duration() == 0)
+        session_->scanned = (session_->duration = ScanDuration(fileName_, SCAN_TIMEOUT_MS)) > 0;
     ended_ = false;
     heldPosition_ = 0;
     if (RateBySeek() && rate_ != 1.0 && !Seek(0)) {
@@ -304,6 +332,7 @@ void Player::Teardown() {
     gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
     gst_object_unref(bus);
     gst_object_unref(session_->playbin);
+    DropMessages();
     session_.reset();
     fileName_.clear();
     state_ = PLAYER_NOFILE;
@@ -550,7 +579,10 @@ HRESULT Player::Tick() {
 }
 
 HRESULT Player::HandleEvent() {
-    eventPosted_ = false;
+    {
+        std::lock_guard<std::mutex> hold(messageLock_);
+        eventPosted_ = false;
+    }
     DrainBus(false);
     return S_OK;
 }

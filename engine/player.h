@@ -11,6 +11,7 @@
 #include <gst/gst.h>
 
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -63,10 +64,13 @@ private:
         bool missingPlugin = false;
         bool failed = false;
         std::int64_t duration = 0; // 100 ns; 0 while unknown
+        bool scanned = false;      // duration measured by parsing the whole file
     };
 
     static GstBusSyncReply OnBusMessage(GstBus* bus, GstMessage* message, gpointer self);
     void Log(bool error, const std::string& message);
+    GstMessage* NextMessage();
+    void DropMessages();
     // Handles every queued bus message; stale end-of-stream is dropped before a seek.
     void DrainBus(bool dropEndOfStream);
     void HandleMessage(GstMessage* message, bool dropEndOfStream);
@@ -83,7 +87,11 @@ private:
     std::atomic<std::int32_t> refs_{1};
     std::atomic<Window*> notify_{nullptr};
     VideoWindow* video_ = nullptr;
-    std::atomic<bool> eventPosted_{false};
+    // Leaf lock: bus messages wait here for the GUI thread, and the flag
+    // says a WM_PLAYER_EVENT for them is already on its way.
+    std::mutex messageLock_;
+    std::deque<GstMessage*> messages_;
+    bool eventPosted_ = false;
 
     // Leaf lock: the log sink may be replaced while a report is made.
     std::mutex logLock_;

@@ -1,0 +1,131 @@
+// The engine session around the files: entry points, argument checks, the
+// About texts, full screen and the log sink's references.
+#include "harness.h"
+#include "media.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string Info(IPlayer* player, bool extra, HRESULT* status = nullptr) {
+    std::vector<char> storage(1024, 0);
+    char* buffer = storage.data();
+    std::uint32_t size = 1024;
+    const HRESULT hr =
+        extra ? player->GetExtraInfoText(&buffer, &size) : player->GetInfoText(&buffer, &size);
+    if (status)
+        *status = hr;
+    return std::string(storage.data());
+}
+
+} // namespace
+
+class EngineSessionTest : public testing::TestWithParam<std::string> {};
+
+TEST_P(EngineSessionTest, EntryPointsAndArgumentChecks) {
+    ASSERT_EQ(QRVE_Initialize(), S_OK);
+    EXPECT_EQ(QRVE_GetInterface(nullptr), E_POINTER);
+    IUnknown* root = nullptr;
+    ASSERT_EQ(QRVE_GetInterface(&root), S_OK);
+    void* out = &root;
+    const IID other = {0x1, 0x2, 0x3, {0, 0, 0, 0, 0, 0, 0, 4}};
+    EXPECT_EQ(root->QueryInterface(other, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    root->Release();
+
+    EngineSession engine;
+    EXPECT_EQ(engine.State(), PLAYER_NOFILE);
+    EXPECT_EQ(engine->Close(), S_OK);
+    EXPECT_NE(engine->Play(), S_OK);
+    EXPECT_NE(engine->SetPosition(0), S_OK);
+    EXPECT_EQ(engine->SetRate(0.0), E_INVALIDARG);
+    EXPECT_EQ(engine->SetRate(-1.0), E_INVALIDARG);
+    EXPECT_EQ(engine->SetOption(7, 1), E_INVALIDARG);
+    EXPECT_EQ(engine->SetOption(PLAYER_OPTION_SKIP_SILENCE, 1), S_OK);
+    EXPECT_EQ(engine->GetState(nullptr), E_POINTER);
+    std::int64_t position = -1, duration = -1;
+    EXPECT_EQ(engine->GetTimes(&position, &duration), S_OK);
+    EXPECT_EQ(position, 0);
+    EXPECT_EQ(duration, 0);
+    engine.PumpFor(20ms);
+    EXPECT_TRUE(engine.Seen().empty()) << "Close with nothing open posted a message";
+}
+
+TEST_P(EngineSessionTest, InfoTextsNameTheEngineAndTheFileAndStayInsideTheBuffer) {
+    EngineSession engine;
+    const std::string info = Info(engine.Player(), false);
+    EXPECT_NE(info.find("zarnengine"), std::string::npos) << info;
+    EXPECT_NE(info.find("GStreamer"), std::string::npos) << info;
+
+    // A small buffer inside a larger one: nothing is written past its size.
+    std::vector<char> storage(64, '#');
+    char* buffer = storage.data();
+    std::uint32_t size = 8;
+    ASSERT_EQ(engine->GetInfoText(&buffer, &size), S_OK);
+    EXPECT_EQ(std::strlen(storage.data()), 7u);
+    for (std::size_t i = 8; i < storage.size(); ++i)
+        ASSERT_EQ(storage[i], '#') << "written past the buffer at " << i;
+    size = 0;
+    EXPECT_EQ(engine->GetInfoText(&buffer, &size), E_INVALIDARG);
+    char* none = nullptr;
+    size = 16;
+    EXPECT_EQ(engine->GetExtraInfoText(&none, &size), E_POINTER);
+
+    const std::string clip = testmedia::Clip("avi");
+    ASSERT_EQ(engine->Open(clip.c_str()), S_OK);
+    HRESULT status = E_FAIL;
+    const std::string extra = Info(engine.Player(), true, &status);
+    EXPECT_EQ(status, S_OK);
+    EXPECT_NE(extra.find("Container: AVI"), std::string::npos) << extra;
+    EXPECT_NE(extra.find("Video: MPEG-4"), std::string::npos) << extra;
+    EXPECT_NE(extra.find("Audio: MPEG-1 Layer 3"), std::string::npos) << extra;
+}
+
+TEST_P(EngineSessionTest, FullScreenIsForVideoAndEndsWithTheFile) {
+    EngineSession engine;
+    const std::string sound = testmedia::Clip("wav");
+    ASSERT_EQ(engine->Open(sound.c_str()), S_OK);
+    engine->ToggleFullScreen();
+    EXPECT_FALSE(engine->IsFullScreen()) << "an audio file went full screen";
+
+    const std::string video = testmedia::Clip("wmv");
+    ASSERT_EQ(engine->Open(video.c_str()), S_OK);
+    ASSERT_EQ(engine->ToggleFullScreen(), S_OK);
+    EXPECT_TRUE(engine->IsFullScreen());
+    EXPECT_TRUE(engine.Win().IsFullScreen());
+    const int frames = engine.Win().Frames();
+    ASSERT_EQ(engine->UpdateVideoWindow(), S_OK);
+    EXPECT_EQ(engine.Win().Frames(), frames + 1) << "the picture was not handed over again";
+
+    ASSERT_EQ(engine->Close(), S_OK);
+    EXPECT_FALSE(engine.Win().IsFullScreen());
+    ASSERT_TRUE(engine.PumpUntil(WM_PLAYER_CLOSED, 1s));
+    ASSERT_TRUE(engine.PumpUntil(WM_PLAYER_CLOSED, 1s)) << "the second file's close is missing";
+    EXPECT_EQ(engine.Seen().back().wParam, 1u) << "full screen was on when the file closed";
+}
+
+TEST_P(EngineSessionTest, LogSinkIsHeldUntilItIsReplaced) {
+    EngineSession engine;
+    EXPECT_EQ(engine.Log().References(), 1);
+    RecordingLogSink other;
+    ASSERT_EQ(engine->SetLogSink(&other), S_OK);
+    EXPECT_EQ(engine.Log().References(), 0);
+    EXPECT_EQ(other.References(), 1);
+    const std::string junk = testmedia::NotMedia();
+    EXPECT_NE(engine->Open(junk.c_str()), S_OK);
+    EXPECT_FALSE(other.Errors().empty());
+    EXPECT_TRUE(engine.Log().Errors().empty());
+    ASSERT_EQ(engine->SetLogSink(nullptr), S_OK);
+    EXPECT_EQ(other.References(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, EngineSessionTest, testing::Values(std::string(SinkUnderTest())),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                             return info.param;
+                         });
