@@ -7,16 +7,21 @@
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 const std::string& scratch() {
     static const std::string path = [] {
-        char tmpl[] = "/tmp/zarn-fuzz-profile-XXXXXX";
-        int fd = mkstemp(tmpl);
+        // tmpfs where there is one: every write is flushed to the disk.
+        std::string name = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        name += "/zarn-fuzz-profile-XXXXXX";
+        std::vector<char> tmpl(name.begin(), name.end());
+        tmpl.push_back('\0');
+        int fd = mkstemp(tmpl.data());
         if (fd >= 0)
             close(fd);
-        return std::string(tmpl);
+        return std::string(tmpl.data());
     }();
     return path;
 }
