@@ -3,6 +3,7 @@
 #include "audio/filter/IZarnRate.h"
 
 #include <gst/app/gstappsink.h>
+#include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
@@ -354,4 +355,32 @@ TEST_F(ElementTest, VideoSynchronisedToTheClockRunsAtTheRate) {
     count(1000ms); // the start, while the ring fills and the clock settles
     int frames = count(1500ms);
     EXPECT_NEAR(frames / 1.5, 50.0, 6.0);
+}
+
+// Buffers without time stamps continue from the previous one, so the heard
+// position still walks through the whole stream.
+TEST_F(ElementTest, BuffersWithoutTimeStampsContinueFromThePreviousOne) {
+    pipeline = gst_parse_launch("appsrc name=src format=time ! zarnaudiosink name=sink", nullptr);
+    ASSERT_NE(pipeline, nullptr);
+    GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+    GstCaps* caps =
+        gst_caps_from_string("audio/x-raw,format=S16LE,layout=interleaved,rate=8000,channels=1");
+    g_object_set(src, "caps", caps, nullptr);
+    gst_caps_unref(caps);
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    for (int i = 0; i < 15; ++i) { // 1.5 s in tenths, only the first stamped
+        GstBuffer* b = gst_buffer_new_allocate(nullptr, 1600, nullptr);
+        gst_buffer_memset(b, 0, 0, 1600);
+        if (i == 0)
+            GST_BUFFER_PTS(b) = 0;
+        ASSERT_EQ(gst_app_src_push_buffer(GST_APP_SRC(src), b), GST_FLOW_OK);
+    }
+    gst_app_src_end_of_stream(GST_APP_SRC(src));
+    gst_object_unref(src);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* m = gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND, GST_MESSAGE_EOS);
+    ASSERT_NE(m, nullptr);
+    gst_message_unref(m);
+    gst_object_unref(bus);
+    EXPECT_NEAR(double(position()) / GST_SECOND, 1.5, 0.05);
 }
