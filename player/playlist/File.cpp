@@ -12,7 +12,15 @@ std::string_view FileNamePart(std::string_view path) {
 TFile::TFile(std::string fileName) : FileName(std::move(fileName)), Title(FileNamePart(FileName)) {}
 
 TFile::Tags TFile::ReadTags(const std::string& fileName) {
-    return {std::make_unique<TID3TAG>(fileName), std::make_unique<TRIFFINFO>(fileName)};
+    Tags tags{std::make_unique<TID3TAG>(fileName), std::make_unique<TRIFFINFO>(fileName), nullptr};
+    // The ID3v1 and INFO readers decide whenever they give a title; only a
+    // file they leave untitled costs the slower reading.
+    bool titled = tags.RiffInfo->Found
+                      ? !tags.RiffInfo->ISBJ.empty() || !tags.RiffInfo->INAM.empty()
+                      : tags.Id3->Found && !tags.Id3->GetTitle().empty();
+    if (!titled)
+        tags.GstTags = std::make_unique<TGSTTAGS>(fileName);
+    return tags;
 }
 
 // An INFO list, when present, decides both texts, empty ones included; the
@@ -26,6 +34,18 @@ void TFile::ApplyTags(Tags tags) {
         TagTitle = tags.RiffInfo->ISBJ.empty() ? tags.RiffInfo->INAM : tags.RiffInfo->ISBJ;
         TagArtist = tags.RiffInfo->IART;
     }
+    bool timeChanged = false;
+    if (tags.GstTags) {
+        if (!tags.GstTags->Title.empty()) {
+            TagTitle = tags.GstTags->Title;
+            TagArtist = tags.GstTags->Artist;
+        }
+        std::string time = DurationText(tags.GstTags->Duration);
+        if (!time.empty() && time != TimeText) {
+            TimeText = time;
+            timeChanged = true;
+        }
+    }
     Id3 = std::move(tags.Id3);
     RiffInfo = std::move(tags.RiffInfo);
     if (!TagTitle.empty()) {
@@ -34,6 +54,10 @@ void TFile::ApplyTags(Tags tags) {
             Title += " - " + ShownText(TagArtist);
         TTool::ReplaceChars(Title, "\r\n", " ");
     }
-    if (Row && Owner && Owner->View())
-        Owner->View()->SetRowCaption(Row, Title);
+    if (Row && Owner && Owner->View()) {
+        if (timeChanged)
+            Owner->View()->SetRow(Row, Title, TimeText, this);
+        else
+            Owner->View()->SetRowCaption(Row, Title);
+    }
 }

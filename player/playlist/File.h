@@ -4,6 +4,7 @@
 // belongs to the GUI thread.
 #pragma once
 
+#include "player/mediainfo/Gsttags.h"
 #include "player/mediainfo/Id3.h"
 #include "player/mediainfo/Riffinfo.h"
 
@@ -26,10 +27,12 @@ public:
     TFile(const TFile&) = delete;
     TFile& operator=(const TFile&) = delete;
 
-    // What one analysis reads from the file: the two tag readers.
+    // What one analysis reads from the file: the two tag readers, and
+    // today's tags only when those two give no title.
     struct Tags {
         std::unique_ptr<TID3TAG> Id3;
         std::unique_ptr<TRIFFINFO> RiffInfo;
+        std::unique_ptr<TGSTTAGS> GstTags;
     };
     // Reads the file's tags; any thread, touches no field.
     static Tags ReadTags(const std::string& fileName);
