@@ -1,0 +1,434 @@
+#include "platform/handoff/Channel.h"
+
+#include "platform/handoff/Commatext.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace handoff {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { Reset(); }
+    Fd(Fd&& o) noexcept : fd_(o.Release()) {}
+    Fd& operator=(Fd&& o) noexcept {
+        if (this != &o) {
+            Reset();
+            fd_ = o.Release();
+        }
+        return *this;
+    }
+    int Get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void Reset() {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+// A forwarding start's view of the running player's block.
+class View {
+public:
+    View() = default;
+    explicit View(std::uint8_t* p) : p_(p) {}
+    ~View() {
+        if (p_)
+            munmap(p_, BlockSize);
+    }
+    View(View&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
+    View& operator=(View&& o) noexcept {
+        std::swap(p_, o.p_);
+        return *this;
+    }
+    explicit operator bool() const { return p_ != nullptr; }
+    Block Get() const { return Block(p_, BlockSize); }
+
+private:
+    std::uint8_t* p_ = nullptr;
+};
+
+std::string Reason(const char* what, int error) {
+    return std::string(what) + ": " + std::strerror(error);
+}
+
+std::string HexHash(const std::string& text) {
+    std::uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : text) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    char out[17];
+    std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(h));
+    return out;
+}
+
+std::string Seconds(std::chrono::milliseconds t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", static_cast<double>(t.count()) / 1000.0);
+    return text;
+}
+
+// A lock file of ours, opened so no started program inherits the lock.
+Fd OpenLockFile(const std::string& path, std::string& error) {
+    Fd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd) {
+        error = Reason(path.c_str(), errno);
+        return fd;
+    }
+    struct stat st = {};
+    if (fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+        error = path + " is not a lock file of this user";
+        fd.Reset();
+    }
+    return fd;
+}
+
+bool TryLock(const Fd& fd) {
+    return flock(fd.Get(), LOCK_EX | LOCK_NB) == 0;
+}
+
+// Opens the running player's block, refusing one that is not this user's
+// own 0600 block of exactly the block's size.
+View OpenBlock(const std::string& name) {
+    Fd fd(shm_open(name.c_str(), O_RDWR, 0));
+    if (!fd)
+        return {};
+    struct stat st = {};
+    if (fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
+        (st.st_mode & 07777) != 0600 || st.st_size != static_cast<off_t>(BlockSize))
+        return {};
+    void* p = mmap(nullptr, BlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd.Get(), 0);
+    return p == MAP_FAILED ? View() : View(static_cast<std::uint8_t*>(p));
+}
+
+bool SocketAddress(const std::string& path, sockaddr_un& address) {
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+Fd Connect(const std::string& path) {
+    sockaddr_un address;
+    if (!SocketAddress(path, address))
+        return Fd();
+    Fd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd || connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return Fd();
+    return fd;
+}
+
+// Waits until fd is readable or the time is up.
+bool WaitReadable(int fd, Clock::time_point until) {
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (left <= 0)
+            return false;
+        pollfd p = {fd, POLLIN, 0};
+        const int n = poll(&p, 1, static_cast<int>(left));
+        if (n > 0)
+            return true;
+        if (n < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+} // namespace
+
+struct Opener {
+    // The running player's channel, set up while it holds the lock: a block
+    // left by a crashed player is removed and made anew.
+    static std::unique_ptr<Receiver> Open(Fd lock, const std::string& base,
+                                          const std::string& shmName, std::string& error) {
+        std::unique_ptr<Receiver> r(new Receiver);
+        r->lock_ = lock.Release();
+        shm_unlink(shmName.c_str());
+        Fd fd(shm_open(shmName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600));
+        if (!fd) {
+            error = Reason("the shared block", errno);
+            return nullptr;
+        }
+        r->shmName_ = shmName;
+        if (fchmod(fd.Get(), 0600) != 0 || ftruncate(fd.Get(), BlockSize) != 0) {
+            error = Reason("the shared block", errno);
+            return nullptr;
+        }
+        void* p = mmap(nullptr, BlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd.Get(), 0);
+        if (p == MAP_FAILED) {
+            error = Reason("the shared block", errno);
+            return nullptr;
+        }
+        r->block_ = static_cast<std::uint8_t*>(p);
+
+        const std::string path = base + "." + std::to_string(getpid()) + ".sock";
+        sockaddr_un address;
+        if (!SocketAddress(path, address)) {
+            error = "the folder's path is too long for a socket: " + path;
+            return nullptr;
+        }
+        Fd s(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        unlink(path.c_str());
+        if (!s || bind(s.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            error = Reason(path.c_str(), errno);
+            return nullptr;
+        }
+        r->socketPath_ = path;
+        if (chmod(path.c_str(), 0600) != 0 || listen(s.Get(), 16) != 0) {
+            error = Reason(path.c_str(), errno);
+            return nullptr;
+        }
+        r->listen_ = s.Release();
+        return r;
+    }
+};
+
+std::string ChannelFolder(std::string& error) {
+    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+    struct stat st = {};
+    const std::string folder = xdg && xdg[0] == '/' && stat(xdg, &st) == 0 && S_ISDIR(st.st_mode)
+                                   ? std::string(xdg) + "/zarnplayer"
+                                   : "/tmp/zarnplayer-" + std::to_string(geteuid());
+    return CheckFolder(folder, error) ? folder : std::string();
+}
+
+bool CheckFolder(const std::string& folder, std::string& error) {
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = Reason(folder.c_str(), errno);
+        return false;
+    }
+    struct stat st = {};
+    if (lstat(folder.c_str(), &st) != 0) {
+        error = Reason(folder.c_str(), errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        error = folder + " is not a folder";
+        return false;
+    }
+    if (st.st_uid != geteuid()) {
+        error = folder + " belongs to another user";
+        return false;
+    }
+    if ((st.st_mode & 07777) != 0700) {
+        error = folder + " is open to other users (its mode is not 0700)";
+        return false;
+    }
+    return true;
+}
+
+std::string BlockName(const std::string& scope) {
+    return "/zarnplayer-" + std::to_string(geteuid()) + "-" + HexHash(scope);
+}
+
+bool PeerIsOurUser(int socket) {
+    ucred cred = {};
+    socklen_t size = sizeof cred;
+    return getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &cred, &size) == 0 && size == sizeof cred &&
+           cred.uid == geteuid();
+}
+
+Receiver::~Receiver() {
+    if (listen_ >= 0)
+        close(listen_);
+    if (!socketPath_.empty())
+        unlink(socketPath_.c_str());
+    if (block_)
+        munmap(block_, BlockSize);
+    if (!shmName_.empty())
+        shm_unlink(shmName_.c_str());
+    // Last: while the lock is held nobody else sets up the same names.
+    if (lock_ >= 0)
+        close(lock_);
+}
+
+void Receiver::Publish() {
+    SetWindowHandle(Mapped(), static_cast<std::uint32_t>(getpid()));
+}
+
+bool Receiver::Answer(const Take& take) {
+    return AnswerOne(listen_, Mapped(), take);
+}
+
+bool AnswerOne(int listenFd, Block block, const Receiver::Take& take) {
+    Fd c(accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC));
+    if (!c || !PeerIsOurUser(c.Get()))
+        return false;
+    // The sender writes the message as soon as it is connected; a peer that
+    // does not is dropped without keeping the player waiting long.
+    std::uint32_t msg = 0;
+    std::size_t got = 0;
+    const auto until = Clock::now() + std::chrono::seconds(2);
+    while (got < sizeof msg) {
+        if (!WaitReadable(c.Get(), until))
+            return false;
+        const ssize_t n = recv(c.Get(), reinterpret_cast<char*>(&msg) + got, sizeof msg - got, 0);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            return false;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    if (msg != WM_HANDOFF)
+        return false;
+    take(ReadCommaText(TakeText(block)));
+    const char done = 1;
+    // The sender may have given up meanwhile; that is no failure here.
+    [[maybe_unused]] const ssize_t n = send(c.Get(), &done, 1, MSG_NOSIGNAL);
+    return true;
+}
+
+namespace {
+
+Start Running(std::string message) {
+    Start s;
+    s.role = Role::Running;
+    s.message = std::move(message);
+    return s;
+}
+
+Start Failed(std::string message) {
+    Start s;
+    s.role = Role::Failed;
+    s.message = std::move(message);
+    return s;
+}
+
+Start BecomeRunning(Fd lock, const std::string& base, const std::string& shmName) {
+    std::string error;
+    Start s;
+    s.role = Role::Running;
+    s.receiver = Opener::Open(std::move(lock), base, shmName, error);
+    // Without a channel the lock goes too, so later starts run as players of
+    // their own instead of waiting for one that cannot answer.
+    if (!s.receiver)
+        s.message = "second starts cannot hand over their files: " + error;
+    return s;
+}
+
+// Sends the message and waits for the answer; empty when it came.
+std::string Send(int socket, Clock::time_point until, std::chrono::milliseconds timeout) {
+    const std::uint32_t msg = WM_HANDOFF;
+    if (send(socket, &msg, sizeof msg, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof msg))
+        return Reason("sending to the running player", errno);
+    char done = 0;
+    for (;;) {
+        if (!WaitReadable(socket, until))
+            return "the running player did not answer within " + Seconds(timeout);
+        const ssize_t n = recv(socket, &done, 1, 0);
+        if (n == 1)
+            return {};
+        if (n == 0 || (n < 0 && errno == ECONNRESET))
+            return "the running player ended before it took the files";
+        if (errno != EINTR && errno != EAGAIN)
+            return Reason("waiting for the running player", errno);
+    }
+}
+
+} // namespace
+
+Start Decide(const std::vector<std::string>& names, const Settings& settings) {
+    std::string error;
+    const std::string folder = ChannelFolder(error);
+    if (folder.empty())
+        return Running("second starts cannot hand over their files: " + error);
+    const std::string hash = HexHash(settings.scope);
+    const std::string base = folder + "/" + hash;
+    const std::string shmName = BlockName(settings.scope);
+
+    Fd running = OpenLockFile(base + ".running", error);
+    if (!running)
+        return Running("second starts cannot hand over their files: " + error);
+    if (TryLock(running))
+        return BecomeRunning(std::move(running), base, shmName);
+    if (errno != EWOULDBLOCK)
+        return Running("second starts cannot hand over their files: " + Reason("lock", errno));
+
+    // Another player runs: wait for our turn among the second starts.
+    Fd forward = OpenLockFile(base + ".forward", error);
+    if (!forward)
+        return Failed("cannot hand the files over: " + error);
+    auto until = Clock::now() + settings.timeout;
+    while (!TryLock(forward)) {
+        if (TryLock(running))
+            return BecomeRunning(std::move(running), base, shmName);
+        if (Clock::now() >= until)
+            return Failed("another start was still handing its files over after " +
+                          Seconds(settings.timeout));
+        std::this_thread::sleep_for(settings.step);
+    }
+
+    std::size_t taken = 0;
+    const std::string text = FitCommaText(names, TextLimit, taken);
+    if (taken == 0 && !names.empty())
+        return Failed("the names are too long to hand over");
+    std::string warning;
+    if (taken < names.size())
+        warning = "only the first " + std::to_string(taken) + " of " +
+                  std::to_string(names.size()) +
+                  " names fit into the hand-off; the others were left out";
+
+    until = Clock::now() + settings.timeout;
+    bool published = false;
+    for (;;) {
+        if (TryLock(running)) {
+            forward.Reset();
+            Start s = BecomeRunning(std::move(running), base, shmName);
+            return s;
+        }
+        if (View view = OpenBlock(shmName)) {
+            if (const std::uint32_t handle = WindowHandle(view.Get())) {
+                published = true;
+                if (Fd s = Connect(base + "." + std::to_string(handle) + ".sock")) {
+                    if (!PeerIsOurUser(s.Get()))
+                        return Failed("the running player's socket belongs to another user");
+                    PutText(view.Get(), text);
+                    if (std::string failure = Send(s.Get(), until, settings.timeout);
+                        !failure.empty())
+                        return Failed(failure);
+                    Start done;
+                    done.role = Role::Forwarded;
+                    done.message = warning;
+                    return done;
+                }
+            }
+        }
+        if (Clock::now() >= until)
+            return Failed(
+                published
+                    ? "the running player did not answer within " + Seconds(settings.timeout)
+                    : "the running player did not get ready within " + Seconds(settings.timeout));
+        std::this_thread::sleep_for(settings.step);
+    }
+}
+
+} // namespace handoff

@@ -1,0 +1,97 @@
+// Which process is the player, and the hand-off of a second start's names to
+// it. The running player holds a lock on a file in a per-user folder for its
+// whole life (the lock dies with the process, so a crash leaves no "running"
+// mark), keeps the shared block mapped and listens on a Unix socket that the
+// window handle in the block names. A second start takes the forwarding lock
+// (one at a time), writes its names into the block and sends WM_HANDOFF over
+// the socket, then waits a bounded time for the one-byte answer.
+#pragma once
+
+#include "platform/handoff/Block.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace handoff {
+
+struct Settings {
+    // Players with different scopes never meet; the program passes the
+    // folder of the files it keeps, so a player with its own settings and
+    // lists runs beside another one.
+    std::string scope;
+    // How long a second start waits for its turn and then for the answer.
+    std::chrono::milliseconds timeout{10000};
+    std::chrono::milliseconds step{30};
+};
+
+// The channel's folder: $XDG_RUNTIME_DIR/zarnplayer when that folder is set,
+// else /tmp/zarnplayer-<uid>. Empty, with the reason in error, when it is
+// not a real folder of ours with mode 0700.
+std::string ChannelFolder(std::string& error);
+// Creates folder with mode 0700 when missing; false unless it is a folder
+// (not a link) owned by this user with mode 0700.
+bool CheckFolder(const std::string& folder, std::string& error);
+// The shared block's name for a scope: it carries the user id.
+std::string BlockName(const std::string& scope);
+// Whether the process at the other end of a connected Unix socket runs as
+// this user.
+bool PeerIsOurUser(int socket);
+
+// The running player's side of the channel.
+class Receiver {
+public:
+    using Take = std::function<void(const std::vector<std::string>& names)>;
+
+    ~Receiver();
+    Receiver(const Receiver&) = delete;
+    Receiver& operator=(const Receiver&) = delete;
+
+    // Writes this process's handle into the block: from now on second starts
+    // hand over instead of waiting. Call once the windows exist.
+    void Publish();
+    // Readable when a second start has connected.
+    int ListenFd() const { return listen_; }
+    // Answers one waiting connection: from this user and carrying WM_HANDOFF,
+    // the block's names go to take and the block is cleared; the answer is
+    // written after take returns. False when nothing was taken.
+    bool Answer(const Take& take);
+
+    Block Mapped() const { return Block(block_, BlockSize); }
+    const std::string& SocketPath() const { return socketPath_; }
+    const std::string& BlockName() const { return shmName_; }
+
+private:
+    friend struct Opener;
+    Receiver() = default;
+
+    int lock_ = -1;
+    int listen_ = -1;
+    std::uint8_t* block_ = nullptr;
+    std::string socketPath_;
+    std::string shmName_;
+};
+
+// Answers one connection on listenFd against block (Receiver::Answer).
+bool AnswerOne(int listenFd, Block block, const Receiver::Take& take);
+
+enum class Role {
+    Running,   // this process is the player (receiver set unless no hand-off is possible)
+    Forwarded, // the names were handed over; exit with status 0
+    Failed     // nothing was handed over; say why and exit with a non-zero status
+};
+
+struct Start {
+    Role role = Role::Running;
+    std::unique_ptr<Receiver> receiver;
+    // For stderr: why there is no hand-off, what was left out, or the failure.
+    std::string message;
+};
+
+// Decides before any window exists. A running player takes names; when the
+// player that ran is gone (also while this start waits) this one becomes it.
+Start Decide(const std::vector<std::string>& names, const Settings& settings);
+
+} // namespace handoff

@@ -1,0 +1,62 @@
+// handoff_peer SCOPE TIMEOUT_MS [NAME...]: decides as the program does.
+// Running, it prints "running" (or "running alone" without a channel) and
+// then "list: " and the comma text of every hand-off it takes, until it is
+// killed. HANDOFF_PEER_MODE=frozen never answers, =unpublished never writes
+// its handle, =spawn starts a long-lived child first. A second start prints
+// "forwarded" and exits 0, or prints the failure on stderr and exits 2.
+#include "platform/handoff/Channel.h"
+#include "platform/handoff/Commatext.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+int main(int argc, char** argv) {
+    if (argc < 3)
+        return 64;
+    handoff::Settings settings;
+    settings.scope = argv[1];
+    settings.timeout = std::chrono::milliseconds(std::atoi(argv[2]));
+    const std::vector<std::string> names(argv + 3, argv + argc);
+    const char* modeText = std::getenv("HANDOFF_PEER_MODE");
+    const std::string mode = modeText ? modeText : "";
+
+    handoff::Start start = handoff::Decide(names, settings);
+    if (!start.message.empty())
+        std::fprintf(stderr, "%s\n", start.message.c_str());
+    if (start.role == handoff::Role::Forwarded) {
+        std::printf("forwarded\n");
+        return 0;
+    }
+    if (start.role == handoff::Role::Failed)
+        return 2;
+    if (!start.receiver) {
+        std::printf("running alone\n");
+        std::fflush(stdout);
+        pause();
+        return 0;
+    }
+    if (mode == "spawn" && fork() == 0) {
+        execlp("sleep", "sleep", "30", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    if (mode != "unpublished")
+        start.receiver->Publish();
+    std::printf("running\n");
+    std::fflush(stdout);
+    for (;;) {
+        pollfd p = {start.receiver->ListenFd(), POLLIN, 0};
+        if (poll(&p, 1, -1) <= 0 || mode == "frozen" || mode == "unpublished") {
+            if (mode == "frozen" || mode == "unpublished")
+                pause();
+            continue;
+        }
+        start.receiver->Answer([](const std::vector<std::string>& got) {
+            std::printf("list: %s\n", handoff::CommaText(got).c_str());
+            std::fflush(stdout);
+        });
+    }
+}
