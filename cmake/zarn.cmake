@@ -45,6 +45,10 @@ function(zarn_test)
   if(T_LABELS)
     list(APPEND props LABELS ${T_LABELS})
   endif()
+  # The thread-sanitizer run builds and runs only these.
+  if(T_LABELS MATCHES "^(audio|platform)$")
+    set_property(GLOBAL APPEND PROPERTY ZARN_TSAN_TESTS ${T_NAME})
+  endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
