@@ -1,12 +1,9 @@
 #include "player/mediainfo/Gsttags.h"
 
-#include "player/mediainfo/TagText.h"
-
 #include <gst/gst.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -32,7 +29,7 @@ std::string FirstString(const GstTagList* tags, const char* tag) {
     gchar* value = nullptr;
     if (!gst_tag_list_get_string_index(tags, tag, 0, &value) || !value)
         return {};
-    std::string out = ShownText(value);
+    std::string out = value;
     g_free(value);
     return out;
 }

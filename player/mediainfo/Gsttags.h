@@ -24,8 +24,8 @@ public:
     static TGSTTAGS FromBytes(std::span<const std::uint8_t> content,
                               std::chrono::milliseconds timeOut = DefaultTimeOut);
 
-    // Takes title and artist from one tag list where they are still empty;
-    // any text that is not valid UTF-8 is shown as Latin-1.
+    // Takes title and artist from one tag list where they are still empty.
+    // Tag lists hold only UTF-8: GStreamer refuses any other string.
     void Take(const GstTagList* tags);
 
     // The container was recognised and parsed to its streams.
