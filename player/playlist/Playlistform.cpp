@@ -1,0 +1,919 @@
+#include "player/playlist/Playlistform.h"
+
+#include "platform/profile.h"
+#include "player/config/Extention.h"
+#include "player/config/Tool.h"
+#include "player/mainform/Icons.h"
+#include "player/mainform/Mainform.h"
+#include "player/playlist/Filelist.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+constexpr int EntryRole = Qt::UserRole;
+constexpr int ImageRole = Qt::UserRole + 1;
+constexpr int DesignWidth = 320;
+constexpr int DesignHeight = 331;
+constexpr const char* Section = "playlistform";
+constexpr const char* ListFilter[] = {"List Files (*.lst)", "All Files (*)"};
+
+// A row handle is the tree item itself; the model never looks inside it.
+ListRow* AsRow(QTreeWidgetItem* item) {
+    return reinterpret_cast<ListRow*>(item);
+}
+QTreeWidgetItem* AsItem(ListRow* row) {
+    return reinterpret_cast<QTreeWidgetItem*>(row);
+}
+TFile* EntryOf(const QTreeWidgetItem* item) {
+    return reinterpret_cast<TFile*>(item->data(0, EntryRole).value<quintptr>());
+}
+
+QString FromBytes(const std::string& s) {
+    return QFile::decodeName(QByteArray::fromStdString(s));
+}
+std::string ToBytes(const QString& s) {
+    return QFile::encodeName(s).toStdString();
+}
+
+// The play list window as the settings store places it.
+class ListPlacement : public Placeable {
+public:
+    explicit ListPlacement(QWidget& w) : w_(w) {}
+    Placement Bounds() const override { return {w_.x(), w_.y(), w_.width(), w_.height()}; }
+    void SetBounds(const Placement& p) override {
+        w_.move(p.left, p.top);
+        w_.resize(p.width, p.height);
+    }
+    ShowState State() const override {
+        if (w_.isMinimized())
+            return ShowState::Minimized;
+        if (w_.isMaximized())
+            return ShowState::Maximized;
+        return ShowState::Normal;
+    }
+
+private:
+    QWidget& w_;
+};
+
+// --- Pictures ------------------------------------------------------------
+
+QPixmap Canvas() {
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    return pm;
+}
+
+void Plus(QPainter& p, double x, double y) {
+    p.setPen(QPen(QColor(0, 130, 0), 2));
+    p.drawLine(QPointF(x - 3, y), QPointF(x + 3, y));
+    p.drawLine(QPointF(x, y - 3), QPointF(x, y + 3));
+}
+
+void Folder(QPainter& p) {
+    p.setBrush(QColor(230, 190, 80));
+    p.drawRect(QRectF(1.5, 5.5, 13, 8));
+    p.drawRect(QRectF(1.5, 3.5, 5, 2));
+}
+
+void Page(QPainter& p) {
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(2.5, 1.5, 9, 13));
+    for (int i = 0; i < 3; ++i)
+        p.drawLine(QPointF(4.5, 5 + 3 * i), QPointF(9.5, 5 + 3 * i));
+}
+
+// The tool bar's images, numbered as the buttons use them.
+QPixmap DrawnListImage(int index) {
+    QPixmap pm = Canvas();
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor ink(40, 40, 40);
+    p.setPen(QPen(ink, 1));
+    switch (index) {
+    case 0: // add files
+        Page(p);
+        Plus(p, 11.5, 11.5);
+        break;
+    case 1: // add folder
+        Folder(p);
+        Plus(p, 11.5, 11.5);
+        break;
+    case 7: // remove
+        p.setPen(QPen(QColor(190, 0, 0), 2));
+        p.drawLine(QPointF(3, 3), QPointF(13, 13));
+        p.drawLine(QPointF(3, 13), QPointF(13, 3));
+        break;
+    case 8: // sort
+        for (int i = 0; i < 4; ++i)
+            p.drawLine(QPointF(2, 3.5 + 3 * i), QPointF(5 + 2.5 * i, 3.5 + 3 * i));
+        p.drawLine(QPointF(13, 2), QPointF(13, 13));
+        p.drawLine(QPointF(10.5, 10.5), QPointF(13, 13.5));
+        p.drawLine(QPointF(15.5, 10.5), QPointF(13, 13.5));
+        break;
+    case 9: // open list files
+        Folder(p);
+        p.setPen(QPen(ink, 1));
+        p.drawLine(QPointF(4, 9), QPointF(12, 9));
+        p.drawLine(QPointF(4, 11), QPointF(12, 11));
+        break;
+    case 10: // save list file
+        p.setBrush(QColor(70, 110, 190));
+        p.drawRect(QRectF(1.5, 1.5, 13, 13));
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(4.5, 1.5, 7, 5));
+        p.drawRect(QRectF(3.5, 9.5, 9, 5));
+        break;
+    default:
+        break;
+    }
+    return pm;
+}
+
+QIcon ListImageIcon(int index) {
+    switch (index) {
+    case 2:
+        return ToolImageIcon(ImagePrev);
+    case 5:
+        return ToolImageIcon(ImagePlay);
+    case 6:
+        return ToolImageIcon(ImageNext);
+    default:
+        break;
+    }
+    const char* theme = nullptr;
+    switch (index) {
+    case 0:
+        theme = "list-add";
+        break;
+    case 1:
+        theme = "folder-new";
+        break;
+    case 7:
+        theme = "list-remove";
+        break;
+    case 8:
+        theme = "view-sort-ascending";
+        break;
+    case 9:
+        theme = "document-open";
+        break;
+    case 10:
+        theme = "document-save";
+        break;
+    default:
+        break;
+    }
+    QIcon drawn(DrawnListImage(index));
+    return theme ? QIcon::fromTheme(QString::fromLatin1(theme), drawn) : drawn;
+}
+
+// The row markers: 1 the current entry, 0 any other (blank, so captions
+// stay in line).
+const QIcon& RowMarker(int image) {
+    static const QIcon blank(Canvas());
+    static const QIcon current = [] {
+        QPixmap pm = Canvas();
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(0, 90, 0), 1));
+        p.setBrush(QColor(40, 170, 40));
+        QPolygonF t;
+        t << QPointF(4, 3) << QPointF(13, 8) << QPointF(4, 13);
+        p.drawPolygon(t);
+        return QIcon(pm);
+    }();
+    return image == 1 ? current : blank;
+}
+
+QToolButton* MakeButton(QWidget* parent, const char* name, int image, const QString& tip) {
+    auto* b = new QToolButton(parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setIcon(ListImageIcon(image));
+    b->setIconSize(QSize(16, 16));
+    b->setAutoRaise(true);
+    b->setToolTip(tip);
+    // Keys outside the list go to the main window's shortcuts, never to a
+    // button.
+    b->setFocusPolicy(Qt::NoFocus);
+    return b;
+}
+
+QAction* AddItem(QMenu* menu, const char* name, const QString& text) {
+    QAction* a = menu->addAction(text);
+    a->setObjectName(QString::fromLatin1(name));
+    return a;
+}
+
+QStringList Filters(const std::vector<std::string>& choices) {
+    QStringList filters;
+    for (const std::string& c : choices)
+        filters << QString::fromStdString(c);
+    return filters;
+}
+
+// The moves of a drop onto row t of n rows. Rows above the target land just
+// before it and rows below it just after, each group in its own order;
+// below the last row (t == n) every selected row goes to the end.
+std::vector<std::pair<int, int>> DropMoves(const std::vector<bool>& selected, int t) {
+    const int n = static_cast<int>(selected.size());
+    std::vector<std::pair<int, int>> moves;
+    if (t < n) {
+        int k = 0;
+        for (int s = t - 1; s >= 0; --s)
+            if (selected[static_cast<size_t>(s)])
+                moves.emplace_back(s, t - k++);
+        k = 0;
+        for (int s = n - 1; s > t; --s)
+            if (selected[static_cast<size_t>(s)])
+                moves.emplace_back(s + k++, t);
+    } else {
+        int k = 0;
+        for (int s = n - 1; s >= 0; --s)
+            if (selected[static_cast<size_t>(s)])
+                moves.emplace_back(s, n - 1 - k++);
+    }
+    return moves;
+}
+
+} // namespace
+
+// --- The list view ---------------------------------------------------------
+
+TPlayListView::TPlayListView(QWidget* parent) : QTreeWidget(parent) {
+    setObjectName(QStringLiteral("ListView1"));
+    setColumnCount(2);
+    setHeaderLabels({QStringLiteral("File"), QStringLiteral("Time")});
+    setRootIsDecorated(false);
+    setUniformRowHeights(true);
+    setItemsExpandable(false);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setIconSize(QSize(16, 16));
+    setAllColumnsShowFocus(true);
+    // A press on a selected row keeps the selection until the release, so
+    // the whole selection can be dragged.
+    setDragEnabled(true);
+    setAcceptDrops(false);
+    header()->setSectionsClickable(false);
+    header()->setSectionsMovable(false);
+    header()->setStretchLastSection(false);
+    header()->setMinimumSectionSize(0);
+    header()->resizeSection(1, 0);
+    // The selection stays as visible while the window is inactive.
+    QPalette pal = palette();
+    for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+        pal.setColor(QPalette::Inactive, role, pal.color(QPalette::Active, role));
+    setPalette(pal);
+}
+
+int TPlayListView::TargetRow(int y) const {
+    // Rows lie one below the other, so the first row holding y is the row
+    // at y; any column's x finds it.
+    const int x = std::max(0, columnViewportPosition(0));
+    const QModelIndex index = indexAt(QPoint(x, y));
+    return index.isValid() ? index.row() : topLevelItemCount();
+}
+
+void TPlayListView::mousePressEvent(QMouseEvent* e) {
+    if (dragging_)
+        return;
+    QTreeWidget::mousePressEvent(e);
+    pressPos_ = e->position().toPoint();
+    pressedOnRow_ = e->button() == Qt::LeftButton && itemAt(pressPos_) != nullptr;
+}
+
+void TPlayListView::mouseMoveEvent(QMouseEvent* e) {
+    const QPoint pos = e->position().toPoint();
+    if (dragging_) {
+        dropY_ = pos.y();
+        // Near an edge the list scrolls, so any row can be reached.
+        const int margin = std::max(4, sizeHintForRow(0) / 2);
+        if (pos.y() < margin)
+            verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        else if (pos.y() > viewport()->height() - margin)
+            verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        viewport()->update();
+        return;
+    }
+    if (pressedOnRow_ && (e->buttons() & Qt::LeftButton)) {
+        // The base class would start the platform's drag here.
+        QTreeWidgetItem* pressed = itemAt(pressPos_);
+        if ((pos - pressPos_).manhattanLength() >= QApplication::startDragDistance() && pressed &&
+            pressed->isSelected()) {
+            dragging_ = true;
+            dropY_ = pos.y();
+            viewport()->setCursor(Qt::DragMoveCursor);
+            viewport()->update();
+        }
+        return;
+    }
+    QTreeWidget::mouseMoveEvent(e);
+}
+
+void TPlayListView::mouseReleaseEvent(QMouseEvent* e) {
+    if (dragging_) {
+        if (e->button() != Qt::LeftButton)
+            return;
+        const int y = e->position().toPoint().y();
+        EndDrag();
+        emit rowsDropped(y);
+        return;
+    }
+    pressedOnRow_ = false;
+    QTreeWidget::mouseReleaseEvent(e);
+}
+
+void TPlayListView::keyPressEvent(QKeyEvent* e) {
+    if (dragging_) {
+        if (e->key() == Qt::Key_Escape)
+            EndDrag();
+        return;
+    }
+    QTreeWidget::keyPressEvent(e);
+}
+
+void TPlayListView::focusOutEvent(QFocusEvent* e) {
+    if (dragging_)
+        EndDrag();
+    QTreeWidget::focusOutEvent(e);
+}
+
+void TPlayListView::EndDrag() {
+    dragging_ = false;
+    pressedOnRow_ = false;
+    viewport()->unsetCursor();
+    viewport()->update();
+}
+
+void TPlayListView::paintEvent(QPaintEvent* e) {
+    QTreeWidget::paintEvent(e);
+    if (!dragging_)
+        return;
+    // Where the rows would go: a frame round the target row, or a line
+    // below the last row.
+    QPainter p(viewport());
+    p.setPen(QPen(palette().color(QPalette::Active, QPalette::Highlight), 2));
+    const int t = TargetRow(dropY_);
+    if (t < topLevelItemCount()) {
+        p.drawRect(visualItemRect(topLevelItem(t)).adjusted(1, 1, -1, -1));
+    } else {
+        const int n = topLevelItemCount();
+        const int y = n > 0 ? visualItemRect(topLevelItem(n - 1)).bottom() + 1 : 1;
+        p.drawLine(0, y, viewport()->width(), y);
+    }
+}
+
+// --- The window ------------------------------------------------------------
+
+TPlayList::TPlayList(TFileList& list)
+    : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
+                           Qt::WindowCloseButtonHint),
+      list_(list) {
+    setObjectName(QStringLiteral("PlayList"));
+    QFont f = font();
+    f.setPixelSize(12);
+    setFont(f);
+    setWindowTitle(QStringLiteral("PlayList - ") + QString::fromLatin1(MainCaption));
+    resize(DesignWidth, DesignHeight);
+    BuildLayout();
+    BuildMenus();
+    // Without stored bounds the desktop places the window.
+    const TTool& s = SettingsStore();
+    if (!s.ReadString(Section, "Left", "").empty() || !s.ReadString(Section, "Width", "").empty()) {
+        ListPlacement placement(*this);
+        s.LoadPlacement(Section, placement);
+    }
+    setAcceptDrops(true);
+    FormResize();
+}
+
+TPlayList::~TPlayList() {
+    FormDestroy();
+    // The rows go with the window: no entry may keep pointing at one.
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+        if (TFile* entry = EntryOf(ListView1->topLevelItem(i)))
+            if (entry->Row == AsRow(ListView1->topLevelItem(i)))
+                entry->Row = nullptr;
+    if (list_.View() == this)
+        list_.SetView(nullptr);
+}
+
+void TPlayList::FormDestroy() {
+    if (destroyed_)
+        return;
+    destroyed_ = true;
+    try {
+        ListPlacement placement(*this);
+        SettingsStore().SavePlacement(Section, placement);
+    } catch (const profile::Error& e) {
+        std::fprintf(stderr, "zarnplayer: %s\n", e.what());
+    }
+}
+
+void TPlayList::BuildLayout() {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setIconSize(QSize(16, 16));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolButton1 = MakeButton(ToolBar1, "ToolButton1", 0, tr("Add Files"));
+    ToolButton2 = MakeButton(ToolBar1, "ToolButton2", 1, tr("Add Folder"));
+    ToolButton3 = MakeButton(ToolBar1, "ToolButton3", 2, tr("Prev"));
+    ToolButton6 = MakeButton(ToolBar1, "ToolButton6", 5, tr("Play"));
+    ToolButton7 = MakeButton(ToolBar1, "ToolButton7", 6, tr("Next"));
+    ToolButton9 = MakeButton(ToolBar1, "ToolButton9", 7, tr("Remove Files"));
+    ToolButton10 = MakeButton(ToolBar1, "ToolButton10", 8, tr("Sort"));
+    ToolButton11 = MakeButton(ToolBar1, "ToolButton11", 9, tr("Open List Files"));
+    ToolButton12 = MakeButton(ToolBar1, "ToolButton12", 10, tr("Save List File"));
+    ToolBar1->addWidget(ToolButton1);
+    ToolBar1->addWidget(ToolButton2);
+    ToolBar1->addSeparator();
+    ToolBar1->addWidget(ToolButton3);
+    ToolBar1->addWidget(ToolButton6);
+    ToolBar1->addWidget(ToolButton7);
+    ToolBar1->addSeparator();
+    ToolBar1->addWidget(ToolButton9);
+    ToolBar1->addWidget(ToolButton10);
+    ToolBar1->addWidget(ToolButton11);
+    ToolBar1->addWidget(ToolButton12);
+    ToolBar1->addSeparator();
+    column->addWidget(ToolBar1);
+
+    ListView1 = new TPlayListView(this);
+    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    ListView1->installEventFilter(this);
+    ListView1->viewport()->installEventFilter(this);
+    column->addWidget(ListView1, 1);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusPanel0 = new QLabel(StatusBar1);
+    StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
+    StatusPanel0->setAlignment(Qt::AlignCenter);
+    StatusPanel0->setFixedWidth(48);
+    StatusPanel1 = new QLabel(StatusBar1);
+    StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
+    StatusPanel1->setMinimumWidth(50);
+    // A long path must not widen the window.
+    StatusPanel1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    StatusBar1->addWidget(StatusPanel0);
+    StatusBar1->addWidget(StatusPanel1, 1);
+    column->addWidget(StatusBar1);
+
+    connect(ToolButton1, &QToolButton::clicked, this, &TPlayList::ToolButton1Click);
+    connect(ToolButton2, &QToolButton::clicked, this, &TPlayList::ToolButton2Click);
+    connect(ToolButton3, &QToolButton::clicked, this, &TPlayList::ToolButton3Click);
+    connect(ToolButton6, &QToolButton::clicked, this, &TPlayList::ToolButton6Click);
+    connect(ToolButton7, &QToolButton::clicked, this, &TPlayList::ToolButton7Click);
+    connect(ToolButton9, &QToolButton::clicked, this, &TPlayList::ToolButton9Click);
+    connect(ToolButton10, &QToolButton::clicked, this, &TPlayList::ToolButton10Click);
+    connect(ToolButton11, &QToolButton::clicked, this, &TPlayList::ToolButton11Click);
+    connect(ToolButton12, &QToolButton::clicked, this, &TPlayList::ToolButton12Click);
+    connect(ListView1, &TPlayListView::rowsDropped, this, &TPlayList::ListView1DragDrop);
+    connect(ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection& selected) {
+                const QModelIndexList rows = selected.indexes();
+                if (!rows.isEmpty())
+                    ListView1SelectItem(ListView1->topLevelItem(rows.last().row()));
+            });
+    connect(ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        PopupMenu1->popup(ListView1->viewport()->mapToGlobal(pos));
+    });
+}
+
+void TPlayList::BuildMenus() {
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    connect(AddItem(PopupMenu1, "Play1", tr("Play")), &QAction::triggered, this,
+            &TPlayList::Play1Click);
+    PopupMenu1->addSeparator();
+    connect(AddItem(PopupMenu1, "Add1", tr("Add Files...")), &QAction::triggered, this,
+            &TPlayList::Add1Click);
+    connect(AddItem(PopupMenu1, "Delete1", tr("Remove Files")), &QAction::triggered, this,
+            &TPlayList::Delete1Click);
+    PopupMenu1->addSeparator();
+    connect(AddItem(PopupMenu1, "SelectAll1", tr("Select All")), &QAction::triggered, this,
+            &TPlayList::SelectAll1Click);
+
+    PopupMenu2 = new QMenu(this);
+    PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
+    connect(AddItem(PopupMenu2, "selected1", tr("Selected Files")), &QAction::triggered, this,
+            &TPlayList::selected1Click);
+    connect(AddItem(PopupMenu2, "Unselected1", tr("Unselected Files")), &QAction::triggered, this,
+            &TPlayList::Unselected1Click);
+    connect(AddItem(PopupMenu2, "deleteall1", tr("All Files")), &QAction::triggered, this,
+            &TPlayList::deleteall1Click);
+    ToolButton9->setMenu(PopupMenu2);
+    ToolButton9->setPopupMode(QToolButton::MenuButtonPopup);
+
+    PopupMenu3 = new QMenu(this);
+    PopupMenu3->setObjectName(QStringLiteral("PopupMenu3"));
+    connect(AddItem(PopupMenu3, "SortByFileName1", tr("Sort by FileName")), &QAction::triggered,
+            this, &TPlayList::SortByFileName1Click);
+    PopupMenu3->addSeparator();
+    connect(AddItem(PopupMenu3, "SortByFileName2", tr("Shuffle List")), &QAction::triggered, this,
+            &TPlayList::SortByFileName2Click);
+    connect(AddItem(PopupMenu3, "Reverse1", tr("Reverse List")), &QAction::triggered, this,
+            &TPlayList::Reverse1Click);
+    ToolButton10->setMenu(PopupMenu3);
+    ToolButton10->setPopupMode(QToolButton::MenuButtonPopup);
+}
+
+QFileDialog& TPlayList::OpenDialog() {
+    // Made on first use: a file dialog watches folders from its creation.
+    if (!OpenDialog1) {
+        OpenDialog1 = new QFileDialog(this);
+        OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+        OpenDialog1->setFileMode(QFileDialog::ExistingFiles);
+        OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+        OpenDialog1->setSizeGripEnabled(true);
+    }
+    return *OpenDialog1;
+}
+
+QFileDialog& TPlayList::SaveDialog() {
+    if (!SaveDialog1) {
+        SaveDialog1 = new QFileDialog(this);
+        SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+        SaveDialog1->setFileMode(QFileDialog::AnyFile);
+        SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+        SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, true);
+    }
+    return *SaveDialog1;
+}
+
+// --- Window events ---------------------------------------------------------
+
+void TPlayList::closeEvent(QCloseEvent* e) {
+    // FormClose: the window is only hidden; the main window shows it again.
+    e->ignore();
+    hide();
+}
+
+void TPlayList::FormResize() {
+    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, ListView1);
+    const int border = 1;
+    const int width = ListView1->width() - ListView1->columnWidth(1) - scrollBar - 4 * border;
+    ListView1->setColumnWidth(0, std::max(width, 0));
+}
+
+bool TPlayList::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == ListView1) {
+        if (e->type() == QEvent::Resize)
+            FormResize();
+        else if (e->type() == QEvent::KeyPress && ListView1KeyDown(static_cast<QKeyEvent*>(e)))
+            return true;
+    } else if (watched == ListView1->viewport() && e->type() == QEvent::MouseButtonDblClick) {
+        // After the press of the double click has updated the selection.
+        ListView1DblClick();
+    }
+    return QWidget::eventFilter(watched, e);
+}
+
+bool TPlayList::ListView1KeyDown(QKeyEvent* e) {
+    if (ListView1->Dragging())
+        return false;
+    if (e->key() == Qt::Key_Delete) {
+        selected1Click();
+        return true;
+    }
+    if (e->key() == Qt::Key_A && (e->modifiers() & Qt::ControlModifier)) {
+        SelectAll1Click();
+        return true;
+    }
+    return false;
+}
+
+void TPlayList::keyPressEvent(QKeyEvent* e) {
+    // Keys the list view had and did not use come here too; they stay with
+    // the list.
+    QWidget* focus = QApplication::focusWidget();
+    const bool inList = focus && (focus == ListView1 || ListView1->isAncestorOf(focus));
+    if (!inList && shortcutHandler_ && shortcutHandler_(e->key())) {
+        e->accept();
+        return;
+    }
+    QWidget::keyPressEvent(e);
+}
+
+void TPlayList::ListView1SelectItem(QTreeWidgetItem* item) {
+    if (TFile* entry = item ? EntryOf(item) : nullptr)
+        StatusPanel1->setText(FromBytes(entry->FileName));
+}
+
+// --- Files dropped from the desktop ----------------------------------------
+
+namespace {
+std::vector<std::string> LocalFiles(const QMimeData* data) {
+    std::vector<std::string> names;
+    if (!data || !data->hasUrls())
+        return names;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile())
+            names.push_back(ToBytes(url.toLocalFile()));
+    return names;
+}
+} // namespace
+
+void TPlayList::dragEnterEvent(QDragEnterEvent* e) {
+    if (!LocalFiles(e->mimeData()).empty())
+        e->acceptProposedAction();
+}
+
+void TPlayList::dragMoveEvent(QDragMoveEvent* e) {
+    if (!LocalFiles(e->mimeData()).empty())
+        e->acceptProposedAction();
+}
+
+void TPlayList::dropEvent(QDropEvent* e) {
+    const std::vector<std::string> names = LocalFiles(e->mimeData());
+    if (names.empty())
+        return;
+    e->acceptProposedAction();
+    // Added to what is listed; files are added, folders walked.
+    list_.BeginUpdate();
+    for (const std::string& name : names)
+        list_.Add(name);
+    list_.EndUpdate();
+}
+
+// --- The model's view ------------------------------------------------------
+
+ListRow* TPlayList::AppendRow(const std::string& caption, const std::string& timeText,
+                              TFile* entry) {
+    auto* item = new QTreeWidgetItem(ListView1);
+    SetRow(AsRow(item), caption, timeText, entry);
+    SetRowImage(AsRow(item), 0);
+    return AsRow(item);
+}
+
+void TPlayList::DeleteRow(ListRow* row) {
+    if (!row)
+        return;
+    QTreeWidgetItem* item = AsItem(row);
+    // ListView1Deletion: the entry lets go of its row.
+    if (TFile* entry = EntryOf(item); entry && entry->Row == row)
+        entry->Row = nullptr;
+    delete item;
+}
+
+void TPlayList::SetRowCaption(ListRow* row, const std::string& caption) {
+    if (row)
+        AsItem(row)->setText(0, FromBytes(caption));
+}
+
+void TPlayList::SetRowImage(ListRow* row, int image) {
+    if (!row)
+        return;
+    QTreeWidgetItem* item = AsItem(row);
+    item->setData(0, ImageRole, image);
+    item->setIcon(0, RowMarker(image));
+}
+
+void TPlayList::MakeRowVisible(ListRow* row) {
+    if (!row)
+        return;
+    QTreeWidgetItem* item = AsItem(row);
+    if (!ListView1->visualItemRect(item).intersects(ListView1->viewport()->rect()))
+        ListView1->scrollToItem(item, QAbstractItemView::EnsureVisible);
+}
+
+void TPlayList::SetCountText(const std::string& text) {
+    StatusPanel0->setText(QString::fromStdString(text));
+}
+
+ListRow* TPlayList::RowAt(int index) {
+    QTreeWidgetItem* item = ListView1->topLevelItem(index);
+    return item ? AsRow(item) : nullptr;
+}
+
+void TPlayList::SetRow(ListRow* row, const std::string& caption, const std::string& timeText,
+                       TFile* entry) {
+    if (!row)
+        return;
+    QTreeWidgetItem* item = AsItem(row);
+    item->setText(0, FromBytes(caption));
+    item->setText(1, FromBytes(timeText));
+    item->setData(0, EntryRole, QVariant::fromValue(reinterpret_cast<quintptr>(entry)));
+}
+
+void TPlayList::BeginRowUpdate() {
+    if (rowUpdates_++ == 0)
+        ListView1->setUpdatesEnabled(false);
+}
+
+void TPlayList::EndRowUpdate() {
+    if (rowUpdates_ > 0 && --rowUpdates_ == 0)
+        ListView1->setUpdatesEnabled(true);
+}
+
+void TPlayList::ClearList() {
+    list_.ClearList();
+}
+
+TFile* TPlayList::RowEntry(int row) const {
+    QTreeWidgetItem* item = ListView1->topLevelItem(row);
+    return item ? EntryOf(item) : nullptr;
+}
+
+int TPlayList::RowImage(int row) const {
+    QTreeWidgetItem* item = ListView1->topLevelItem(row);
+    return item ? item->data(0, ImageRole).toInt() : -1;
+}
+
+std::vector<int> TPlayList::SelectedRows() const {
+    std::vector<int> rows;
+    for (const QModelIndex& index : ListView1->selectionModel()->selectedRows(0))
+        rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+std::vector<bool> TPlayList::SelectedFlags() const {
+    std::vector<bool> flags(static_cast<size_t>(ListView1->topLevelItemCount()), false);
+    for (int row : SelectedRows())
+        flags[static_cast<size_t>(row)] = true;
+    return flags;
+}
+
+// --- Commands --------------------------------------------------------------
+
+void TPlayList::UpdatePrevNext() {
+    if (main_)
+        main_->UpdatePrevNext();
+}
+
+void TPlayList::ToolButton1Click() {
+    QFileDialog& dialog = OpenDialog();
+    dialog.setNameFilters(Filters(TExtentions::FilterChoices()));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QStringList files = dialog.selectedFiles();
+    list_.BeginUpdate();
+    for (const QString& f : files)
+        list_.Add(ToBytes(f));
+    list_.EndUpdate();
+}
+
+void TPlayList::ToolButton2Click() {
+    const std::optional<std::string> folder =
+        SettingsStore().BrowseForFolder(static_cast<QWidget*>(this), "");
+    if (!folder)
+        return;
+    list_.BeginUpdate();
+    list_.AddFolder(*folder);
+    list_.EndUpdate();
+}
+
+void TPlayList::ToolButton3Click() {
+    if (main_)
+        main_->PrevClick();
+}
+
+void TPlayList::ToolButton7Click() {
+    if (main_)
+        main_->NextClick();
+}
+
+void TPlayList::ToolButton6Click() {
+    const std::vector<int> rows = SelectedRows();
+    if (rows.empty())
+        return;
+    const std::string name = list_.Select(rows.front());
+    if (!main_)
+        return;
+    IPlayer* player = main_->Player();
+    if (player)
+        player->Close();
+    main_->PrepareOpen(name);
+    if (!name.empty() && player) {
+        player->Open(name.c_str());
+        player->Play();
+    }
+}
+
+void TPlayList::RemoveRows(bool selected) {
+    const std::vector<bool> flags = SelectedFlags();
+    BeginRowUpdate();
+    // From the last row up, so the rows not yet visited keep their places.
+    for (int i = static_cast<int>(flags.size()) - 1; i >= 0; --i) {
+        if (flags[static_cast<size_t>(i)] == selected)
+            list_.Remove(i); // an entry under analysis stays
+        UpdatePrevNext();
+    }
+    EndRowUpdate();
+}
+
+void TPlayList::deleteall1Click() {
+    ClearList();
+    UpdatePrevNext();
+}
+
+void TPlayList::SortAndRelist(TSortKind kind) {
+    list_.Sort(kind);
+    list_.Relist();
+}
+
+void TPlayList::SortByFileName1Click() {
+    SortAndRelist(TSortKind::ByName);
+}
+
+void TPlayList::SortByFileName2Click() {
+    SortAndRelist(TSortKind::Shuffle);
+}
+
+void TPlayList::Reverse1Click() {
+    SortAndRelist(TSortKind::Reverse);
+}
+
+void TPlayList::ToolButton11Click() {
+    QFileDialog& dialog = OpenDialog();
+    dialog.setNameFilters(Filters({ListFilter[0], ListFilter[1]}));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QStringList files = dialog.selectedFiles();
+    // The lists are joined; nothing is made current and nothing plays.
+    list_.BeginUpdate();
+    ClearList();
+    for (const QString& f : files)
+        list_.LoadFromFile(ToBytes(f));
+    list_.EndUpdate();
+}
+
+void TPlayList::ToolButton12Click() {
+    QFileDialog& dialog = SaveDialog();
+    dialog.setNameFilters(Filters({ListFilter[0], ListFilter[1]}));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    std::string name = ToBytes(dialog.selectedFiles().front());
+    if (ExtensionOf(name).empty())
+        name += ".lst";
+    try {
+        // Written beside and renamed over the old file: a failed save leaves
+        // that file as it was.
+        list_.SaveToFile(name);
+    } catch (const profile::Error& e) {
+        std::fprintf(stderr, "zarnplayer: %s\n", e.what());
+        QMessageBox::warning(
+            this, QString::fromLatin1(MainCaption),
+            tr("The play list could not be saved.\n%1").arg(QString::fromLocal8Bit(e.what())));
+    }
+}
+
+void TPlayList::SelectAll1Click() {
+    ListView1->selectAll();
+}
+
+void TPlayList::ListView1DragDrop(int y) {
+    const std::vector<bool> selected = SelectedFlags();
+    const int n = static_cast<int>(selected.size());
+    const int t = ListView1->TargetRow(y);
+    // The entries that move, read from the rows as they stand before the drop.
+    std::vector<TFile*> moved;
+    for (int s = 0; s < n; ++s)
+        if (selected[static_cast<size_t>(s)] && s != t)
+            moved.push_back(RowEntry(s));
+    if (moved.empty())
+        return;
+    for (const auto& [from, to] : DropMoves(selected, t))
+        list_.Move(from, to);
+    list_.Relist();
+    ListView1->clearSelection();
+    QItemSelection selection;
+    for (TFile* entry : moved)
+        if (entry && entry->Row) {
+            const QModelIndex index = ListView1->IndexOf(AsItem(entry->Row));
+            selection.select(index, index);
+        }
+    ListView1->selectionModel()->select(selection,
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
