@@ -450,6 +450,8 @@ std::int64_t Player::QueryPosition() {
     gint64 ns = 0;
     if (!gst_element_query_position(target, GST_FORMAT_TIME, &ns) || ns < 0)
         return heldPosition_;
+    // MPEG program streams stamp their first sample at about 0.5 s and so
+    // end about 0.5 s after their stated length: the position stays inside it.
     std::int64_t position = ToUnits(ns);
     const std::int64_t duration = Duration();
     if (duration > 0)

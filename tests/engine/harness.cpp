@@ -67,13 +67,20 @@ HRESULT RecordingLogSink::LogError(const char* source, const char* message) {
     return S_OK;
 }
 
+std::string RecordingLogSink::Text() const {
+    std::string text;
+    for (const std::string& line : Errors())
+        text += line + "\n";
+    return text;
+}
+
 std::vector<std::string> RecordingLogSink::Errors() const {
     std::lock_guard<std::mutex> hold(lock_);
     return errors_;
 }
 
 EngineSession::EngineSession() {
-    SinkUnderTest();
+    testing::Test::RecordProperty("audio_sink", SinkUnderTest());
     EXPECT_EQ(QRVE_Initialize(), S_OK);
     IUnknown* root = nullptr;
     EXPECT_EQ(QRVE_GetInterface(&root), S_OK);

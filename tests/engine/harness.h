@@ -49,6 +49,8 @@ public:
     HRESULT LogError(const char* source, const char* message) override;
 
     std::vector<std::string> Errors() const;
+    // All errors, one a line, for failure messages.
+    std::string Text() const;
     int References() const { return refs_; }
 
 private:

@@ -26,9 +26,7 @@ std::string Info(IPlayer* player, bool extra, HRESULT* status = nullptr) {
 
 } // namespace
 
-class EngineSessionTest : public testing::TestWithParam<std::string> {};
-
-TEST_P(EngineSessionTest, EntryPointsAndArgumentChecks) {
+TEST(EngineSession, EntryPointsAndArgumentChecks) {
     ASSERT_EQ(QRVE_Initialize(), S_OK);
     EXPECT_EQ(QRVE_GetInterface(nullptr), E_POINTER);
     IUnknown* root = nullptr;
@@ -57,7 +55,7 @@ TEST_P(EngineSessionTest, EntryPointsAndArgumentChecks) {
     EXPECT_TRUE(engine.Seen().empty()) << "Close with nothing open posted a message";
 }
 
-TEST_P(EngineSessionTest, InfoTextsNameTheEngineAndTheFileAndStayInsideTheBuffer) {
+TEST(EngineSession, InfoTextsNameTheEngineAndTheFileAndStayInsideTheBuffer) {
     EngineSession engine;
     const std::string info = Info(engine.Player(), false);
     EXPECT_NE(info.find("zarnengine"), std::string::npos) << info;
@@ -87,7 +85,7 @@ TEST_P(EngineSessionTest, InfoTextsNameTheEngineAndTheFileAndStayInsideTheBuffer
     EXPECT_NE(extra.find("Audio: MPEG-1 Layer 3"), std::string::npos) << extra;
 }
 
-TEST_P(EngineSessionTest, FullScreenIsForVideoAndEndsWithTheFile) {
+TEST(EngineSession, FullScreenIsForVideoAndEndsWithTheFile) {
     EngineSession engine;
     const std::string sound = testmedia::Clip("wav");
     ASSERT_EQ(engine->Open(sound.c_str()), S_OK);
@@ -110,7 +108,7 @@ TEST_P(EngineSessionTest, FullScreenIsForVideoAndEndsWithTheFile) {
     EXPECT_EQ(engine.Seen().back().wParam, 1u) << "full screen was on when the file closed";
 }
 
-TEST_P(EngineSessionTest, LogSinkIsHeldUntilItIsReplaced) {
+TEST(EngineSession, LogSinkIsHeldUntilItIsReplaced) {
     EngineSession engine;
     EXPECT_EQ(engine.Log().References(), 1);
     RecordingLogSink other;
@@ -124,8 +122,3 @@ TEST_P(EngineSessionTest, LogSinkIsHeldUntilItIsReplaced) {
     ASSERT_EQ(engine->SetLogSink(nullptr), S_OK);
     EXPECT_EQ(other.References(), 0);
 }
-
-INSTANTIATE_TEST_SUITE_P(Engine, EngineSessionTest, testing::Values(std::string(SinkUnderTest())),
-                         [](const testing::TestParamInfo<std::string>& info) {
-                             return info.param;
-                         });

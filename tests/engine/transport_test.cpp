@@ -32,13 +32,13 @@ bool PlayUntil(EngineSession& engine, double seconds, std::chrono::milliseconds 
 
 // After playback (re)starts from `from`, the heard position must neither
 // jump ahead of the time that passed nor fall behind `from`.
-void ExpectContinuesFrom(EngineSession& engine, double from, double rate = 1.0) {
+void ExpectContinuesFrom(EngineSession& engine, double from) {
     const auto start = Clock::now();
     engine.PumpFor(400ms);
     const double elapsed = Since(start);
     const double at = engine.PositionSeconds();
     EXPECT_GE(at, from - TOLERANCE);
-    EXPECT_LE(at, from + elapsed * rate + TOLERANCE);
+    EXPECT_LE(at, from + elapsed + TOLERANCE);
     EXPECT_GT(at, from) << "playback did not continue";
 }
 
@@ -48,7 +48,7 @@ class EngineTransport : public testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
         path_ = testmedia::Clip(GetParam());
-        ASSERT_EQ(engine_->Open(path_.c_str()), S_OK);
+        ASSERT_EQ(engine_->Open(path_.c_str()), S_OK) << engine_.Log().Text();
     }
     EngineSession engine_;
     std::string path_;
@@ -98,17 +98,23 @@ TEST_P(EngineTransport, StopReturnsToTheStartAndPlayAfterTheEndPlaysAgain) {
     ASSERT_TRUE(engine_.PumpUntil(WM_PLAYER_COMPLETE, 5s));
     EXPECT_EQ(engine_.State(), PLAYER_STOPPED);
 
+    // From the start an MPEG program stream's first sample is at about 0.5 s,
+    // so the position may begin there: only require a restart.
     ASSERT_EQ(engine_->Play(), S_OK);
-    ExpectContinuesFrom(engine_, 0.0, 2.0);
+    engine_.PumpFor(300ms);
+    EXPECT_GT(engine_.PositionSeconds(), 0.0);
+    EXPECT_LT(engine_.PositionSeconds(), 1.5) << "did not start again";
 
     ASSERT_EQ(engine_->Stop(), S_OK);
     EXPECT_EQ(engine_.State(), PLAYER_STOPPED);
     EXPECT_EQ(engine_.PositionSeconds(), 0.0);
     ASSERT_EQ(engine_->Play(), S_OK);
-    ExpectContinuesFrom(engine_, 0.0, 2.0);
+    engine_.PumpFor(300ms);
+    EXPECT_GT(engine_.PositionSeconds(), 0.0);
+    EXPECT_LT(engine_.PositionSeconds(), 1.5) << "Stop did not return to the start";
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, EngineTransport, testing::Values("mp3", "mpg"),
                          [](const testing::TestParamInfo<std::string>& info) {
-                             return info.param + "_" + SinkUnderTest();
+                             return info.param;
                          });
