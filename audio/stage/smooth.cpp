@@ -10,22 +10,36 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
-// Coarse search step; the fine pass then looks at every pair in between.
-constexpr double coarse_step_ms = 0.1875;
-
 std::int32_t even(double x) {
     return x > 0 ? static_cast<std::int32_t>(x) & ~1 : 0;
 }
 
-// Eight partial sums the compiler can keep in vector registers; float is
-// plenty to rank candidates.
+bool is_one(double r) {
+    return !(r < 1.0) && !(r > 1.0);
+}
+
+// Sixteen partial sums in four vector registers; float is plenty to rank
+// candidates. The vector type is the compilers' extension, so this needs no
+// particular instruction set.
+typedef float float4 __attribute__((vector_size(16)));
+
+float4 load(const float* p) {
+    float4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
 float dot(const float* a, const float* b, std::int32_t n) {
-    float acc[8] = {};
+    float4 s0 = {}, s1 = {}, s2 = {}, s3 = {};
     std::int32_t i = 0;
-    for (; i + 8 <= n; i += 8)
-        for (int j = 0; j < 8; ++j)
-            acc[j] += a[i + j] * b[i + j];
-    float s = ((acc[0] + acc[4]) + (acc[1] + acc[5])) + ((acc[2] + acc[6]) + (acc[3] + acc[7]));
+    for (; i + 16 <= n; i += 16) {
+        s0 += load(a + i) * load(b + i);
+        s1 += load(a + i + 4) * load(b + i + 4);
+        s2 += load(a + i + 8) * load(b + i + 8);
+        s3 += load(a + i + 12) * load(b + i + 12);
+    }
+    const float4 t = (s0 + s1) + (s2 + s3);
+    float s = (t[0] + t[1]) + (t[2] + t[3]);
     for (; i < n; ++i)
         s += a[i] * b[i];
     return s;
@@ -33,32 +47,31 @@ float dot(const float* a, const float* b, std::int32_t n) {
 
 } // namespace
 
-double smooth_splicer::piece_ms(double r) {
-    // The faster the playback, the more input lies between two pieces;
-    // shorter pieces keep those gaps short. Slowing down repeats rather
-    // than drops, and longer pieces repeat less often.
-    if (!(r < 1.0))
-        return 40.0;
-    return std::clamp(40.0 - (1.0 / r - 1.0) * 7.5, 22.0, 40.0);
-}
-
 const float* smooth_splicer::weights(std::int32_t pairs) {
-    if (pairs != fade_pairs) {
-        fade_pairs = pairs;
-        fade.resize(pairs);
-        // A raised cosine through the middle of each pair: rises from near 0
-        // to near 1, and w[j] + w[pairs - 1 - j] = 1.
-        for (std::int32_t j = 0; j < pairs; ++j)
-            fade[j] = static_cast<float>(0.5 - 0.5 * std::cos(pi * (j + 0.5) / pairs));
+    for (fade_table& t : fades)
+        if (t.pairs == pairs)
+            return t.weights.data();
+    // Pieces come in at most two lengths per ratio; keep the two last.
+    fade_table& t = fades[next_fade];
+    next_fade ^= 1;
+    t.pairs = pairs;
+    t.weights.resize(pairs);
+    // w(x) = x − sin(2πx) / 2π through the middle of each pair: from near 0
+    // to near 1, w[j] + w[pairs − 1 − j] = 1, and flat at both ends up to
+    // the second derivative, so the seams leave next to nothing above the
+    // signal's own band.
+    for (std::int32_t j = 0; j < pairs; ++j) {
+        const double x = (j + 0.5) / pairs;
+        t.weights[j] = static_cast<float>(x - std::sin(2 * pi * x) / (2 * pi));
     }
-    return fade.data();
+    return t.weights.data();
 }
 
 // The even offset in [low, high] where the window best continues the
 // continuation: the largest normalised cross-correlation over length
 // samples, first on a coarse grid, then pair by pair around the best.
 std::int32_t smooth_splicer::search(const float* window, std::int32_t nominal, std::int32_t low,
-                                    std::int32_t high, std::int32_t length) {
+                                    std::int32_t high, std::int32_t length, std::int32_t step) {
     const float* cont = continuation.data();
     const double own = dot(cont, cont, length);
     if (length <= 0 || !(own > 1e-12 * length))
@@ -79,7 +92,6 @@ std::int32_t smooth_splicer::search(const float* window, std::int32_t nominal, s
 
     std::int32_t best = std::clamp(nominal, low, high);
     double best_score = score(best);
-    const std::int32_t step = coarse_step;
     for (std::int32_t a = low; a <= high; a += step) {
         const double s = score(a);
         if (s > best_score) {
@@ -96,9 +108,8 @@ std::int32_t smooth_splicer::search(const float* window, std::int32_t nominal, s
             best = a;
         }
     }
-    // Where the last piece would simply have gone on (rate 1, or a rate
-    // just changed): take it unless something else is clearly better, so
-    // playing at the recorded speed changes nothing.
+    // Where the last piece would simply have gone on (a rate just changed):
+    // take it unless something else is clearly better.
     if (natural >= low && natural <= high && score(natural) >= best_score - 1e-6)
         best = natural;
     return best;
@@ -108,27 +119,34 @@ void smooth_splicer::cut(float* out, const float* window, std::int32_t window_le
                          std::int32_t B, std::int32_t b, std::int32_t c, double r) {
     const auto span = [B](double ms) { return even(B * ms / 125.0); };
     const std::int32_t range = span(search_ms);
-    const std::int32_t overlap = span(overlap_ms);
-    coarse_step = std::max<std::int32_t>(2, span(coarse_step_ms));
-    const std::int32_t piece = std::max<std::int32_t>(2, span(piece_ms(r)));
+    const std::int32_t step = std::max<std::int32_t>(2, span(coarse_step_ms));
+    const std::int32_t piece = std::max<std::int32_t>(2, span(piece_ms));
     const std::int32_t pieces =
         std::max<std::int32_t>(1, static_cast<std::int32_t>(std::lround(double(c) / piece)));
-    continuation.resize(overlap);
+    // All pieces of a block are as long, but the last takes what is left.
+    const std::int32_t each = even(double(c) / pieces);
+    const std::int32_t longest = c - (pieces - 1) * each;
+    if (std::int32_t(continuation.size()) < longest)
+        continuation.resize(longest);
 
     for (std::int32_t k = 0; k < pieces && c > 0; ++k) {
-        const std::int32_t from = even(double(c) * k / pieces);
-        const std::int32_t to = k + 1 == pieces ? c : even(double(c) * (k + 1) / pieces);
-        const std::int32_t length = to - from;
+        const std::int32_t from = k * each;
+        const std::int32_t length = k + 1 == pieces ? longest : each;
         // Room for the piece and the continuation read after it.
-        const std::int32_t last = std::max(0, (window_length - length - overlap) & ~1);
+        const std::int32_t last = std::max(0, (window_length - 2 * length) & ~1);
         const std::int32_t nominal = even(double(b) * k / pieces) + range;
         std::int32_t at = 0;
         std::int32_t faded = 0;
         if (have_continuation) {
             const std::int32_t low = std::min(std::max(0, nominal - range), last);
             const std::int32_t high = std::min(nominal + range, last);
-            faded = std::min(overlap, length);
-            at = search(window, nominal, low, high, faded);
+            faded = std::min(length, continuation_length);
+            // At the recorded speed the piece goes straight on: the search
+            // could only find the same place again.
+            if (is_one(r) && natural >= low && natural <= high)
+                at = natural;
+            else
+                at = search(window, nominal, low, high, faded, step);
         }
         const float* in = window + at;
         float* o = out + from;
@@ -140,14 +158,14 @@ void smooth_splicer::cut(float* out, const float* window, std::int32_t window_le
             o[j] = cont[j] + wj * (in[j] - cont[j]);
             o[j + 1] = cont[j + 1] + wj * (in[j + 1] - cont[j + 1]);
         }
-        const std::int32_t copied = std::min(length, window_length - at) - faded;
-        std::memcpy(o + faded, in + faded, sizeof(float) * std::max(0, copied));
-        std::fill(o + faded + std::max(0, copied), o + length, 0.0f);
+        const std::int32_t copied = std::clamp(window_length - at, faded, length) - faded;
+        std::memcpy(o + faded, in + faded, sizeof(float) * copied);
+        std::fill(o + faded + copied, o + length, 0.0f);
 
+        // What would have followed, for the next piece to fade out of.
         natural = at + length;
-        const std::int32_t kept = std::clamp(window_length - natural, 0, overlap);
-        std::memcpy(continuation.data(), window + natural, sizeof(float) * kept);
-        std::fill(continuation.begin() + kept, continuation.end(), 0.0f);
+        continuation_length = std::clamp(window_length - natural, 0, length);
+        std::memcpy(continuation.data(), window + natural, sizeof(float) * continuation_length);
         have_continuation = true;
     }
     natural -= b;
