@@ -125,6 +125,7 @@ TMain::TMain(TFileList& list, QWidget* playListWindow)
     f.setPixelSize(12);
     setFont(f);
     BuildLayout();
+    BuildMenus();
     // 1. The smallest width still shows every play control.
     setMinimumWidth(std::max(DesignWidth, Panel1->minimumSizeHint().width() + 8));
     TickCount = 0;
@@ -483,6 +484,8 @@ void TMain::UpdatePrevNext() {
     const bool many = list_.Count() > 1;
     ToolButton2->setEnabled(many);
     ToolButton8->setEnabled(many);
+    Prev1->setEnabled(many);
+    Next1->setEnabled(many);
 }
 
 bool TMain::PrepareOpen(const std::string& path) {
@@ -806,6 +809,8 @@ void TMain::UpdateMinHeight() {
 // --- Keys, mouse and the seek bar's filter -----------------------------
 
 bool TMain::HandleShortcut(int key) {
+    if (ListViewFocused())
+        return false;
     switch (key) {
     case Qt::Key_Space:
         TogglePlay();

@@ -14,14 +14,20 @@
 #include <string>
 #include <vector>
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QMenu;
+class QMenuBar;
+class QSocketNotifier;
 class QSlider;
 class QTimer;
 class QToolButton;
 class TFileList;
 class TVideoPanel;
+namespace handoff {
+class Receiver;
+}
 
 // The caption and the version text of every dialog's caption.
 inline constexpr const char* MainCaption = "zarnplayer ver 0.3.5";
@@ -112,8 +118,32 @@ public:
     void SetPlayInfoVisible(bool on);
     void SetPlayControlsVisible(bool on);
     void UpdateMinHeight();
-    // The window's own keys; true when the key was used.
+    // The window's own keys, also for keys pressed in the play list window;
+    // true when the key was used. Nothing is used while the play list's
+    // list view has the focus: the keys are the list's then.
     bool HandleShortcut(int key);
+    bool ListViewFocused() const;
+
+    // Menu commands (Menus.cpp).
+    void PlayListClick();
+    void OptionClick();
+    void AboutClick();
+    void HelpClick();
+    void EditBookmarkClick();
+    void AddFilesBookmarkClick();
+    void AddDirectoryBookmarkClick();
+    // A bookmark item: with shift only appends its files, else plays it.
+    void BookmarkClick(int tag, bool shift);
+    void PlayBookmark(int id);
+    // Dropped files: replace the list and play the first, or with append
+    // add them and play the first added.
+    void DropFiles(const std::vector<std::string>& names, bool append);
+    // A second start's names: they replace the list and the first plays;
+    // an empty list only clears it.
+    void HandOff(const std::vector<std::string>& names);
+    // Answers second starts from the message loop on; receiver stays owned
+    // by the program and outlives the window's use of it (null detaches).
+    void SetHandOff(handoff::Receiver* receiver);
     // The height the window adds around its client area (the menu bar).
     int NonClientHeight() const;
 
@@ -140,6 +170,11 @@ public:
     QToolButton* ToolButton13 = nullptr; // mute
     QComboBox* ComboBox1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
+    QMenu* PopupMenu2 = nullptr; // the video panel's
+    QMenuBar* MainMenu1 = nullptr;
+    QMenu* BookmarkMenu = nullptr;
+    QAction* Next1 = nullptr;
+    QAction* Prev1 = nullptr;
     QTimer* Timer1 = nullptr;
 
     // The image index each button shows (its place in the image list).
@@ -154,9 +189,14 @@ protected:
     bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
 
 private:
     void BuildLayout();
+    void BuildMenus();
+    void UpdateMenus(QMenu* menu);
+    void AnswerHandOff();
     void ReadSettings();
     void WriteSettings();
     void FormClose();
@@ -181,4 +221,6 @@ private:
     bool seekedSinceRelease_ = false;
     bool closeDone_ = false;
     bool destroyed_ = false;
+    handoff::Receiver* receiver_ = nullptr;
+    QSocketNotifier* handOffNotifier_ = nullptr;
 };

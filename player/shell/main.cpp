@@ -5,6 +5,14 @@
 // files to the end and prints its state once a second; ZARNPLAYER_STATUS=1
 // prints the same lines with a display. SIGTERM and SIGINT close the main
 // window as the end of the desktop session would.
+//
+// Only one player runs for a user and data folder: a second start hands its
+// names to it and ends before it opens a window, the engine or any of the
+// user's files.
+#include "platform/handoff/Channel.h"
+#include "platform/paths.h"
+#include "player/bookmarks/Bookmark.h"
+#include "player/bookmarks/Bookmarkqt.h"
 #include "player/config/Tool.h"
 #include "player/mainform/Mainform.h"
 #include "player/mainform/PlayListStandIn.h"
@@ -12,6 +20,8 @@
 #include "player/shell/Session.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QSocketNotifier>
@@ -20,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -86,6 +97,17 @@ void InstallSignalHandlers(TMain& main) {
     sigaction(SIGINT, &sa, nullptr);
 }
 
+// The running player may work in another folder: names go over whole.
+std::vector<std::string> Absolute(const std::vector<std::string>& names) {
+    std::vector<std::string> out;
+    for (const std::string& n : names) {
+        std::error_code ec;
+        const std::filesystem::path p = std::filesystem::absolute(n, ec);
+        out.push_back(n.empty() || ec ? n : p.string());
+    }
+    return out;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -94,8 +116,27 @@ int main(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     std::vector<std::string> files(argv + 1, argv + argc);
 
+    handoff::Settings channel;
+    channel.scope = paths::DataDir();
+    handoff::Start instance = handoff::Decide(Absolute(files), channel);
+    if (!instance.message.empty())
+        std::fprintf(stderr, "zarnplayer: %s\n", instance.message.c_str());
+    if (instance.role == handoff::Role::Forwarded)
+        return 0;
+    if (instance.role == handoff::Role::Failed)
+        return 1;
+    Bookmarks().Load();
+
     TApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
+    SettingsStore().SetFolderBrowser(
+        [](void* owner, const std::string& title) -> std::optional<std::string> {
+            const QString folder = QFileDialog::getExistingDirectory(
+                static_cast<QWidget*>(owner), QString::fromLocal8Bit(title.c_str()));
+            if (folder.isEmpty())
+                return std::nullopt;
+            return QFile::encodeName(folder).toStdString();
+        });
 
     TEngineSession session({QRVE_Initialize, QRVE_GetInterface, QRVE_Finalize});
     if (std::string failure = session.Open(); !failure.empty()) {
@@ -104,6 +145,7 @@ int main(int argc, char** argv) {
     }
 
     int status = 0;
+    bool bookmarksSaved = false;
     try {
         TPlayListStandIn playList;
         TMain main(FileList(), &playList);
@@ -132,21 +174,30 @@ int main(int argc, char** argv) {
                          Qt::QueuedConnection);
         InstallSignalHandlers(main);
         main.show();
+        if (instance.receiver)
+            instance.receiver->Publish();
 
         session.Attach(&main, main.VideoView());
         main.SetPlayer(session.Player());
         main.StartPlayer(files);
+        main.SetHandOff(instance.receiver.get());
         app.exec();
+        main.SetHandOff(nullptr);
 
         session.Close();
         main.SetPlayer(nullptr);
         // The windows write their settings, then the list its default file.
         main.FormDestroy();
+        SaveBookmarks(&main);
+        bookmarksSaved = true;
     } catch (const std::exception& e) {
         TApplication::ShowFailure(e.what(), true);
         status = 0;
     }
     session.Close();
+    instance.receiver.reset();
     FileList().Finish();
+    if (!bookmarksSaved)
+        SaveBookmarks(nullptr);
     return status;
 }

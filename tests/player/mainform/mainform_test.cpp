@@ -491,17 +491,17 @@ TEST_F(WindowTest, BarsShowAndHideKeepingTheVideoArea) {
     QApplication::processEvents();
     EXPECT_EQ(m.height(), 379);
     EXPECT_EQ(m.Panel2->height(), video);
-    EXPECT_EQ(m.minimumHeight(), 50);
+    EXPECT_EQ(m.minimumHeight(), m.NonClientHeight() + 50);
     m.SetPlayControlsVisible(false);
     QApplication::processEvents();
     EXPECT_EQ(m.height(), 329);
-    EXPECT_EQ(m.minimumHeight(), 0);
+    EXPECT_EQ(m.minimumHeight(), m.NonClientHeight());
     m.SetPlayInfoVisible(true);
     m.SetPlayControlsVisible(true);
     QApplication::processEvents();
     EXPECT_EQ(m.height(), 400);
     EXPECT_EQ(m.Panel2->height(), video);
-    EXPECT_EQ(m.minimumHeight(), 71);
+    EXPECT_EQ(m.minimumHeight(), m.NonClientHeight() + 71);
 }
 
 TEST_F(WindowTest, StayOnTopCannotChangeInFullScreen) {
@@ -559,7 +559,7 @@ TEST_F(WindowTest, FirstStartWithoutSettingsUsesTheDefaults) {
     EXPECT_TRUE(m.Timer1->isActive());
     EXPECT_EQ(Text(m.StaticText3), "No File");
     EXPECT_GE(m.minimumWidth(), 330);
-    EXPECT_EQ(m.minimumHeight(), 71);
+    EXPECT_EQ(m.minimumHeight(), m.NonClientHeight() + 71);
 }
 
 TEST_F(WindowTest, ClosingWritesTheResumeRecordAndDestructionEveryKey) {

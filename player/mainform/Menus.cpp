@@ -1,0 +1,420 @@
+// The main window's commands: the main menu, the video panel's pop-up menu,
+// the Bookmark menu, dropped files and the names a second start hands over.
+#include "platform/handoff/Channel.h"
+#include "player/bookmarks/Bookmark.h"
+#include "player/bookmarks/Bookmarkqt.h"
+#include "player/bookmarks/Editbookmarkform.h"
+#include "player/bookmarks/Edittitleform.h"
+#include "player/config/Aboutform.h"
+#include "player/config/Extention.h"
+#include "player/config/Helpdoc.h"
+#include "player/config/Optionform.h"
+#include "player/config/Tool.h"
+#include "player/mainform/Mainform.h"
+#include "player/mainform/Videopanel.h"
+#include "player/playlist/Filelist.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QSocketNotifier>
+#include <QUrl>
+
+#include <cstdio>
+
+namespace {
+
+// The menu items that mirror a state; set each time their menu opens.
+enum class Mirror {
+    None,
+    Zoom,
+    Auto,
+    VirtualTime,
+    Reverse,
+    PlayInfo,
+    PlayControls,
+    PlayList,
+    StayOnTop,
+    Play,
+    Stop,
+    Pause,
+    Repeat,
+    Resume,
+};
+
+constexpr const char* MirrorKey = "zarnMirror";
+
+QAction* Item(QMenu* menu, const char* name, const QString& text, const QKeySequence& key,
+              Mirror mirror, int value = 0) {
+    auto* a = menu->addAction(text);
+    a->setObjectName(QString::fromLatin1(name));
+    if (!key.isEmpty())
+        a->setShortcut(key);
+    a->setProperty(MirrorKey, static_cast<int>(mirror));
+    a->setData(value);
+    a->setCheckable(mirror != Mirror::None && mirror != Mirror::Play && mirror != Mirror::Stop &&
+                    mirror != Mirror::Pause);
+    return a;
+}
+
+std::vector<std::string> LocalFiles(const QMimeData* data) {
+    std::vector<std::string> names;
+    if (!data || !data->hasUrls())
+        return names;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile())
+            names.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    return names;
+}
+
+} // namespace
+
+void TMain::BuildMenus() {
+    MainMenu1 = new QMenuBar(this);
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    setMenuBar(MainMenu1);
+    const QKeySequence none;
+    auto key = [](QKeyCombination k) { return QKeySequence(k); };
+
+    QMenu* file = MainMenu1->addMenu(tr("&File"));
+    file->setObjectName(QStringLiteral("File1"));
+    connect(Item(file, "OpenFiles1", tr("&Open Files..."), key(Qt::Key_O), Mirror::None),
+            &QAction::triggered, this, &TMain::OpenFilesClick);
+    file->addSeparator();
+    connect(Item(file, "Exit1", tr("E&xit"), key(Qt::Key_Q), Mirror::None), &QAction::triggered,
+            this, &QWidget::close);
+
+    // The Zoom items, in the main menu with keys and in the pop-up without.
+    auto addZoom = [this](QMenu* zoom, const char* suffix, bool keys) {
+        auto name = [suffix](const char* base) { return QByteArray(base) + suffix; };
+        connect(Item(zoom, name("FullScreen").constData(), tr("&Full Screen"),
+                     keys ? QKeySequence(Qt::Key_F) : QKeySequence(), Mirror::None),
+                &QAction::triggered, this, &TMain::ToggleFullScreen);
+        zoom->addSeparator();
+        const int percents[] = {50, 100, 200, 300};
+        const Qt::Key keysOf[] = {Qt::Key_F1, Qt::Key_F2, Qt::Key_F3, Qt::Key_F4};
+        for (int i = 0; i < 4; ++i) {
+            const int p = percents[i];
+            QAction* a = Item(zoom, (name("Zoom") + QByteArray::number(p)).constData(),
+                              QStringLiteral("%1%").arg(p),
+                              keys ? QKeySequence(keysOf[i]) : QKeySequence(), Mirror::Zoom, p);
+            connect(a, &QAction::triggered, this, [this, p] { ZoomClick(p); });
+        }
+        zoom->addSeparator();
+        connect(Item(zoom, name("Auto").constData(), tr("&Auto"), QKeySequence(), Mirror::Auto),
+                &QAction::triggered, this, &TMain::AutoClick);
+    };
+
+    QMenu* view = MainMenu1->addMenu(tr("&View"));
+    view->setObjectName(QStringLiteral("View1"));
+    QMenu* zoom = view->addMenu(tr("&Zoom"));
+    zoom->setObjectName(QStringLiteral("Zoom1"));
+    addZoom(zoom, "1", true);
+    QMenu* time = view->addMenu(tr("&Time"));
+    time->setObjectName(QStringLiteral("Time1"));
+    connect(Item(time, "VirtualTime1", tr("&Virtual Time"), key(Qt::CTRL | Qt::Key_V),
+                 Mirror::VirtualTime),
+            &QAction::triggered, this, [this] { TimeMode = TimeMode ? 0 : 1; });
+    connect(Item(time, "Reverse1", tr("&Reverse"), key(Qt::CTRL | Qt::Key_R), Mirror::Reverse),
+            &QAction::triggered, this, [this] { TimeReverse = TimeReverse ? 0 : 1; });
+    QMenu* bars = view->addMenu(tr("Tool&Bar"));
+    bars->setObjectName(QStringLiteral("ToolBar1"));
+    connect(Item(bars, "PlayInfo1", tr("Play &Info"), key(Qt::CTRL | Qt::Key_I), Mirror::PlayInfo),
+            &QAction::triggered, this, [this] { SetPlayInfoVisible(Panel4->isHidden()); });
+    connect(Item(bars, "PlayControls1", tr("Play &Controls"), key(Qt::CTRL | Qt::Key_C),
+                 Mirror::PlayControls),
+            &QAction::triggered, this, [this] { SetPlayControlsVisible(Panel1->isHidden()); });
+    view->addSeparator();
+    connect(Item(view, "PlayList1", tr("&PlayList..."), key(Qt::Key_L), Mirror::PlayList),
+            &QAction::triggered, this, &TMain::PlayListClick);
+    connect(Item(view, "StayOnTop1", tr("Stay&OnTop"), key(Qt::Key_T), Mirror::StayOnTop),
+            &QAction::triggered, this, &TMain::StayOnTopClick);
+
+    QMenu* play = MainMenu1->addMenu(tr("&Play"));
+    play->setObjectName(QStringLiteral("Play1Menu"));
+    connect(Item(play, "Play1", tr("&Play"), key(Qt::Key_P), Mirror::Play), &QAction::triggered,
+            this, &TMain::PlayClick);
+    connect(Item(play, "Stop1", tr("&Stop"), key(Qt::Key_S), Mirror::Stop), &QAction::triggered,
+            this, &TMain::StopClick);
+    connect(Item(play, "Pause1", tr("Pa&use"), key(Qt::Key_W), Mirror::Pause), &QAction::triggered,
+            this, &TMain::PauseClick);
+    play->addSeparator();
+    Next1 = Item(play, "Next1", tr("&Next"), key(Qt::Key_N), Mirror::None);
+    connect(Next1, &QAction::triggered, this, &TMain::NextClick);
+    Prev1 = Item(play, "Prev1", tr("Pre&v"), key(Qt::Key_B), Mirror::None);
+    connect(Prev1, &QAction::triggered, this, &TMain::PrevClick);
+    play->addSeparator();
+    QMenu* repeat = play->addMenu(tr("&Repeat"));
+    repeat->setObjectName(QStringLiteral("Repeat1Menu"));
+    const char* modes[] = {"Single", "Repeat", "All", "Random"};
+    const Qt::Key modeKeys[] = {Qt::Key_N, Qt::Key_R, Qt::Key_A, Qt::Key_S};
+    for (int i = 0; i < 4; ++i)
+        connect(Item(repeat, (QByteArray(modes[i]) + "1").constData(), tr(modes[i]),
+                     key(Qt::CTRL | Qt::ALT | modeKeys[i]), Mirror::Repeat, i),
+                &QAction::triggered, this, [this, i] { SetRepeatMode(i); });
+
+    BookmarkMenu = MainMenu1->addMenu(tr("&Bookmark"));
+    BookmarkMenu->setObjectName(QStringLiteral("Bookmark1"));
+    QMenu* add = BookmarkMenu->addMenu(tr("&Add Bookmark"));
+    add->setObjectName(QStringLiteral("AddBookmark1"));
+    connect(Item(add, "AddFiles1", tr("Add &Files..."), none, Mirror::None), &QAction::triggered,
+            this, &TMain::AddFilesBookmarkClick);
+    connect(Item(add, "AddDirectory1", tr("Add &Directory ..."), none, Mirror::None),
+            &QAction::triggered, this, &TMain::AddDirectoryBookmarkClick);
+    connect(Item(BookmarkMenu, "EditBookmark1", tr("&Edit Bookmark"), none, Mirror::None),
+            &QAction::triggered, this, &TMain::EditBookmarkClick);
+    BookmarkMenu->addSeparator();
+    connect(BookmarkMenu, &QMenu::aboutToShow, this, [this] {
+        for (QAction* a : FillBookmarkMenu(BookmarkMenu, Bookmarks())) {
+            const int tag = BookmarkTag(a);
+            connect(a, &QAction::triggered, this, [this, tag] {
+                BookmarkClick(tag, QGuiApplication::keyboardModifiers() & Qt::ShiftModifier);
+            });
+        }
+    });
+
+    QMenu* option = MainMenu1->addMenu(tr("&Option"));
+    option->setObjectName(QStringLiteral("Option1Menu"));
+    connect(Item(option, "Option1", tr("&Option..."), none, Mirror::None), &QAction::triggered,
+            this, &TMain::OptionClick);
+    connect(Item(option, "Resume1", tr("&Resume"), none, Mirror::Resume), &QAction::triggered, this,
+            [this] { Resume = Resume ? 0 : 1; });
+
+    QMenu* about = MainMenu1->addMenu(tr("&About"));
+    about->setObjectName(QStringLiteral("About1Menu"));
+    connect(Item(about, "Help1", tr("&Help..."), none, Mirror::None), &QAction::triggered, this,
+            &TMain::HelpClick);
+    connect(Item(about, "About1", tr("&About..."), none, Mirror::None), &QAction::triggered, this,
+            &TMain::AboutClick);
+
+    PopupMenu2 = new QMenu(this);
+    PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
+    connect(Item(PopupMenu2, "OpenFiles2", tr("&Open Files..."), none, Mirror::None),
+            &QAction::triggered, this, &TMain::OpenFilesClick);
+    QMenu* zoom2 = PopupMenu2->addMenu(tr("&Zoom"));
+    zoom2->setObjectName(QStringLiteral("Zoom2"));
+    addZoom(zoom2, "2", false);
+    PopupMenu2->addSeparator();
+    connect(Item(PopupMenu2, "Play2", tr("&Play"), none, Mirror::Play), &QAction::triggered, this,
+            &TMain::PlayClick);
+    connect(Item(PopupMenu2, "Stop2", tr("&Stop"), none, Mirror::Stop), &QAction::triggered, this,
+            &TMain::StopClick);
+    connect(Item(PopupMenu2, "Pause2", tr("Pa&use"), none, Mirror::Pause), &QAction::triggered,
+            this, &TMain::PauseClick);
+    PopupMenu2->addSeparator();
+    connect(Item(PopupMenu2, "PlayList2", tr("&PlayList..."), none, Mirror::PlayList),
+            &QAction::triggered, this, &TMain::PlayListClick);
+    connect(Item(PopupMenu2, "Option2", tr("&Option..."), none, Mirror::None), &QAction::triggered,
+            this, &TMain::OptionClick);
+    PopupMenu2->addSeparator();
+    connect(Item(PopupMenu2, "Exit2", tr("E&xit"), none, Mirror::None), &QAction::triggered, this,
+            &QWidget::close);
+    Panel2->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Panel2, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { PopupMenu2->popup(Panel2->mapToGlobal(at)); });
+
+    for (QMenu* menu : findChildren<QMenu*>())
+        if (menu != PopupMenu1 && menu != BookmarkMenu)
+            connect(menu, &QMenu::aboutToShow, this, [this, menu] { UpdateMenus(menu); });
+
+    // Files dropped anywhere on the window land here.
+    setAcceptDrops(true);
+}
+
+void TMain::UpdateMenus(QMenu* menu) {
+    std::int32_t state = 0;
+    if (player_)
+        player_->GetState(&state);
+    for (QAction* a : menu->actions()) {
+        switch (static_cast<Mirror>(a->property(MirrorKey).toInt())) {
+        case Mirror::Zoom:
+            a->setChecked(Zoom == a->data().toInt());
+            break;
+        case Mirror::Auto:
+            a->setChecked(AutoResize != 0);
+            break;
+        case Mirror::VirtualTime:
+            a->setChecked(TimeMode != 0);
+            break;
+        case Mirror::Reverse:
+            a->setChecked(TimeReverse != 0);
+            break;
+        case Mirror::PlayInfo:
+            a->setChecked(!Panel4->isHidden());
+            break;
+        case Mirror::PlayControls:
+            a->setChecked(!Panel1->isHidden());
+            break;
+        case Mirror::PlayList:
+            a->setChecked(playListWindow_ && playListWindow_->isVisible());
+            break;
+        case Mirror::StayOnTop:
+            a->setChecked(StayOnTop != 0);
+            break;
+        case Mirror::Play:
+            a->setEnabled(state == PLAYER_STOPPED || state == PLAYER_PAUSED);
+            break;
+        case Mirror::Stop:
+            a->setEnabled(state == PLAYER_PAUSED || state == PLAYER_PLAYING);
+            break;
+        case Mirror::Pause:
+            a->setEnabled(state == PLAYER_PLAYING);
+            break;
+        case Mirror::Repeat:
+            a->setChecked(RepeatMode == a->data().toInt());
+            break;
+        case Mirror::Resume:
+            a->setChecked(Resume != 0);
+            break;
+        case Mirror::None:
+            break;
+        }
+    }
+}
+
+bool TMain::ListViewFocused() const {
+    if (!playListWindow_)
+        return false;
+    auto* view = playListWindow_->findChild<QWidget*>(QStringLiteral("ListView1"));
+    QWidget* focus = QApplication::focusWidget();
+    return view && focus && (focus == view || view->isAncestorOf(focus));
+}
+
+void TMain::PlayListClick() {
+    if (playListWindow_)
+        playListWindow_->setVisible(!playListWindow_->isVisible());
+}
+
+void TMain::OptionClick() {
+    TOption::Execute(this, player_);
+}
+
+void TMain::AboutClick() {
+    TAbout::Execute(this, player_);
+}
+
+void TMain::HelpClick() {
+    if (const auto document = HelpDocument())
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(document->c_str())));
+}
+
+// --- Bookmarks ---------------------------------------------------------
+
+void TMain::EditBookmarkClick() {
+    TEditBookmark dialog(this, Bookmarks());
+    dialog.exec();
+}
+
+void TMain::BookmarkClick(int tag, bool shift) {
+    if (shift)
+        Bookmarks().AddToPlayList(tag, list_);
+    else
+        PlayBookmark(tag);
+}
+
+void TMain::PlayBookmark(int id) {
+    if (player_) {
+        std::int32_t state = 0;
+        player_->GetState(&state);
+        if (state != PLAYER_NOFILE)
+            player_->Close();
+    }
+    list_.ClearList();
+    Bookmarks().AddToPlayList(id, list_);
+    OpenAndPlay(list_.Select(0));
+}
+
+void TMain::AddFilesBookmarkClick() {
+    QStringList filters;
+    for (const std::string& choice : TExtentions::FilterChoices())
+        filters << QString::fromStdString(choice);
+    QFileDialog dialog(this);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setNameFilters(filters);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    std::vector<std::string> names;
+    for (const QString& f : dialog.selectedFiles())
+        names.push_back(QFile::encodeName(f).toStdString());
+    TEditTitle title(this);
+    std::string text = names.front();
+    if (title.ShowTitleDialog(text, names))
+        PlayBookmark(Bookmarks().AddFiles(text, names));
+}
+
+void TMain::AddDirectoryBookmarkClick() {
+    const auto folder = SettingsStore().BrowseForFolder(static_cast<QWidget*>(this), "");
+    if (!folder)
+        return;
+    TEditTitle title(this);
+    std::string text = *folder;
+    if (title.ShowTitleDialog(text, {*folder}))
+        PlayBookmark(Bookmarks().AddDirectory(text, *folder));
+}
+
+// --- Dropped files and the hand-off ------------------------------------
+
+void TMain::dragEnterEvent(QDragEnterEvent* e) {
+    if (!LocalFiles(e->mimeData()).empty())
+        e->acceptProposedAction();
+}
+
+void TMain::dropEvent(QDropEvent* e) {
+    const std::vector<std::string> names = LocalFiles(e->mimeData());
+    if (names.empty())
+        return;
+    e->acceptProposedAction();
+    DropFiles(names, e->modifiers() & Qt::ControlModifier);
+}
+
+void TMain::DropFiles(const std::vector<std::string>& names, bool append) {
+    int first = list_.Count();
+    if (!append) {
+        list_.ClearList();
+        first = 0;
+    }
+    list_.BeginUpdate();
+    for (const std::string& n : names)
+        list_.Add(n);
+    list_.EndUpdate();
+    if (list_.Count() > first)
+        OpenAndPlay(list_.Select(first));
+}
+
+void TMain::HandOff(const std::vector<std::string>& names) {
+    if (headless_ || statusLines_) {
+        std::printf("hand-off: %zu name%s\n", names.size(), names.size() == 1 ? "" : "s");
+        std::fflush(stdout);
+    }
+    // The file that plays goes on until one of the new names opens.
+    list_.ClearList();
+    list_.BeginUpdate();
+    for (const std::string& n : names)
+        list_.Add(n);
+    list_.EndUpdate();
+    OpenAndPlay(list_.Select(0));
+}
+
+void TMain::SetHandOff(handoff::Receiver* receiver) {
+    delete handOffNotifier_;
+    handOffNotifier_ = nullptr;
+    receiver_ = receiver;
+    if (!receiver_)
+        return;
+    handOffNotifier_ = new QSocketNotifier(receiver_->ListenFd(), QSocketNotifier::Read, this);
+    connect(handOffNotifier_, &QSocketNotifier::activated, this, &TMain::AnswerHandOff);
+}
+
+void TMain::AnswerHandOff() {
+    // Refilling the list lets queued events run; a second hand-off waits
+    // for the end of this one.
+    handOffNotifier_->setEnabled(false);
+    receiver_->Answer([this](const std::vector<std::string>& names) { HandOff(names); });
+    handOffNotifier_->setEnabled(true);
+}
