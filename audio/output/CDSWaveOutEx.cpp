@@ -67,6 +67,7 @@ bool CDSWaveOutEx::WaitDrained(DWORD timeoutMs) {
 void CDSWaveOutEx::MarkEndOfStream(int block, int offset) {
     AutoLock lock(ringLock_);
     eos_ = {true, block, offset};
+    buffer_->MarkEnd(static_cast<std::uint32_t>(block * blockBytes_ + offset));
     drainedEvent_.Reset();
     eosEvent_.Set();
     primedEvent_.Set();

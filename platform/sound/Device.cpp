@@ -1,4 +1,5 @@
 #include "platform/sound/Backends.h"
+#include "platform/sound/CaptureBuffer.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -13,6 +14,8 @@ std::unique_ptr<SoundBuffer> CreateNamedSoundBuffer(const std::string& device,
         return std::make_unique<NullBuffer>(format, size);
     if (device.rfind("wav:", 0) == 0)
         return WavBuffer::Create(device.substr(4), format, size);
+    if (device.rfind("capture:", 0) == 0)
+        return CaptureBuffer::Create(device.substr(8), format, size);
     if (device == "pulse")
         return CreatePulseBuffer(format, size);
     return nullptr;
@@ -21,11 +24,12 @@ std::unique_ptr<SoundBuffer> CreateNamedSoundBuffer(const std::string& device,
 std::unique_ptr<SoundBuffer> CreateSoundBuffer(const PcmFormat& format, std::uint32_t size) {
     const char* env = std::getenv("ZARN_AUDIO_DEVICE");
     std::string device = env && *env ? env : "pulse";
-    if (device != "null" && device != "pulse" && device.rfind("wav:", 0) != 0) {
+    if (device != "null" && device != "pulse" && device.rfind("wav:", 0) != 0 &&
+        device.rfind("capture:", 0) != 0) {
         static std::atomic<bool> told{false};
         if (!told.exchange(true))
             Warn("ZARN_AUDIO_DEVICE=" + device +
-                 " is not a sound device (pulse, null, wav:PATH); "
+                 " is not a sound device (pulse, null, wav:PATH, capture:PATH); "
                  "using pulse");
         device = "pulse";
     }

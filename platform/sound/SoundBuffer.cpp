@@ -77,9 +77,14 @@ bool SoundBuffer::Lock(std::uint32_t offset, std::uint32_t bytes, LockedRegion& 
     return true;
 }
 
-void SoundBuffer::Unlock(const LockedRegion&) {
-    // Publishes what was written to the readers, which take the same lock.
-    std::lock_guard<std::mutex> g(lock_);
+void SoundBuffer::Unlock(const LockedRegion& region) {
+    {
+        // Publishes what was written to the readers, which take the same lock.
+        std::lock_guard<std::mutex> g(lock_);
+    }
+    if (region.first)
+        OnWritten(static_cast<std::uint32_t>(region.first - ring_.data()),
+                  region.firstBytes + region.secondBytes);
 }
 
 bool SoundBuffer::SetNotificationPositions(std::span<const Notification> positions) {

@@ -80,6 +80,11 @@ public:
     // cursor reaches it, including position 0 at the very first start.
     bool SetNotificationPositions(std::span<const Notification> positions);
 
+    // The writer's end of the stream: the sound ends at ring byte `offset`.
+    // Devices whose cursor follows the writer play up to there and stop;
+    // the others ignore it.
+    virtual void MarkEnd(std::uint32_t /*offset*/) {}
+
     // Hundredths of a decibel, 0 full level, -10000 silent.
     void SetVolume(std::int32_t hundredthsDb);
     std::int32_t GetVolume() const;
@@ -105,6 +110,8 @@ protected:
     void StopCursorThread();
     // Called on the cursor thread after each report.
     virtual void OnCursorTick(std::uint64_t /*played*/) {}
+    // Called by Unlock, outside the buffer's lock, for the region written.
+    virtual void OnWritten(std::uint32_t /*offset*/, std::uint32_t /*bytes*/) {}
 
 private:
     void CursorThread(unsigned periodMs);
@@ -127,8 +134,9 @@ private:
 };
 
 // Creates the buffer on the device ZARN_AUDIO_DEVICE names: "pulse" (the
-// default), "null" or "wav:PATH". A sound server that does not answer falls
-// back to "null" with one warning.
+// default), "null", "wav:PATH" or "capture:PATH" (as wav, without waiting for
+// real time). A sound server that does not answer falls back to "null" with
+// one warning.
 std::unique_ptr<SoundBuffer> CreateSoundBuffer(const PcmFormat& format, std::uint32_t size);
 
 // Creates on the named device without falling back; null on failure.

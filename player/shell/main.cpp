@@ -14,6 +14,7 @@
 #include "player/bookmarks/Bookmark.h"
 #include "player/bookmarks/Bookmarkqt.h"
 #include "player/config/Tool.h"
+#include "player/export/ExportMain.h"
 #include "player/mainform/Mainform.h"
 #include "player/mainform/PlayListStandIn.h"
 #include "player/playlist/Filelist.h"
@@ -111,6 +112,9 @@ std::vector<std::string> Absolute(const std::vector<std::string>& names) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The export command needs no window and no running instance.
+    if (exporter::IsExportCommand(argc, argv))
+        return exporter::ExportMain(argc, argv);
     const bool headless = NoDisplay();
     if (headless)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);

@@ -1,0 +1,130 @@
+#include "platform/sound/CaptureBuffer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace sound {
+
+namespace {
+
+void put16(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+void put32(std::uint8_t* p, std::uint32_t v) {
+    put16(p, v & 0xFFFF);
+    put16(p + 2, v >> 16);
+}
+
+} // namespace
+
+std::unique_ptr<CaptureBuffer> CaptureBuffer::Create(const std::string& path,
+                                                     const PcmFormat& format, std::uint32_t size) {
+    if (path.empty())
+        return nullptr;
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return nullptr;
+    return std::unique_ptr<CaptureBuffer>(new CaptureBuffer(f, path, format, size));
+}
+
+// The writer stays at most ring - 2 blocks ahead of the cursor and starves
+// once the cursor enters its last block; half the ring lies strictly between
+// for every ring of four blocks or more (the output uses ten).
+CaptureBuffer::CaptureBuffer(std::FILE* file, std::string path, const PcmFormat& format,
+                             std::uint32_t size)
+    : SoundBuffer(format, size), path_(std::move(path)),
+      lag_(size / 2 / static_cast<std::uint32_t>(format.BlockAlign()) *
+           static_cast<std::uint32_t>(format.BlockAlign())),
+      file_(file) {
+    WriteHeader();
+}
+
+CaptureBuffer::~CaptureBuffer() {
+    std::lock_guard<std::mutex> g(captureLock_);
+    WriteHeader();
+    if (std::fclose(file_) != 0)
+        failed_ = true;
+    if (failed_)
+        std::remove(path_.c_str());
+}
+
+std::uint64_t CaptureBuffer::PlayedBytes() {
+    std::lock_guard<std::mutex> g(captureLock_);
+    return cursor_;
+}
+
+void CaptureBuffer::StartDevice() {
+    std::lock_guard<std::mutex> g(captureLock_);
+    playing_ = true;
+    Advance();
+    // The first start passes position 0 even when nothing moved.
+    CursorReached(cursor_);
+}
+
+void CaptureBuffer::StopDevice() {
+    std::lock_guard<std::mutex> g(captureLock_);
+    playing_ = false;
+}
+
+void CaptureBuffer::OnWritten(std::uint32_t offset, std::uint32_t bytes) {
+    std::lock_guard<std::mutex> g(captureLock_);
+    // The region starts at the first stream byte at or after the cursor that
+    // falls on `offset`: the writer never laps the cursor.
+    const std::uint64_t ring = Size();
+    const std::uint64_t at = cursor_ + (offset + ring - cursor_ % ring) % ring;
+    written_ = std::max(written_, at + bytes);
+    Advance();
+}
+
+void CaptureBuffer::MarkEnd(std::uint32_t offset) {
+    std::lock_guard<std::mutex> g(captureLock_);
+    // The latest stream byte at or before the writer's position on `offset`.
+    const std::uint64_t ring = Size();
+    const std::uint64_t back = (written_ % ring + ring - offset % ring) % ring;
+    end_ = std::max(cursor_, written_ - std::min(back, written_));
+    Advance();
+}
+
+void CaptureBuffer::Advance() {
+    if (!playing_)
+        return;
+    std::uint64_t target = written_ > lag_ ? written_ - lag_ : 0;
+    if (end_)
+        target = *end_;
+    if (target <= cursor_)
+        return;
+    std::vector<std::uint8_t> chunk(static_cast<std::size_t>(target - cursor_));
+    ReadStream(cursor_, chunk.data(), chunk.size());
+    if (!failed_ && std::fwrite(chunk.data(), 1, chunk.size(), file_) != chunk.size()) {
+        failed_ = true;
+        Warn("cannot write the capture file " + path_);
+    }
+    cursor_ = target;
+    CursorReached(cursor_);
+}
+
+// A canonical 44-byte header; the sizes are rewritten when the file is done.
+void CaptureBuffer::WriteHeader() {
+    const PcmFormat& f = Format();
+    const auto data = static_cast<std::uint32_t>(std::min<std::uint64_t>(cursor_, 0xFFFFFFD3u));
+    std::uint8_t h[44];
+    std::memcpy(h, "RIFF", 4);
+    put32(h + 4, 36 + data);
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    put32(h + 16, 16);
+    put16(h + 20, 1);
+    put16(h + 22, static_cast<std::uint32_t>(f.channels));
+    put32(h + 24, static_cast<std::uint32_t>(f.samplesPerSec));
+    put32(h + 28, static_cast<std::uint32_t>(f.BytesPerSec()));
+    put16(h + 32, static_cast<std::uint32_t>(f.BlockAlign()));
+    put16(h + 34, static_cast<std::uint32_t>(f.bitsPerSample));
+    std::memcpy(h + 36, "data", 4);
+    put32(h + 40, data);
+    if (std::fseek(file_, 0, SEEK_SET) != 0 || std::fwrite(h, 1, sizeof h, file_) != sizeof h ||
+        std::fseek(file_, 0, SEEK_END) != 0)
+        failed_ = true;
+}
+
+} // namespace sound

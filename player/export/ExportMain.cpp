@@ -1,0 +1,87 @@
+#include "player/export/ExportMain.h"
+
+#include "player/export/Exporter.h"
+#include "player/export/ProgressLine.h"
+#include "player/export/Request.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace exporter {
+
+namespace {
+
+void OnSignal(int) {
+    Interrupted() = true;
+}
+
+void Fail(const std::string& what, const std::string& reason) {
+    std::fprintf(stderr, "zarnplayer: %s: %s\n", what.c_str(), reason.c_str());
+}
+
+} // namespace
+
+bool IsExportCommand(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            return false;
+        if (std::strcmp(argv[i], "--export") == 0 || std::strncmp(argv[i], "--export=", 9) == 0)
+            return true;
+    }
+    return false;
+}
+
+int ExportMain(int argc, char** argv) {
+    std::string error;
+    auto request =
+        ParseRequest(std::vector<std::string>(argv + 1, argv + argc), StoredDefaults(), error);
+    if (!request) {
+        std::fprintf(stderr, "zarnplayer: %s\n%s\n", error.c_str(), Usage());
+        return 2;
+    }
+    std::vector<Job> jobs = PlanJobs(*request, error);
+    if (jobs.empty()) {
+        std::fprintf(stderr, "zarnplayer: %s\n", error.c_str());
+        return 2;
+    }
+
+    struct sigaction sa = {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    Exporter exporter;
+    if (!exporter.Init(error)) {
+        std::fprintf(stderr, "zarnplayer: %s\n", error.c_str());
+        return 2;
+    }
+    const bool terminal = isatty(fileno(stdout));
+    int failed = 0;
+    for (const Job& job : jobs) {
+        if (Interrupted())
+            break;
+        if (!job.error.empty()) {
+            Fail(job.input, job.error);
+            ++failed;
+            continue;
+        }
+        ProgressLine line(stdout, terminal, job.input + " -> " + job.output);
+        const std::string reason = exporter.Run(job, request->rate, request->Flags(),
+                                                [&line](const Progress& p) { line.Update(p); });
+        line.Finish();
+        if (!reason.empty()) {
+            Fail(job.input, reason);
+            ++failed;
+        }
+    }
+    if (Interrupted()) {
+        std::fprintf(stderr, "zarnplayer: export interrupted; no partial file is left\n");
+        return 130;
+    }
+    return failed ? 1 : 0;
+}
+
+} // namespace exporter

@@ -1,0 +1,50 @@
+// Runs one export job: the input is decoded and played through the player's
+// renderer element (zarnaudiosink, the same tempo stage and flags) onto the
+// capture device, which does not wait for real time; the captured sound is
+// then encoded with the input's title and artist into a temporary file
+// beside the output, which is renamed into place only when it is complete.
+#pragma once
+
+#include "player/export/Request.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace exporter {
+
+struct Progress {
+    double fraction = -1;     // of the whole job, -1 while the length is unknown
+    double inputSeconds = 0;  // of the input done
+    double outputSeconds = 0; // of sound captured, when done
+    double elapsed = 0;       // wall-clock seconds since the job began
+    bool done = false;
+};
+using ProgressSink = std::function<void(const Progress&)>;
+
+// Set by the signal handlers; every job stops, removes its files and fails.
+std::atomic<bool>& Interrupted();
+
+class Exporter {
+public:
+    Exporter() = default;
+    Exporter(const Exporter&) = delete;
+    Exporter& operator=(const Exporter&) = delete;
+    // Removes the capture folder.
+    ~Exporter();
+
+    // Before GStreamer starts: a private folder for the capture, and the
+    // renderer pointed at it. Then GStreamer and the renderer's plugin. False
+    // with `error` set when any of them is missing.
+    bool Init(std::string& error);
+
+    // "" on success, else the reason (one line, without the file name).
+    std::string Run(const Job& job, double rate, std::int32_t flags, const ProgressSink& progress);
+
+private:
+    std::string captureDir_;
+    std::string capturePath_;
+};
+
+} // namespace exporter

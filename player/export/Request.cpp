@@ -1,0 +1,204 @@
+#include "player/export/Request.h"
+
+#include "audio/filter/IZarnRate.h"
+#include "player/config/Option.h"
+#include "player/config/Tool.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace exporter {
+
+const char* const kRateTexts[18] = {"4.0", "3.5", "3.0", "2.8", "2.6", "2.4", "2.2", "2.0", "1.9",
+                                    "1.8", "1.7", "1.6", "1.5", "1.4", "1.3", "1.2", "1.1", "1.0"};
+
+std::optional<double> ParseRate(const std::string& text) {
+    double value = 0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end || text.empty())
+        return std::nullopt;
+    for (const char* r : kRateTexts) {
+        const double listed = std::strtod(r, nullptr);
+        if (std::fabs(listed - value) < 1e-9)
+            return listed;
+    }
+    return std::nullopt;
+}
+
+Defaults StoredDefaults() {
+    Defaults d;
+    // The player's own rule: a stored text not in the list plays at 1.0.
+    d.rate = ParseRate(SettingsStore().ReadString("player", "rate", "1.0")).value_or(1.0);
+    TOptions options;
+    options.Load();
+    d.skipSilence = options.SkipSilent != 0;
+    d.smooth = SettingsStore().ReadInteger("option", "smooth-splices", 0) != 0;
+    return d;
+}
+
+std::int32_t Request::Flags() const {
+    return (skipSilence ? ZARN_FLAG_SKIP_SILENCE : 0) | (smooth ? ZARN_FLAG_SMOOTH : 0);
+}
+
+const char* Usage() {
+    return "usage: zarnplayer --export OUT [--rate R] [--skip-silence] [--smooth] [--force] IN "
+           "[IN...]";
+}
+
+std::optional<Request> ParseRequest(const std::vector<std::string>& args, const Defaults& defaults,
+                                    std::string& error) {
+    Request r;
+    r.rate = defaults.rate;
+    r.skipSilence = defaults.skipSilence;
+    r.smooth = defaults.smooth;
+    bool haveOut = false;
+    bool options = true;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        // The value of an option, given as "--name=value" or as the next argument.
+        auto value = [&](const char* name, std::string& out) {
+            const std::string prefix = std::string(name) + "=";
+            if (a.rfind(prefix, 0) == 0) {
+                out = a.substr(prefix.size());
+                return true;
+            }
+            if (a != name)
+                return false;
+            if (i + 1 >= args.size()) {
+                error = std::string(name) + " needs a value";
+                return true;
+            }
+            out = args[++i];
+            return true;
+        };
+        std::string v;
+        if (!options || a.empty() || a[0] != '-' || a == "-") {
+            r.inputs.push_back(a);
+        } else if (a == "--") {
+            options = false;
+        } else if (value("--export", v)) {
+            if (!error.empty())
+                return std::nullopt;
+            if (haveOut) {
+                error = "--export is given twice";
+                return std::nullopt;
+            }
+            r.out = v;
+            haveOut = true;
+        } else if (value("--rate", v)) {
+            if (!error.empty())
+                return std::nullopt;
+            auto rate = ParseRate(v);
+            if (!rate) {
+                error = "--rate " + v +
+                        " is not one of the player's rates (1.0 to 2.0 in steps "
+                        "of 0.1, 2.2 to 3.0 in steps of 0.2, 3.5, 4.0)";
+                return std::nullopt;
+            }
+            r.rate = *rate;
+        } else if (a == "--skip-silence") {
+            r.skipSilence = true;
+        } else if (a == "--smooth") {
+            r.smooth = true;
+        } else if (a == "--force") {
+            r.force = true;
+        } else {
+            error = "unknown option " + a;
+            return std::nullopt;
+        }
+    }
+    if (!haveOut || r.out.empty()) {
+        error = "--export needs the output file or folder";
+        return std::nullopt;
+    }
+    if (r.inputs.empty()) {
+        error = "no input files";
+        return std::nullopt;
+    }
+    return r;
+}
+
+namespace {
+
+bool IsDirectory(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(path, ec);
+}
+
+bool Exists(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return fs::equivalent(a, b, ec);
+}
+
+// Where a path leads, for telling two outputs of one run apart.
+std::string Key(const std::string& path) {
+    std::error_code ec;
+    fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    return ec ? path : p.string();
+}
+
+} // namespace
+
+std::vector<Job> PlanJobs(const Request& request, std::string& error) {
+    std::vector<Job> jobs;
+    const bool folder = request.inputs.size() > 1 || IsDirectory(request.out);
+    if (folder) {
+        if (Exists(request.out) && !IsDirectory(request.out)) {
+            error = request.out + ": with several inputs the output must be a folder";
+            return {};
+        }
+        std::error_code ec;
+        if (!Exists(request.out) && !fs::create_directories(request.out, ec)) {
+            error = request.out + ": cannot create the folder: " + ec.message();
+            return {};
+        }
+    }
+
+    std::set<std::string> taken;
+    for (const std::string& in : request.inputs) {
+        Job job;
+        job.input = in;
+        std::string out = request.out;
+        if (folder) {
+            fs::path name = fs::path(in).filename();
+            if (!FindFormat(name.extension().string()))
+                name.replace_extension(".wav");
+            out = (fs::path(request.out) / name).string();
+        }
+        const std::string ext = fs::path(out).extension().string();
+        job.format = FindFormat(ext);
+        bool isInput = false;
+        if (Exists(out))
+            for (const std::string& other : request.inputs)
+                isInput = isInput || SameFile(out, other);
+        if (isInput)
+            job.error = out + " is an input; inputs are never overwritten";
+        else if (!job.format)
+            job.error = out + ": " + (ext.empty() ? std::string("no extension") : ext) +
+                        " is not an export format (" + FormatList() + ")";
+        else if (IsDirectory(out))
+            job.error = out + " is a folder";
+        else if (Exists(out) && !request.force)
+            job.error = out + " exists; --force replaces it";
+        else if (!taken.insert(Key(out)).second)
+            job.error = out + " is written by an earlier input of this export";
+        else
+            job.output = out;
+        jobs.push_back(std::move(job));
+    }
+    return jobs;
+}
+
+} // namespace exporter

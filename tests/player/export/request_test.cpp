@@ -1,0 +1,126 @@
+// The command line and the plan of outputs, without any sound.
+#include "audio/filter/IZarnRate.h"
+#include "player/export/Request.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace exporter;
+
+namespace {
+
+TEST(ExportRequest, RatesAreTheRateListsValuesOnly) {
+    for (const char* text : kRateTexts) {
+        auto r = ParseRate(text);
+        ASSERT_TRUE(r) << text;
+        EXPECT_DOUBLE_EQ(*r, std::strtod(text, nullptr));
+    }
+    EXPECT_DOUBLE_EQ(*ParseRate("2"), 2.0);
+    EXPECT_DOUBLE_EQ(*ParseRate("3.50"), 3.5);
+}
+
+TEST(ExportRequest, RatesOutsideTheListAreRefused) {
+    for (const char* text : {"0.9", "4.5", "2.1", "2.3", "3.2", "", "fast", "2x", "1.0.0", "nan"})
+        EXPECT_FALSE(ParseRate(text)) << text;
+}
+
+TEST(ExportRequest, OptionsAnywhereDefaultsFromTheStoreAndFlagBits) {
+    Defaults stored{1.5, true, false};
+    std::string error;
+    auto r = ParseRequest({"a.mp3", "--export", "out.ogg", "--smooth", "b.mp3"}, stored, error);
+    ASSERT_TRUE(r) << error;
+    EXPECT_EQ(r->out, "out.ogg");
+    EXPECT_EQ(r->inputs, (std::vector<std::string>{"a.mp3", "b.mp3"}));
+    EXPECT_DOUBLE_EQ(r->rate, 1.5);
+    EXPECT_EQ(r->Flags(), ZARN_FLAG_SKIP_SILENCE | ZARN_FLAG_SMOOTH);
+    EXPECT_FALSE(r->force);
+
+    r = ParseRequest({"--export=o.wav", "--rate=3.5", "--force", "--", "--odd name.wav"},
+                     Defaults{}, error);
+    ASSERT_TRUE(r) << error;
+    EXPECT_DOUBLE_EQ(r->rate, 3.5);
+    EXPECT_TRUE(r->force);
+    EXPECT_EQ(r->Flags(), 0);
+    EXPECT_EQ(r->inputs, std::vector<std::string>{"--odd name.wav"});
+}
+
+TEST(ExportRequest, BadCommandLinesSayWhy) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{"--export", "o.wav"}, "no input files"},
+        {{"--export"}, "--export needs a value"},
+        {{"--export", "o.wav", "--rate"}, "--rate needs a value"},
+        {{"--export", "o.wav", "--rate", "9", "a.wav"}, "not one of the player's rates"},
+        {{"--export", "o.wav", "--loud", "a.wav"}, "unknown option --loud"},
+        {{"--export", "o.wav", "--export", "p.wav", "a.wav"}, "given twice"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_FALSE(ParseRequest(c.args, Defaults{}, error));
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    }
+}
+
+class ExportPlan : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("zarn-plan-" + std::to_string(getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir / "in");
+        for (const char* n : {"a.mp3", "b.m4a", "c.WAV"})
+            std::ofstream(dir / "in" / n) << n;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    Request Make(std::string out, std::vector<std::string> names, bool force = false) {
+        Request r;
+        r.out = std::move(out);
+        r.force = force;
+        for (auto& n : names)
+            r.inputs.push_back((dir / "in" / n).string());
+        return r;
+    }
+    fs::path dir;
+};
+
+TEST_F(ExportPlan, SeveralInputsKeepTheirNamesInACreatedFolder) {
+    std::string error;
+    auto jobs = PlanJobs(Make((dir / "out").string(), {"a.mp3", "b.m4a", "c.WAV"}), error);
+    ASSERT_EQ(jobs.size(), 3u) << error;
+    EXPECT_TRUE(fs::is_directory(dir / "out"));
+    EXPECT_EQ(jobs[0].output, (dir / "out" / "a.mp3").string());
+    EXPECT_EQ(jobs[1].output, (dir / "out" / "b.wav").string());
+    EXPECT_EQ(jobs[2].output, (dir / "out" / "c.WAV").string());
+    EXPECT_EQ(jobs[2].format->extension, ".wav");
+    for (const Job& j : jobs)
+        EXPECT_EQ(j.error, "");
+}
+
+TEST_F(ExportPlan, OutputsThatWouldLoseDataAreRefused) {
+    std::string error;
+    // Into the inputs' own folder: every output would be its input.
+    auto jobs = PlanJobs(Make((dir / "in").string(), {"a.mp3", "c.WAV"}, true), error);
+    ASSERT_EQ(jobs.size(), 2u);
+    for (const Job& j : jobs) {
+        EXPECT_EQ(j.output, "");
+        EXPECT_NE(j.error.find("never overwritten"), std::string::npos) << j.error;
+    }
+    std::ofstream(dir / "taken.ogg") << "x";
+    jobs = PlanJobs(Make((dir / "taken.ogg").string(), {"a.mp3"}), error);
+    EXPECT_NE(jobs.at(0).error.find("--force"), std::string::npos);
+    jobs = PlanJobs(Make((dir / "taken.ogg").string(), {"a.mp3"}, true), error);
+    EXPECT_EQ(jobs.at(0).error, "");
+
+    // A file where the folder should be stops the whole request.
+    jobs = PlanJobs(Make((dir / "taken.ogg").string(), {"a.mp3", "c.WAV"}), error);
+    EXPECT_TRUE(jobs.empty());
+    EXPECT_NE(error.find("must be a folder"), std::string::npos) << error;
+}
+
+} // namespace
