@@ -101,9 +101,10 @@ void TMain::BuildMenus() {
         const Qt::Key keysOf[] = {Qt::Key_F1, Qt::Key_F2, Qt::Key_F3, Qt::Key_F4};
         for (int i = 0; i < 4; ++i) {
             const int p = percents[i];
-            QAction* a = Item(zoom, (name("Zoom") + QByteArray::number(p)).constData(),
-                              QStringLiteral("%1%").arg(p),
-                              keys ? QKeySequence(keysOf[i]) : QKeySequence(), Mirror::Zoom, p);
+            QAction* a =
+                Item(zoom, (QByteArray("Zoom") + QByteArray::number(p) + suffix).constData(),
+                     QStringLiteral("%1%").arg(p), keys ? QKeySequence(keysOf[i]) : QKeySequence(),
+                     Mirror::Zoom, p);
             connect(a, &QAction::triggered, this, [this, p] { ZoomClick(p); });
         }
         zoom->addSeparator();

@@ -1,0 +1,337 @@
+// The main window's commands: the menus' marks and enabling, the keys it
+// takes before the focused control, dropped files, the Bookmark menu, Help,
+// and a real hand-off from a second start over the channel.
+#include "Fixture.h"
+
+#include "platform/handoff/Channel.h"
+#include "player/bookmarks/Bookmark.h"
+#include "player/bookmarks/Bookmarkqt.h"
+#include "player/config/Helpdoc.h"
+
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDropEvent>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QSlider>
+#include <QTest>
+#include <QUrl>
+
+#include <future>
+
+namespace {
+
+QAction* Action(TMain& m, const char* name) {
+    auto* a = m.findChild<QAction*>(QString::fromLatin1(name));
+    EXPECT_TRUE(a) << name;
+    return a;
+}
+
+QMenu* Menu(TMain& m, const char* name) {
+    auto* menu = m.findChild<QMenu*>(QString::fromLatin1(name));
+    EXPECT_TRUE(menu) << name;
+    return menu;
+}
+
+void Open(QMenu* menu) {
+    emit menu->aboutToShow();
+}
+
+std::vector<std::string> Names(const TFileList& list) {
+    std::vector<std::string> out;
+    for (int i = 0; i < list.Count(); ++i)
+        out.push_back(list.Item(i)->FileName);
+    return out;
+}
+
+void Drop(TMain& m, const std::vector<std::string>& files, Qt::KeyboardModifiers mods) {
+    auto* data = new QMimeData;
+    QList<QUrl> urls;
+    for (const auto& f : files)
+        urls << QUrl::fromLocalFile(QString::fromStdString(f));
+    data->setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, data, Qt::LeftButton, mods);
+    QApplication::sendEvent(&m, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, data, Qt::LeftButton, mods);
+    QApplication::sendEvent(&m, &drop);
+    delete data;
+}
+
+class Commands : public WindowTest {};
+
+} // namespace
+
+// Takes the URLs the desktop would open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
+
+TEST_F(Commands, ViewAndOptionMenusShowTheStateWhenTheyOpen) {
+    TMain& m = Started();
+    EXPECT_GT(m.NonClientHeight(), 0) << "the window has its menu bar";
+    m.TimeMode = 1;
+    m.TimeReverse = 0;
+    m.Zoom = 200;
+    m.AutoResize = 1;
+    m.StayOnTop = 0;
+    m.Resume = 1;
+    m.SetPlayInfoVisible(false);
+    Open(Menu(m, "Zoom1"));
+    Open(Menu(m, "Zoom2"));
+    Open(Menu(m, "Time1"));
+    Open(Menu(m, "ToolBar1"));
+    Open(Menu(m, "View1"));
+    Open(Menu(m, "Option1Menu"));
+    for (const char* z : {"Zoom501", "Zoom1001", "Zoom3001", "Zoom502"})
+        EXPECT_FALSE(Action(m, z)->isChecked()) << z;
+    EXPECT_TRUE(Action(m, "Zoom2001")->isChecked());
+    EXPECT_TRUE(Action(m, "Zoom2002")->isChecked());
+    EXPECT_TRUE(Action(m, "Auto1")->isChecked());
+    EXPECT_TRUE(Action(m, "Auto2")->isChecked());
+    EXPECT_TRUE(Action(m, "VirtualTime1")->isChecked());
+    EXPECT_FALSE(Action(m, "Reverse1")->isChecked());
+    EXPECT_FALSE(Action(m, "PlayInfo1")->isChecked());
+    EXPECT_TRUE(Action(m, "PlayControls1")->isChecked());
+    EXPECT_FALSE(Action(m, "StayOnTop1")->isChecked());
+    EXPECT_FALSE(Action(m, "PlayList1")->isChecked());
+    EXPECT_TRUE(Action(m, "Resume1")->isChecked());
+
+    // The items act on the state they show.
+    Action(m, "VirtualTime1")->trigger();
+    Action(m, "Resume1")->trigger();
+    Action(m, "PlayInfo1")->trigger();
+    EXPECT_EQ(m.TimeMode, 0);
+    EXPECT_EQ(m.Resume, 0);
+    EXPECT_FALSE(m.Panel4->isHidden());
+    Action(m, "PlayList1")->trigger();
+    EXPECT_TRUE(playList->isVisible());
+    Open(Menu(m, "View1"));
+    Open(Menu(m, "PopupMenu2"));
+    EXPECT_TRUE(Action(m, "PlayList1")->isChecked());
+    EXPECT_TRUE(Action(m, "PlayList2")->isChecked());
+    Action(m, "PlayList2")->trigger();
+    EXPECT_FALSE(playList->isVisible()) << "the item hides a shown play list";
+    // Option... and About... are there to use.
+    EXPECT_TRUE(Action(m, "Option1")->isEnabled());
+    EXPECT_TRUE(Action(m, "About1")->isEnabled());
+}
+
+TEST_F(Commands, PlayItemsFollowTheEngineStateAndRepeatItsMode) {
+    TMain& m = Started();
+    struct Case {
+        std::int32_t state;
+        bool play, stop, pause;
+    };
+    for (const Case c :
+         {Case{PLAYER_STOPPED, true, false, false}, Case{PLAYER_PAUSED, true, true, false},
+          Case{PLAYER_PLAYING, false, true, true}, Case{PLAYER_NOFILE, false, false, false},
+          Case{7, false, false, false}}) {
+        player.state = c.state;
+        Open(Menu(m, "Play1Menu"));
+        Open(Menu(m, "PopupMenu2"));
+        for (const char* suffix : {"1", "2"}) {
+            EXPECT_EQ(Action(m, (std::string("Play") + suffix).c_str())->isEnabled(), c.play)
+                << c.state;
+            EXPECT_EQ(Action(m, (std::string("Stop") + suffix).c_str())->isEnabled(), c.stop)
+                << c.state;
+            EXPECT_EQ(Action(m, (std::string("Pause") + suffix).c_str())->isEnabled(), c.pause)
+                << c.state;
+        }
+    }
+    m.SetRepeatMode(3);
+    Open(Menu(m, "Repeat1Menu"));
+    EXPECT_TRUE(Action(m, "Random1")->isChecked());
+    EXPECT_FALSE(Action(m, "Repeat1")->isChecked());
+    Action(m, "All1")->trigger();
+    EXPECT_EQ(m.RepeatMode, 2);
+    // Prev and Next need a second entry.
+    EXPECT_FALSE(Action(m, "Next1")->isEnabled());
+    m.DropFiles({Media("a.mp3"), Media("b.mp3")}, false);
+    EXPECT_TRUE(Action(m, "Next1")->isEnabled());
+    EXPECT_TRUE(Action(m, "Prev1")->isEnabled());
+}
+
+TEST_F(Commands, MenuKeysReachTheirCommands) {
+    TMain& m = Started({Media("a.mp3")});
+    m.activateWindow();
+    QApplication::setActiveWindow(&m);
+    player.state = PLAYER_PLAYING;
+    player.calls.clear();
+    QTest::keyClick(&m, Qt::Key_W);
+    QTest::keyClick(&m, Qt::Key_S);
+    QTest::keyClick(&m, Qt::Key_P);
+    EXPECT_EQ(player.calls, (std::vector<std::string>{"Pause", "Stop", "Play"}));
+    QTest::keyClick(&m, Qt::Key_A, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(m.RepeatMode, 2);
+    QTest::keyClick(&m, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(m.TimeMode, 1);
+}
+
+TEST_F(Commands, TheWindowsKeysActUnlessThePlayListHasTheFocus) {
+    TMain& m = Started({Media("a.mp3")});
+    m.TrackBar2->setValue(50);
+    m.ComboBox1->setCurrentIndex(m.ComboBox1->findText("2.0"));
+    player.state = PLAYER_PLAYING;
+    player.calls.clear();
+
+    playList->show();
+    auto* view = playList->findChild<QListWidget*>("ListView1");
+    ASSERT_TRUE(view);
+    QApplication::setActiveWindow(playList.get());
+    view->setFocus();
+    ASSERT_TRUE(m.ListViewFocused());
+    for (int key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Left, Qt::Key_Right, Qt::Key_Up,
+                    Qt::Key_Down, Qt::Key_PageUp, Qt::Key_PageDown})
+        EXPECT_FALSE(m.HandleShortcut(key)) << key;
+    EXPECT_TRUE(player.calls.empty());
+    EXPECT_EQ(m.TrackBar2->value(), 50);
+
+    QApplication::setActiveWindow(&m);
+    m.setFocus();
+    ASSERT_FALSE(m.ListViewFocused());
+    EXPECT_TRUE(m.HandleShortcut(Qt::Key_Space));
+    EXPECT_EQ(player.calls, std::vector<std::string>{"Pause"});
+    EXPECT_TRUE(m.HandleShortcut(Qt::Key_Up));
+    EXPECT_EQ(m.TrackBar2->value(), 58);
+    EXPECT_TRUE(m.HandleShortcut(Qt::Key_Down));
+    EXPECT_TRUE(m.HandleShortcut(Qt::Key_Down));
+    EXPECT_EQ(m.TrackBar2->value(), 42);
+    EXPECT_TRUE(m.HandleShortcut(Qt::Key_PageUp));
+    EXPECT_EQ(m.RateText, "2.2");
+    EXPECT_TRUE(m.HandleShortcut(Qt::Key_PageDown));
+    EXPECT_TRUE(m.HandleShortcut(Qt::Key_PageDown));
+    EXPECT_EQ(m.RateText, "1.9");
+    EXPECT_FALSE(m.HandleShortcut(Qt::Key_X)) << "other keys are the menus'";
+    // A key pressed in the window goes to the handler before the control.
+    player.calls.clear();
+    player.state = PLAYER_PAUSED;
+    QTest::keyClick(m.TrackBar1, Qt::Key_Space);
+    EXPECT_EQ(player.calls, std::vector<std::string>{"Play"});
+}
+
+TEST_F(Commands, APlainDropReplacesTheListAndPlaysTheFirst) {
+    TMain& m = Started({Media("old.mp3")});
+    player.calls.clear();
+    const std::string a = Media("a b.mp3"), b = Media("b.mp3");
+    Drop(m, {a, b}, Qt::NoModifier);
+    EXPECT_EQ(Names(*list), (std::vector<std::string>{a, b}));
+    EXPECT_EQ(player.With("Open"), std::vector<std::string>{"Open(" + a + ")"});
+    EXPECT_TRUE(player.Has("Play"));
+    EXPECT_EQ(list->Current(), list->Item(0));
+}
+
+TEST_F(Commands, ACtrlDropAppendsAndPlaysTheFirstAppended) {
+    TMain& m = Started();
+    ASSERT_EQ(list->Count(), 0);
+    const std::string a = Media("a.mp3"), b = Media("b.mp3"), c = Media("c.mp3");
+    Drop(m, {a}, Qt::ControlModifier);
+    EXPECT_EQ(Names(*list), std::vector<std::string>{a});
+    EXPECT_EQ(player.With("Open"), std::vector<std::string>{"Open(" + a + ")"})
+        << "a Ctrl drop onto an empty list plays the first dropped file";
+    player.calls.clear();
+    Drop(m, {b, c}, Qt::ControlModifier);
+    EXPECT_EQ(Names(*list), (std::vector<std::string>{a, b, c}));
+    EXPECT_EQ(player.With("Open"), std::vector<std::string>{"Open(" + b + ")"});
+    EXPECT_EQ(list->Current(), list->Item(1));
+    // Nothing that exists: nothing is added and nothing opens.
+    player.calls.clear();
+    m.DropFiles({dir + "/missing.mp3"}, true);
+    EXPECT_EQ(list->Count(), 3);
+    EXPECT_TRUE(player.With("Open").empty());
+}
+
+TEST_F(Commands, TheBookmarkMenuIsRebuiltOnOpeningAndShiftOnlyAppends) {
+    const std::string a = Media("a.mp3"), b = Media("b.mp3"), c = Media("c.mp3");
+    TBookmarks saved = Bookmarks();
+    Bookmarks().records.clear();
+    for (int i = 1; i <= 11; ++i)
+        Bookmarks().AddFiles("talk " + std::to_string(i), {i == 11 ? c : a, b});
+    TMain& m = Started({Media("old.mp3")});
+    QMenu* menu = m.BookmarkMenu;
+    Open(menu);
+    Open(menu); // a second opening makes no second set
+    QStringList captions;
+    for (QAction* action : menu->actions())
+        if (BookmarkTag(action) != 0)
+            captions << action->text();
+    ASSERT_EQ(captions.size(), 11);
+    EXPECT_EQ(captions[0], "&0:talk 1");
+    EXPECT_EQ(captions[10], "&10:talk 11");
+    EXPECT_TRUE(captions[10].startsWith("&1")) << "its accelerator is the 1";
+    EXPECT_TRUE(Action(m, "AddFiles1") && Action(m, "AddDirectory1") && Action(m, "EditBookmark1"));
+
+    player.state = PLAYER_PLAYING;
+    player.calls.clear();
+    m.BookmarkClick(11, true);
+    EXPECT_EQ(list->Count(), 3) << "with Shift the files are appended";
+    EXPECT_TRUE(player.calls.empty()) << "and nothing else happens";
+
+    // Without Shift: the item plays its bookmark.
+    QAction* last = nullptr;
+    for (QAction* action : menu->actions())
+        if (BookmarkTag(action) == 11)
+            last = action;
+    ASSERT_TRUE(last);
+    last->trigger();
+    EXPECT_EQ(Names(*list), (std::vector<std::string>{c, b}));
+    EXPECT_EQ(player.calls.front(), "Close");
+    EXPECT_EQ(player.With("Open"), std::vector<std::string>{"Open(" + c + ")"});
+    Bookmarks() = saved;
+}
+
+TEST_F(Commands, HelpOpensTheShippedDocument) {
+    TMain& m = Started();
+    const auto doc = HelpDocument();
+    if (!doc)
+        GTEST_SKIP() << "no help document in this build";
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("file", &catcher, "open");
+    Action(m, "Help1")->trigger();
+    QDesktopServices::unsetUrlHandler("file");
+    ASSERT_EQ(catcher.urls.size(), 1);
+    EXPECT_EQ(catcher.urls[0].toLocalFile().toStdString(), *doc);
+}
+
+TEST_F(Commands, ASecondStartsNamesRefillTheListAndTheFirstPlays) {
+    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    const handoff::Settings settings{dir + "/scope", std::chrono::milliseconds(5000)};
+    handoff::Start running = handoff::Decide({}, settings);
+    ASSERT_TRUE(running.receiver) << running.message;
+    TMain& m = Started({Media("old.mp3")});
+    m.SetHandOff(running.receiver.get());
+    running.receiver->Publish();
+    player.calls.clear();
+
+    // A second start in another thread; this one runs the window's loop.
+    auto forward = [&](std::vector<std::string> names) {
+        auto done = std::async(std::launch::async,
+                               [&, names] { return handoff::Decide(names, settings).role; });
+        while (done.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
+            QApplication::processEvents();
+        return done.get();
+    };
+    const std::string a = Media("with blank, and comma.mp3"), b = Media("b.mp3");
+    EXPECT_EQ(forward({a, dir + "/gone.mp3", b}), handoff::Role::Forwarded);
+    EXPECT_EQ(Names(*list), (std::vector<std::string>{a, b}));
+    EXPECT_EQ(player.With("Open"), std::vector<std::string>{"Open(" + a + ")"});
+    EXPECT_FALSE(player.Has("Close")) << "the file that played is not closed first";
+    EXPECT_EQ(player.state, PLAYER_PLAYING);
+
+    // No names: the list empties and the file plays on.
+    player.calls.clear();
+    EXPECT_EQ(forward({}), handoff::Role::Forwarded);
+    EXPECT_EQ(list->Count(), 0);
+    EXPECT_TRUE(player.calls.empty() || player.With("Open").empty());
+    EXPECT_FALSE(player.Has("Stop"));
+    EXPECT_EQ(player.state, PLAYER_PLAYING);
+    m.SetHandOff(nullptr);
+}
+
+#include "commands_test.moc"
