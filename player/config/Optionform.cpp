@@ -33,12 +33,17 @@ TOption::TOption(QWidget* parent, IPlayer* player, TExtentions& table, TOptions&
 
     TabSheet1 = new QWidget;
     TabSheet1->setObjectName("TabSheet1");
+    // The boxes span the page: this system's font is wider than the one the
+    // old sizes were made for, and a cut-off label hides what it switches.
     CheckBox1 = new QCheckBox("accerate speed when it's slient.", TabSheet1);
     CheckBox1->setObjectName("CheckBox1");
-    CheckBox1->setGeometry(8, 12, 185, 17);
+    CheckBox1->setGeometry(8, 12, 317, 17);
     CheckBox2 = new QCheckBox("analyze file info when added.", TabSheet1);
     CheckBox2->setObjectName("CheckBox2");
-    CheckBox2->setGeometry(8, 32, 165, 17);
+    CheckBox2->setGeometry(8, 32, 317, 17);
+    CheckBox3 = new QCheckBox("smooth splices (better sound, a little more CPU).", TabSheet1);
+    CheckBox3->setObjectName("CheckBox3");
+    CheckBox3->setGeometry(8, 52, 317, 17);
     PageControl1->addTab(TabSheet1, "Options");
 
     TabSheet2 = new QWidget;
@@ -105,6 +110,7 @@ void TOption::FormCreate() {
     setWindowTitle(QString("Option - ") + kVersion);
     CheckBox1->setChecked(options_.SkipSilent != 0);
     CheckBox2->setChecked(options_.AnalyzeFileInfo != 0);
+    CheckBox3->setChecked(options_.SmoothSplices != 0);
 
     QStringList notices;
     for (const std::string& n : table_.Notices())
@@ -136,6 +142,7 @@ void TOption::Button1Click() {
     accept();
     options_.SkipSilent = CheckBox1->isChecked() ? 1 : 0;
     options_.AnalyzeFileInfo = CheckBox2->isChecked() ? 1 : 0;
+    options_.SmoothSplices = CheckBox3->isChecked() ? 1 : 0;
     options_.Apply(player_);
 }
 

@@ -1,4 +1,4 @@
-// The options dialog: the two option switches and the file types the desktop
+// The options dialog: the option switches and the file types the desktop
 // opens with the player. Created for each showing; OK applies, Close discards.
 #pragma once
 
@@ -54,6 +54,7 @@ private:
     QWidget* TabSheet2;
     QCheckBox* CheckBox1;
     QCheckBox* CheckBox2;
+    QCheckBox* CheckBox3;
     QTreeWidget* ListView1;
     QLabel* Label1; // what the desktop overrides, when it does
     QPushButton* Button1;

@@ -59,22 +59,31 @@ protected:
 
 } // namespace
 
-TEST_F(OptionTest, NoOptionSectionMeansSkipOffAnalyseOn) {
+TEST_F(OptionTest, NoOptionSectionMeansSkipOffAnalyseOnSmoothOff) {
     std::ofstream(dir + "/zarnplayer.ini") << "[player]\nvolume=50\n";
     TOptions o;
+    o.SmoothSplices = 1;
     o.Load();
     EXPECT_EQ(o.SkipSilent, 0);
     EXPECT_EQ(o.AnalyzeFileInfo, 1);
+    EXPECT_EQ(o.SmoothSplices, 0);
+    MockPlayer player;
+    EXPECT_CALL(player, SetOption(PLAYER_OPTION_SKIP_SILENCE, 0)).Times(1);
+    EXPECT_CALL(player, SetOption(PLAYER_OPTION_SMOOTH_SPLICES, 0)).Times(1);
+    o.Apply(&player);
 }
 
 TEST_F(OptionTest, StoredTwoIsSentAsTwoAndSavedBack) {
-    std::ofstream(dir + "/zarnplayer.ini") << "[Option]\nskip-slient=2\nanalyze-fileinfo=0\n";
+    std::ofstream(dir + "/zarnplayer.ini")
+        << "[Option]\nskip-slient=2\nanalyze-fileinfo=0\nSmooth-Splices=1\n";
     TOptions o;
     o.Load();
     EXPECT_EQ(o.SkipSilent, 2);
     EXPECT_EQ(o.AnalyzeFileInfo, 0);
+    EXPECT_EQ(o.SmoothSplices, 1);
     MockPlayer player;
     EXPECT_CALL(player, SetOption(1, 2)).Times(1);
+    EXPECT_CALL(player, SetOption(2, 1)).Times(1);
     o.Apply(&player);
     o.Apply(nullptr);
 
@@ -82,6 +91,7 @@ TEST_F(OptionTest, StoredTwoIsSentAsTwoAndSavedBack) {
     o.Save();
     EXPECT_EQ(SettingsStore().ReadInteger("option", "skip-slient", -1), 2);
     EXPECT_EQ(SettingsStore().ReadInteger("option", "analyze-fileinfo", -1), 0);
+    EXPECT_EQ(SettingsStore().ReadInteger("option", "smooth-splices", -1), 1);
 }
 
 TEST(LogSink, QueryInterfaceAnswersOnlyItsOwnIdentifiers) {

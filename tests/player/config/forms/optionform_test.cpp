@@ -49,6 +49,7 @@ struct OptionForm : ::testing::Test {
 TEST_F(OptionForm, OpensWithTheStoredValuesAndTheAssociationState) {
     options.SkipSilent = 2;
     options.AnalyzeFileInfo = 0;
+    options.SmoothSplices = 1;
     TOption dialog(nullptr, &player, *table, options);
     dialog.show();
     EXPECT_EQ(dialog.windowTitle(), "Option - zarnplayer ver 0.3.5");
@@ -56,6 +57,15 @@ TEST_F(OptionForm, OpensWithTheStoredValuesAndTheAssociationState) {
     EXPECT_EQ(Find<QTabWidget>(dialog, "PageControl1")->currentIndex(), 0);
     EXPECT_TRUE(Find<QCheckBox>(dialog, "CheckBox1")->isChecked());
     EXPECT_FALSE(Find<QCheckBox>(dialog, "CheckBox2")->isChecked());
+    QCheckBox* smooth = Find<QCheckBox>(dialog, "CheckBox3");
+    EXPECT_EQ(smooth->text(), "smooth splices (better sound, a little more CPU).");
+    EXPECT_TRUE(smooth->isChecked());
+    // Every label is shown whole, inside the page.
+    for (const char* name : {"CheckBox1", "CheckBox2", "CheckBox3"}) {
+        QCheckBox* box = Find<QCheckBox>(dialog, name);
+        EXPECT_LE(box->geometry().right(), Find<QWidget>(dialog, "TabSheet1")->width()) << name;
+        EXPECT_GE(box->width(), box->sizeHint().width()) << name;
+    }
     QTreeWidget* list = Find<QTreeWidget>(dialog, "ListView1");
     ASSERT_EQ(list->topLevelItemCount(), 17);
     EXPECT_EQ(list->headerItem()->text(0), "Extention");
@@ -68,9 +78,10 @@ TEST_F(OptionForm, OpensWithTheStoredValuesAndTheAssociationState) {
     EXPECT_TRUE(SaveScreenshot(dialog, "optionform-extentions"));
 }
 
-TEST_F(OptionForm, OkStoresOneAndZeroAndHandsSkipSilenceToTheEngine) {
+TEST_F(OptionForm, OkStoresOneAndZeroAndHandsTheSwitchesToTheEngine) {
     options.SkipSilent = 2;
     options.AnalyzeFileInfo = 0;
+    options.SmoothSplices = 2;
     TOption dialog(nullptr, &player, *table, options);
     dialog.show();
     int changes = root.Changes();
@@ -78,8 +89,10 @@ TEST_F(OptionForm, OkStoresOneAndZeroAndHandsSkipSilenceToTheEngine) {
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(options.SkipSilent, 1);
     EXPECT_EQ(options.AnalyzeFileInfo, 0);
-    ASSERT_EQ(player.options.size(), 1u);
+    EXPECT_EQ(options.SmoothSplices, 1);
+    ASSERT_EQ(player.options.size(), 2u);
     EXPECT_EQ(player.options[0], std::make_pair(PLAYER_OPTION_SKIP_SILENCE, 1));
+    EXPECT_EQ(player.options[1], std::make_pair(PLAYER_OPTION_SMOOTH_SPLICES, 1));
     // .wav is associated and nothing was changed: no write at all.
     EXPECT_EQ(root.Changes(), changes);
 }
@@ -90,6 +103,7 @@ TEST_F(OptionForm, OkAppliesTheCheckMarks) {
     Row(dialog, ".mp3")->setCheckState(0, Qt::Checked);
     Row(dialog, ".wav")->setCheckState(0, Qt::Unchecked);
     Find<QCheckBox>(dialog, "CheckBox2")->setChecked(true);
+    Find<QCheckBox>(dialog, "CheckBox3")->setChecked(true);
     Click(dialog, "Button1");
     EXPECT_EQ(root.ReadValue(".mp3", ""), "QRVE.File");
     EXPECT_EQ(root.ReadValue(".mp3", "QRVE_Back"), "Other.File");
@@ -97,6 +111,8 @@ TEST_F(OptionForm, OkAppliesTheCheckMarks) {
     EXPECT_EQ(root.ReadValue(".wav", ""), "");
     EXPECT_TRUE(root.KeyExists("QRVE.File"));
     EXPECT_EQ(options.AnalyzeFileInfo, 1);
+    EXPECT_EQ(options.SmoothSplices, 1);
+    EXPECT_EQ(player.options.back(), std::make_pair(PLAYER_OPTION_SMOOTH_SPLICES, 1));
     EXPECT_FALSE((*table)[6].Registered);
     EXPECT_TRUE((*table)[9].Registered);
 }
@@ -108,12 +124,14 @@ TEST_F(OptionForm, CloseChangesNothing) {
     dialog.show();
     Find<QCheckBox>(dialog, "CheckBox1")->setChecked(true);
     Find<QCheckBox>(dialog, "CheckBox2")->setChecked(false);
+    Find<QCheckBox>(dialog, "CheckBox3")->setChecked(true);
     Click(dialog, "Button3");
     int changes = root.Changes();
     Click(dialog, "Button2");
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
     EXPECT_EQ(options.SkipSilent, 0);
     EXPECT_EQ(options.AnalyzeFileInfo, 1);
+    EXPECT_EQ(options.SmoothSplices, 0);
     EXPECT_TRUE(player.options.empty());
     EXPECT_EQ(root.Changes(), changes);
     EXPECT_FALSE((*table)[9].Registered);
