@@ -1,0 +1,233 @@
+// Second starts of the real program, without a display: the running player
+// plays a long tone, prints its state, and saves its list when it ends.
+#include "platform/handoff/Commatext.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string Read(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::string line;
+    for (char c : text) {
+        if (c == '\r')
+            continue;
+        if (c == '\n') {
+            out.push_back(line);
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    return out;
+}
+
+class HandOffProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* build = std::getenv("ZARN_BUILD_DIR");
+        program = build ? std::string(build) + "/bin/zarnplayer" : "";
+        if (program.empty() || !fs::exists(program) ||
+            !fs::exists(std::string(build) + "/lib/gstreamer-1.0/libgstzarnaudio.so"))
+            GTEST_SKIP() << "the program is not built";
+        char pattern[] = "/tmp/zarn-handoff-program-XXXXXX";
+        dir = mkdtemp(pattern);
+        setenv("ZARNPLAYER_HOME", dir.c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+        setenv("ZARN_AUDIO_DEVICE", "null", 1);
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        unsetenv("QT_QPA_PLATFORM");
+        std::ofstream(dir + "/zarnplayer.ini") << "[player]\nrepeat=1\n";
+        tone = dir + "/tone.mp3";
+        ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=60 -ac 2 "
+                               "-ar 44100 " +
+                               tone)
+                                  .c_str()),
+                  0);
+    }
+    void TearDown() override {
+        for (pid_t p : pids) {
+            kill(p, SIGKILL);
+            waitpid(p, nullptr, 0);
+        }
+        if (!dir.empty())
+            fs::remove_all(dir);
+    }
+
+    // Starts the program with its output in out<n>.txt and err<n>.txt.
+    pid_t Start(const std::vector<std::string>& args) {
+        const int n = counter++;
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int out = open((dir + "/out" + std::to_string(n) + ".txt").c_str(),
+                                 O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int err = open((dir + "/err" + std::to_string(n) + ".txt").c_str(),
+                                 O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(out, 1);
+            dup2(err, 2);
+            std::vector<std::string> all = {program};
+            all.insert(all.end(), args.begin(), args.end());
+            std::vector<char*> argv;
+            for (auto& a : all)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        pids.push_back(pid);
+        return pid;
+    }
+    std::string Out(int n) { return Read(dir + "/out" + std::to_string(n) + ".txt"); }
+    std::string Err(int n) { return Read(dir + "/err" + std::to_string(n) + ".txt"); }
+    // Runs a second start to its end; its exit status.
+    int Run(const std::vector<std::string>& args, std::chrono::seconds limit = 20s) {
+        const pid_t pid = Start(args);
+        return Wait(pid, limit);
+    }
+    int Wait(pid_t pid, std::chrono::seconds limit = 20s) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > until) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                return -1;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        std::erase(pids, pid);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    // Waits until the output of start n holds text.
+    bool Shows(int n, const std::string& text, std::chrono::seconds limit = 15s) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < until) {
+            if (Out(n).find(text) != std::string::npos)
+                return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+    // Ends the running player as the desktop would; its saved list.
+    std::vector<std::string> End(pid_t pid) {
+        kill(pid, SIGTERM);
+        EXPECT_EQ(Wait(pid), 0);
+        return Lines(Read(dir + "/default.lst"));
+    }
+
+    std::string program;
+    std::string dir;
+    std::string tone;
+    std::vector<pid_t> pids;
+    int counter = 0;
+};
+
+} // namespace
+
+TEST_F(HandOffProgram, ASecondStartRefillsTheListAndPlaysItsFirstName) {
+    const pid_t running = Start({tone});
+    ASSERT_TRUE(Shows(0, "tone.mp3  ")) << Err(0);
+    fs::copy_file(tone, dir + "/a b,c.mp3");
+    fs::copy_file(tone, dir + "/d.mp3");
+    // Relative names, as a shell in that folder would pass them.
+    const pid_t second = fork();
+    if (second == 0) {
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        execl(program.c_str(), program.c_str(), "a b,c.mp3", "d.mp3", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    EXPECT_EQ(Wait(second), 0);
+    EXPECT_TRUE(Shows(0, "hand-off: 2 names"));
+    EXPECT_TRUE(Shows(0, "a b,c.mp3  ")) << Out(0);
+    EXPECT_FALSE(fs::exists(dir + "/bookmark.txt")) << "the second start wrote no bookmarks";
+    EXPECT_FALSE(fs::exists(dir + "/default.lst")) << "nor a list";
+    EXPECT_EQ(End(running), (std::vector<std::string>{dir + "/a b,c.mp3", dir + "/d.mp3"}));
+    EXPECT_TRUE(fs::exists(dir + "/bookmark.txt")) << "the running player saved its bookmarks";
+}
+
+TEST_F(HandOffProgram, ASecondStartWithoutNamesClearsTheListAndTheFileGoesOn) {
+    const pid_t running = Start({tone});
+    ASSERT_TRUE(Shows(0, "tone.mp3  00:00:01")) << Err(0);
+    EXPECT_EQ(Run({}), 0) << Err(1);
+    EXPECT_TRUE(Shows(0, "hand-off: 0 names"));
+    EXPECT_TRUE(Shows(0, "tone.mp3  00:00:03")) << "still playing:\n" << Out(0);
+    EXPECT_EQ(End(running), std::vector<std::string>{});
+}
+
+TEST_F(HandOffProgram, TwoSecondStartsAtOnceArriveInTurnAndTheLaterListWins) {
+    const pid_t running = Start({tone});
+    ASSERT_TRUE(Shows(0, "tone.mp3  ")) << Err(0);
+    fs::copy_file(tone, dir + "/one.mp3");
+    fs::copy_file(tone, dir + "/two.mp3");
+    const pid_t a = Start({dir + "/one.mp3", dir + "/two.mp3"});
+    const pid_t b = Start({dir + "/two.mp3"});
+    EXPECT_EQ(Wait(a), 0) << Err(1);
+    EXPECT_EQ(Wait(b), 0) << Err(2);
+    ASSERT_TRUE(Shows(0, "hand-off: 1 name\n"));
+    ASSERT_TRUE(Shows(0, "hand-off: 2 names\n"));
+    const std::string out = Out(0);
+    const bool twoLast = out.rfind("hand-off: 2 names") > out.rfind("hand-off: 1 name\n");
+    EXPECT_EQ(End(running), twoLast ? (std::vector<std::string>{dir + "/one.mp3", dir + "/two.mp3"})
+                                    : std::vector<std::string>{dir + "/two.mp3"});
+}
+
+TEST_F(HandOffProgram, AfterAKilledPlayerTheNextStartIsThePlayer) {
+    const pid_t first = Start({tone});
+    ASSERT_TRUE(Shows(0, "tone.mp3  ")) << Err(0);
+    kill(first, SIGKILL);
+    Wait(first);
+    const pid_t next = Start({tone});
+    ASSERT_TRUE(Shows(1, "tone.mp3  ")) << "it plays itself:\n" << Err(1);
+    EXPECT_EQ(Run({}), 0) << Err(2);
+    EXPECT_TRUE(Shows(1, "hand-off: 0 names"));
+    End(next);
+}
+
+TEST_F(HandOffProgram, ANameListLongerThanTheBlockIsCutToWholeNames) {
+    const pid_t running = Start({tone});
+    ASSERT_TRUE(Shows(0, "tone.mp3  ")) << Err(0);
+    fs::create_directory(dir + "/many");
+    std::vector<std::string> names;
+    std::size_t bytes = 0;
+    while (bytes < 70000) {
+        names.push_back(dir + "/many/" + std::string(90, 'n') + std::to_string(names.size()) +
+                        ".mp3");
+        std::ofstream(names.back()) << "x";
+        bytes += names.back().size() + 1;
+    }
+    EXPECT_EQ(Run(names), 0) << Err(1);
+    EXPECT_NE(Err(1).find("names fit into the hand-off"), std::string::npos) << Err(1);
+    ASSERT_TRUE(Shows(0, "hand-off: "));
+    const std::vector<std::string> kept = End(running);
+    ASSERT_FALSE(kept.empty());
+    ASSERT_LT(kept.size(), names.size());
+    EXPECT_EQ(kept, std::vector<std::string>(names.begin(), names.begin() + kept.size()));
+    EXPECT_LE(handoff::CommaText(kept).size(), 65530u);
+    std::vector<std::string> oneMore = kept;
+    oneMore.push_back(names[kept.size()]);
+    EXPECT_GT(handoff::CommaText(oneMore).size(), 65530u) << "as many names as fit";
+}
