@@ -37,6 +37,9 @@ std::string FirstString(const GstTagList* tags, const char* tag) {
 // What the streaming threads find, handed to the reading thread. The
 // pipeline is stopped before this goes, so no callback outlives it.
 struct Finding {
+    // Guards everything below; taken by the streaming threads and, after
+    // they have stopped, by the reading thread. Only the bus's own lock is
+    // taken inside it (posting the done message).
     std::mutex m;
     GstElement* pipeline = nullptr;
     std::vector<GstTagList*> tags[2]; // [0] of the whole file, [1] of one stream
