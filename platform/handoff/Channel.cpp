@@ -339,7 +339,9 @@ Start BecomeRunning(Fd lock, const std::string& base, const std::string& shmName
 std::string Send(int socket, Clock::time_point until, std::chrono::milliseconds timeout) {
     const std::uint32_t msg = WM_HANDOFF;
     if (send(socket, &msg, sizeof msg, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof msg))
-        return Reason("sending to the running player", errno);
+        return errno == EPIPE || errno == ECONNRESET
+                   ? "the running player ended before it took the files"
+                   : Reason("sending to the running player", errno);
     char done = 0;
     for (;;) {
         if (!WaitReadable(socket, until))

@@ -224,8 +224,8 @@ TEST_F(Channel, AChildOfThePlayerDoesNotKeepItRunning) {
 TEST_F(Channel, AWaitingSecondStartBecomesThePlayerWhenTheOldOneEnds) {
     Process& frozen = Start({}, "frozen");
     ASSERT_EQ(frozen.Line(), "running");
-    Process& second = Start({"/late.mp3"}, "", 3000);
-    std::this_thread::sleep_for(200ms);
+    Process& second = Start({"/late.mp3"}, "", 5000);
+    ASSERT_EQ(frozen.Line(), "connected");
     frozen.Kill(SIGKILL);
     // It was waiting for an answer when the player died: it reports that.
     EXPECT_EQ(second.Wait(), 2);

@@ -49,10 +49,12 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     for (;;) {
         pollfd p = {start.receiver->ListenFd(), POLLIN, 0};
-        if (poll(&p, 1, -1) <= 0 || mode == "frozen" || mode == "unpublished") {
-            if (mode == "frozen" || mode == "unpublished")
-                pause();
+        if (poll(&p, 1, -1) <= 0)
             continue;
+        if (mode == "frozen" || mode == "unpublished") {
+            std::printf("connected\n");
+            std::fflush(stdout);
+            pause();
         }
         start.receiver->Answer([](const std::vector<std::string>& got) {
             std::printf("list: %s\n", handoff::CommaText(got).c_str());
