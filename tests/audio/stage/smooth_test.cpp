@@ -147,15 +147,18 @@ TEST(Smooth, ASteadyToneHasNoClicksAndKeepsItsPitch) {
             const auto blocks = run_stage(input, c.f.block(), r, smooth);
             // Leave out the last blocks, where the tone stops.
             const auto heard = joined(blocks, blocks.size() - 3);
-            const auto plain = joined(run_stage(input, c.f.block(), r, 0), blocks.size() - 3);
+            // The plain cut's jumps at the splice are what this catches
+            // (where the tone's period does not happen to fit the cut).
+            const bool check_plain = r < 1.0 && &c == &cases[0];
+            const auto plain = check_plain
+                                   ? joined(run_stage(input, c.f.block(), r, 0), blocks.size() - 3)
+                                   : std::vector<float>{};
             for (int ch = 0; ch < c.f.channels; ++ch) {
                 SCOPED_TRACE(testing::Message() << c.f.channels << "x" << c.f.rate << " " << c.hz
                                                 << " Hz at " << r << " ch " << ch);
                 EXPECT_LT(largest_step(heard, c.f.channels, ch), natural * 1.05);
                 EXPECT_NEAR(frequency(heard, c.f.channels, ch, c.f.rate), c.hz, c.hz * 0.002);
-                // The plain cut's jumps at the splice are what this catches
-                // (where the tone's period does not happen to fit the cut).
-                if (r < 1.0 && &c == &cases[0]) {
+                if (check_plain) {
                     EXPECT_GT(largest_step(plain, c.f.channels, ch), natural * 1.2);
                 }
             }
