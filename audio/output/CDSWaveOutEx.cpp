@@ -91,12 +91,14 @@ std::uint32_t CDSWaveOutEx::CDbur::run() {
 void CDSWaveOutEx::WatchStarvation() {
     for (;;) {
         int w;
+        std::int32_t laps;
         Event* previous;
         Event* next;
         DWORD timeout = INFINITE;
         {
             AutoLock lock(ringLock_);
             w = writeIndex_;
+            laps = lapCount_;
             previous =
                 blockEvents_[static_cast<std::size_t>((w + blockCount_ - 1) % blockCount_)].get();
             next = blockEvents_[static_cast<std::size_t>((w + 1) % blockCount_)].get();
@@ -116,9 +118,11 @@ void CDSWaveOutEx::WatchStarvation() {
         if (r != WAIT_OBJECT_0 + 1)
             continue; // a new end mark or a look at the cursor
         // The cursor is in the last block written. Unless the writer has
-        // just moved on, the block after it holds last lap's sound.
+        // just moved on, the block after it holds last lap's sound. A writer
+        // that went a whole lap round while this thread slept is back at w,
+        // and must not be taken for one that stood still.
         AutoLock lock(ringLock_);
-        if (writeIndex_ != w || !next->IsSet() || IsReset())
+        if (writeIndex_ != w || lapCount_ != laps || !next->IsSet() || IsReset())
             continue;
         if (OnStarved())
             AfterStarved();
