@@ -16,8 +16,8 @@
 #include "player/config/Tool.h"
 #include "player/export/ExportMain.h"
 #include "player/mainform/Mainform.h"
-#include "player/mainform/PlayListStandIn.h"
 #include "player/playlist/Filelist.h"
+#include "player/playlist/Playlistform.h"
 #include "player/shell/Session.h"
 
 #include <QApplication>
@@ -151,8 +151,10 @@ int main(int argc, char** argv) {
     int status = 0;
     bool bookmarksSaved = false;
     try {
-        TPlayListStandIn playList;
+        TPlayList playList(FileList());
         TMain main(FileList(), &playList);
+        playList.SetMainWindow(&main);
+        playList.SetShortcutHandler([&main](int key) { return main.HandleShortcut(key); });
         // The list lets go of the windows and the hooks before they go.
         struct Detach {
             ~Detach() {
@@ -192,8 +194,11 @@ int main(int argc, char** argv) {
         main.SetPlayer(nullptr);
         // The windows write their settings, then the list its default file.
         main.FormDestroy();
+        playList.FormDestroy();
         SaveBookmarks(&main);
         bookmarksSaved = true;
+        // While the windows exist, so a list that cannot be saved is shown.
+        FileList().Finish();
     } catch (const std::exception& e) {
         TApplication::ShowFailure(e.what(), true);
         status = 0;
