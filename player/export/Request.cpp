@@ -39,7 +39,7 @@ Defaults StoredDefaults() {
     TOptions options;
     options.Load();
     d.skipSilence = options.SkipSilent != 0;
-    d.smooth = SettingsStore().ReadInteger("option", "smooth-splices", 0) != 0;
+    d.smooth = options.SmoothSplices != 0;
     return d;
 }
 
@@ -153,7 +153,8 @@ std::string Key(const std::string& path) {
 
 std::vector<Job> PlanJobs(const Request& request, std::string& error) {
     std::vector<Job> jobs;
-    const bool folder = request.inputs.size() > 1 || IsDirectory(request.out);
+    const bool folder =
+        request.inputs.size() > 1 || IsDirectory(request.out) || request.out.back() == '/';
     if (folder) {
         if (Exists(request.out) && !IsDirectory(request.out)) {
             error = request.out + ": with several inputs the output must be a folder";

@@ -55,7 +55,7 @@ struct Job {
 };
 
 // One job per input, in order. With one input OUT is the file to write
-// (unless it is an existing folder); with several OUT is a folder, created
+// (unless it is an existing folder or ends in '/'); with several OUT is a folder, created
 // when missing, and each output keeps its input's name, its extension too
 // when that is an export format, else ".wav" in its place. A request that
 // cannot start at all (OUT unusable) returns no jobs and sets `error`.

@@ -1,9 +1,12 @@
 // The command line and the plan of outputs, without any sound.
 #include "audio/filter/IZarnRate.h"
+#include "player/export/ProgressLine.h"
 #include "player/export/Request.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -102,6 +105,13 @@ TEST_F(ExportPlan, SeveralInputsKeepTheirNamesInACreatedFolder) {
         EXPECT_EQ(j.error, "");
 }
 
+TEST_F(ExportPlan, ATrailingSlashMakesOneInputGoIntoAFolder) {
+    std::string error;
+    auto jobs = PlanJobs(Make((dir / "one").string() + "/", {"b.m4a"}), error);
+    ASSERT_EQ(jobs.size(), 1u) << error;
+    EXPECT_EQ(fs::path(jobs[0].output), dir / "one" / "b.wav");
+}
+
 TEST_F(ExportPlan, OutputsThatWouldLoseDataAreRefused) {
     std::string error;
     // Into the inputs' own folder: every output would be its input.
@@ -121,6 +131,50 @@ TEST_F(ExportPlan, OutputsThatWouldLoseDataAreRefused) {
     jobs = PlanJobs(Make((dir / "taken.ogg").string(), {"a.mp3", "c.WAV"}), error);
     EXPECT_TRUE(jobs.empty());
     EXPECT_NE(error.find("must be a folder"), std::string::npos) << error;
+}
+
+// What the terminal shows: the line rewritten in place, or plain lines.
+std::string Printed(bool terminal, const std::vector<Progress>& steps) {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* f = open_memstream(&text, &size);
+    {
+        ProgressLine line(f, terminal, "a.mp3 -> b.wav");
+        for (const Progress& p : steps)
+            line.Update(p);
+        line.Finish();
+    }
+    std::fclose(f);
+    std::string out(text, size);
+    std::free(text);
+    return out;
+}
+
+TEST(ExportProgress, OneLineOnATerminalPlainLinesElsewhere) {
+    std::vector<Progress> steps;
+    for (int i = 0; i <= 40; ++i)
+        steps.push_back({i / 40.0, i * 15.0, 0, i * 0.1 + 0.1, false});
+    steps.push_back({1.0, 600, 300, 4.1, true});
+
+    const std::string tty = Printed(true, steps);
+    EXPECT_EQ(std::count(tty.begin(), tty.end(), '\n'), 1) << tty;
+    EXPECT_EQ(std::count(tty.begin(), tty.end(), '\r'), 42);
+    EXPECT_NE(tty.find("\ra.mp3 -> b.wav:  50%  0:02 elapsed  142.9x real time\033[K"),
+              std::string::npos)
+        << tty;
+    EXPECT_NE(tty.find("100%  0:04 elapsed  146.3x real time  (10:00 in, 5:00 out)"),
+              std::string::npos)
+        << tty;
+
+    const std::string plain = Printed(false, steps);
+    EXPECT_EQ(plain.find('\r'), std::string::npos);
+    EXPECT_EQ(plain.find('\033'), std::string::npos);
+    // Each tenth once, and the end.
+    EXPECT_EQ(std::count(plain.begin(), plain.end(), '\n'), 12) << plain;
+
+    // A length not known yet: no percent, but time and speed.
+    EXPECT_EQ(FormatProgress({-1, 30, 0, 2, false}), "0:02 elapsed  15.0x real time");
+    EXPECT_EQ(FormatClock(3725), "1:02:05");
 }
 
 } // namespace
