@@ -217,7 +217,8 @@ void quality_table() {
                 "(lower is better)\n"
                 "envelope: mean correlation of 16 band envelopes with the input's, time mapped "
                 "(higher is better)\n"
-                "cpu: stage CPU ms per second of input (ours only)\n\n",
+                "cpu: stage CPU ms per second of input, one cold run (ours only; BM_StageCpu "
+                "below gives the steady figure)\n\n",
                 band_hz, splatter_hz);
     std::printf("%-8s %-5s %-15s %10s %8s %9s %7s\n", "signal", "rate", "method", "splatter",
                 "pitch", "envelope", "cpu");
