@@ -37,6 +37,7 @@ constexpr int ImageRole = Qt::UserRole + 1;
 constexpr int DesignWidth = 320;
 constexpr int DesignHeight = 331;
 constexpr const char* Section = "playlistform";
+constexpr int MinFileColumn = 20;
 constexpr const char* ListFilter[] = {"List Files (*.lst)", "All Files (*)"};
 
 // A row handle is the tree item itself; the model never looks inside it.
@@ -427,6 +428,9 @@ void TPlayList::FormDestroy() {
     if (destroyed_)
         return;
     destroyed_ = true;
+    // A window never shown has no place of its own to keep.
+    if (!shown_)
+        return;
     try {
         ListPlacement placement(*this);
         SettingsStore().SavePlacement(Section, placement);
@@ -579,11 +583,17 @@ void TPlayList::closeEvent(QCloseEvent* e) {
     hide();
 }
 
+void TPlayList::showEvent(QShowEvent* e) {
+    shown_ = true;
+    QWidget::showEvent(e);
+}
+
 void TPlayList::FormResize() {
     const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, ListView1);
     const int border = 1;
     const int width = ListView1->width() - ListView1->columnWidth(1) - scrollBar - 4 * border;
-    ListView1->setColumnWidth(0, std::max(width, 0));
+    // Never narrower than its marker, so every row keeps a spot to point at.
+    ListView1->setColumnWidth(0, std::max(width, MinFileColumn));
 }
 
 bool TPlayList::eventFilter(QObject* watched, QEvent* e) {

@@ -67,8 +67,8 @@ public:
     explicit TPlayList(TFileList& list);
     // Destruction (FormDestroy): writes the window's bounds.
     ~TPlayList() override;
-    // Writes the window's bounds; the program calls it before the list's
-    // end, the destructor otherwise. Runs once.
+    // Writes the window's bounds once it has been shown; the program calls
+    // it before the list's end, the destructor otherwise. Runs once.
     void FormDestroy();
 
     // The window whose Prev, Next and open path the commands use, and whose
@@ -150,6 +150,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void dragEnterEvent(QDragEnterEvent* e) override;
     void dragMoveEvent(QDragMoveEvent* e) override;
@@ -173,5 +174,6 @@ private:
     TMain* main_ = nullptr;
     std::function<bool(int)> shortcutHandler_;
     int rowUpdates_ = 0;
+    bool shown_ = false;
     bool destroyed_ = false;
 };

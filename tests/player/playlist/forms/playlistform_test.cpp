@@ -284,9 +284,14 @@ TEST_F(PlayListWindow, BoundsAreKeptInTheirSection) {
     EXPECT_EQ(SettingsStore().ReadInteger("playlistform", "Height", -1), 400);
 
     TFileList other;
-    TPlayList again(other);
-    EXPECT_EQ(again.size(), QSize(300, 400));
-    EXPECT_EQ(again.pos(), window->pos());
+    {
+        TPlayList again(other);
+        EXPECT_EQ(again.size(), QSize(300, 400));
+        EXPECT_EQ(again.pos(), window->pos());
+        // Never shown: its bounds are not its own and are not kept.
+        again.move(7, 8);
+    }
+    EXPECT_EQ(SettingsStore().ReadInteger("playlistform", "Left", -1), window->x());
 }
 
 // --- The model's rows ------------------------------------------------------
