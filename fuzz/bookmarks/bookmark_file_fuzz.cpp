@@ -1,7 +1,7 @@
 // bookmark.txt may be damaged or edited by hand: loading any bytes must not
 // crash, every menu item must build, and what a save writes must load back.
 #include "player/bookmarks/Bookmark.h"
-#include "player/bookmarks/Commatext.h"
+#include "platform/commatext.h"
 #include "player/bookmarks/Hashstring.h"
 
 #include <cstdint>
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         loaded.FillMenuItem(i);
         HashString record;
         record.SetText(loaded.records[static_cast<size_t>(i)]);
-        SplitCommaText(record.Get("Path"));
+        ReadCommaText(record.Get("Path"));
     }
     loaded.AddDirectory("fuzz", "/fuzz");
 

@@ -1,6 +1,6 @@
 // Record texts come from a file the user may edit: any bytes must parse
 // without reading past the text, and values must survive a round trip.
-#include "player/bookmarks/Commatext.h"
+#include "platform/commatext.h"
 #include "player/bookmarks/Hashstring.h"
 
 #include <cstdint>
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     parsed.GetText();
     DecodeValue(text);
-    SplitCommaText(text);
+    ReadCommaText(text);
 
     // Everything up to a zero byte is kept by a record written and read back.
     std::string value(text.substr(0, text.find('\0')));

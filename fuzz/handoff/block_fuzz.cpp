@@ -2,7 +2,7 @@
 // read stays inside the block, idles it, and a write after it never reaches
 // past its end.
 #include "platform/handoff/Block.h"
-#include "platform/handoff/Commatext.h"
+#include "platform/commatext.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Any bytes a second start leaves in the block must read without a crash,
 // and the names read must write and read back as the same names.
-#include "platform/handoff/Commatext.h"
+#include "platform/commatext.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -21,17 +21,17 @@ std::vector<std::string> AsReadBack(std::vector<std::string> names) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const std::vector<std::string> names = handoff::ReadCommaText(text);
+    const std::vector<std::string> names = ReadCommaText(text);
     for (const std::string& n : names)
         if (n.find('\0') != std::string::npos)
             std::abort();
-    if (handoff::ReadCommaText(handoff::CommaText(names)) != AsReadBack(names))
+    if (ReadCommaText(CommaText(names)) != AsReadBack(names))
         std::abort();
     std::size_t taken = 0;
-    const std::string fitted = handoff::FitCommaText(names, size / 2, taken);
+    const std::string fitted = FitCommaText(names, size / 2, taken);
     if (fitted.size() > size / 2 || taken > names.size())
         std::abort();
-    if (handoff::ReadCommaText(fitted) !=
+    if (ReadCommaText(fitted) !=
         AsReadBack({names.begin(), names.begin() + static_cast<long>(taken)}))
         std::abort();
     return 0;

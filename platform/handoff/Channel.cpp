@@ -1,6 +1,6 @@
 #include "platform/handoff/Channel.h"
 
-#include "platform/handoff/Commatext.h"
+#include "platform/commatext.h"
 
 #include <fcntl.h>
 #include <poll.h>

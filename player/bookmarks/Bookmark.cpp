@@ -2,7 +2,7 @@
 
 #include "platform/paths.h"
 #include "platform/profile.h"
-#include "player/bookmarks/Commatext.h"
+#include "platform/commatext.h"
 #include "player/bookmarks/Hashstring.h"
 #include "player/playlist/Filelist.h"
 
@@ -169,7 +169,7 @@ void TBookmarks::AddToPlayList(int id, TFileList& list) const {
             continue;
         std::string type = record.Get("Type");
         if (type == "Files") {
-            for (const std::string& file : SplitCommaText(record.Get("Path")))
+            for (const std::string& file : ReadCommaText(record.Get("Path")))
                 if (isExistingFile(file))
                     list.Add(file);
         } else if (type == "Directory") {

@@ -1,6 +1,6 @@
 #include "player/bookmarks/Editbookmarkform.h"
 
-#include "player/bookmarks/Commatext.h"
+#include "platform/commatext.h"
 #include "player/bookmarks/Edittitleform.h"
 #include "player/bookmarks/Formlook.h"
 #include "player/bookmarks/Hashstring.h"
@@ -169,7 +169,7 @@ void TEditBookmark::addRow(const std::string& title, const std::string& type,
 std::vector<std::string> TEditBookmark::namesOf(const QTreeWidgetItem* row) {
     std::string path = bytesOf(row, PathRole);
     if (bytesOf(row, TypeRole) == "Files")
-        return SplitCommaText(path);
+        return ReadCommaText(path);
     return {path};
 }
 

@@ -2,7 +2,7 @@
 // runs, forwards, freezes and is killed; the test looks at what each one
 // prints and at the files the channel leaves.
 #include "platform/handoff/Channel.h"
-#include "platform/handoff/Commatext.h"
+#include "platform/commatext.h"
 
 #include <gtest/gtest.h>
 

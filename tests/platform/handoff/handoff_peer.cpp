@@ -5,7 +5,7 @@
 // its handle, =spawn starts a long-lived child first. A second start prints
 // "forwarded" and exits 0, or prints the failure on stderr and exits 2.
 #include "platform/handoff/Channel.h"
-#include "platform/handoff/Commatext.h"
+#include "platform/commatext.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
             pause();
         }
         start.receiver->Answer([](const std::vector<std::string>& got) {
-            std::printf("list: %s\n", handoff::CommaText(got).c_str());
+            std::printf("list: %s\n", CommaText(got).c_str());
             std::fflush(stdout);
         });
     }

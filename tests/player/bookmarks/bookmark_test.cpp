@@ -1,6 +1,6 @@
 #include "player/bookmarks/Bookmark.h"
 
-#include "player/bookmarks/Commatext.h"
+#include "platform/commatext.h"
 #include "player/bookmarks/Hashstring.h"
 #include "player/playlist/Filelist.h"
 
@@ -89,7 +89,7 @@ TEST_F(BookmarkFile, SaveWritesCrLfAfterEveryLineAndReloads) {
     HashString r;
     r.SetText(again.records[1]);
     EXPECT_EQ(r.Get("Type"), "Files");
-    EXPECT_EQ(SplitCommaText(r.Get("Path")),
+    EXPECT_EQ(ReadCommaText(r.Get("Path")),
               (std::vector<std::string>{"/m/a b.mp3", "/m/c,d.mp3"}));
 }
 

@@ -1,5 +1,5 @@
 #include "player/bookmarks/Bookmarkqt.h"
-#include "player/bookmarks/Commatext.h"
+#include "platform/commatext.h"
 #include "player/bookmarks/Editbookmarkform.h"
 #include "player/bookmarks/Edittitleform.h"
 #include "player/bookmarks/Hashstring.h"
@@ -337,7 +337,7 @@ TEST_F(EditBookmark, TwoFoldersAndThreeFilesDroppedGiveThreeRows) {
     EXPECT_EQ(pathOf(d.ListView1->topLevelItem(1)), d1);
     QTreeWidgetItem* files = d.ListView1->topLevelItem(3);
     EXPECT_EQ(typeOf(files), "Files");
-    EXPECT_EQ(SplitCommaText(pathOf(files)), (std::vector<std::string>{f1, f2, f3}));
+    EXPECT_EQ(ReadCommaText(pathOf(files)), (std::vector<std::string>{f1, f2, f3}));
     select(d, 3);
     EXPECT_EQ(d.Memo1->toPlainText().toStdString(), f1 + "\n" + f2 + "\n" + f3);
 }
@@ -361,7 +361,7 @@ TEST_F(EditBookmark, OkRenumbersInDisplayOrderWithTitleTypePathId) {
     r.SetText(b.records[2]);
     EXPECT_EQ(r.Get("Title"), "B");
     EXPECT_EQ(r.Get("ID"), "3");
-    EXPECT_EQ(SplitCommaText(r.Get("Path")), (std::vector<std::string>{"/b 1.mp3", "/b2.mp3"}));
+    EXPECT_EQ(ReadCommaText(r.Get("Path")), (std::vector<std::string>{"/b 1.mp3", "/b2.mp3"}));
     EXPECT_EQ(b.NextId(), 4);
 }
 
@@ -491,7 +491,7 @@ TEST_F(EditBookmark, AddFilesTakesTheChosenFilesAndOffersTheFirst) {
     QTreeWidgetItem* row = d.ListView1->topLevelItem(0);
     EXPECT_EQ(typeOf(row), "Files");
     EXPECT_EQ(titleOf(row), a);
-    EXPECT_EQ(SplitCommaText(pathOf(row)), (std::vector<std::string>{a, c}));
+    EXPECT_EQ(ReadCommaText(pathOf(row)), (std::vector<std::string>{a, c}));
     select(d, 0);
     EXPECT_EQ(d.Memo1->toPlainText().toStdString(), a + "\n" + c);
 }

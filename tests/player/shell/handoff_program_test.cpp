@@ -1,6 +1,6 @@
 // Second starts of the real program, without a display: the running player
 // plays a long tone, prints its state, and saves its list when it ends.
-#include "platform/handoff/Commatext.h"
+#include "platform/commatext.h"
 
 #include <gtest/gtest.h>
 
@@ -226,8 +226,8 @@ TEST_F(HandOffProgram, ANameListLongerThanTheBlockIsCutToWholeNames) {
     ASSERT_FALSE(kept.empty());
     ASSERT_LT(kept.size(), names.size());
     EXPECT_EQ(kept, std::vector<std::string>(names.begin(), names.begin() + kept.size()));
-    EXPECT_LE(handoff::CommaText(kept).size(), 65530u);
+    EXPECT_LE(CommaText(kept).size(), 65530u);
     std::vector<std::string> oneMore = kept;
     oneMore.push_back(names[kept.size()]);
-    EXPECT_GT(handoff::CommaText(oneMore).size(), 65530u) << "as many names as fit";
+    EXPECT_GT(CommaText(oneMore).size(), 65530u) << "as many names as fit";
 }

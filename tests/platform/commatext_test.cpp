@@ -1,10 +1,7 @@
-#include "platform/handoff/Commatext.h"
+#include "platform/commatext.h"
 
 #include <gtest/gtest.h>
 
-using handoff::CommaText;
-using handoff::FitCommaText;
-using handoff::ReadCommaText;
 using Names = std::vector<std::string>;
 
 TEST(CommaText, QuotesWhatWouldOtherwiseSplit) {

@@ -1,6 +1,4 @@
-#include "platform/handoff/Commatext.h"
-
-namespace handoff {
+#include "platform/commatext.h"
 
 namespace {
 
@@ -114,5 +112,3 @@ std::string FitCommaText(const std::vector<std::string>& items, std::size_t limi
     return CommaText(std::vector<std::string>(items.begin(),
                                               items.begin() + static_cast<std::ptrdiff_t>(taken)));
 }
-
-} // namespace handoff

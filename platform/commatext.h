@@ -1,4 +1,4 @@
-// The one-line text a second start hands its names over in: items joined by
+// Comma text, the one-line form of a list of names (the hand-off, bookmarks): items joined by
 // ",", an item quoted when it holds a blank or a control character, a double
 // quote or a comma (quotes inside doubled), and one empty item as "".
 #pragma once
@@ -7,8 +7,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-namespace handoff {
 
 std::string CommaText(const std::vector<std::string>& items);
 
@@ -20,5 +18,3 @@ std::vector<std::string> ReadCommaText(std::string_view text);
 // limit bytes; taken says how many items it holds.
 std::string FitCommaText(const std::vector<std::string>& items, std::size_t limit,
                          std::size_t& taken);
-
-} // namespace handoff
