@@ -13,8 +13,11 @@ namespace exporter {
 
 namespace {
 
+// The first Ctrl+C stops cleanly; a second one, for an export that cannot
+// stop (a stalled input), ends the process at once.
 void OnSignal(int) {
-    Interrupted() = true;
+    if (Interrupted().exchange(true))
+        _exit(130);
 }
 
 void Fail(const std::string& what, const std::string& reason) {

@@ -332,7 +332,13 @@ std::string Exporter::Run(const Job& job, double rate, std::int32_t flags,
         GstElement* convert = Make("audioconvert", missing);
         GstElement* resample = Make("audioresample", missing);
         GstElement* sink = Make(ZARN_SINK_FACTORY, missing);
-        for (GstElement* e : {src, bin, convert, resample, sink})
+        // Decoders hand out a few ms at a time; a tenth of a second per
+        // buffer spares the renderer's queue most of its thread hand-offs.
+        // The stage's output does not depend on how its input is cut up.
+        GstElement* batch = gst_element_factory_make("audiobuffersplit", nullptr);
+        if (batch)
+            g_object_set(batch, "output-buffer-duration", 1, 10, nullptr);
+        for (GstElement* e : {src, bin, convert, resample, batch, sink})
             if (e)
                 gst_bin_add(GST_BIN(pipeline), e);
         if (!missing.empty())
@@ -341,7 +347,10 @@ std::string Exporter::Run(const Job& job, double rate, std::int32_t flags,
         g_object_set(sink, ZARN_PROP_RATE, rate, ZARN_PROP_FLAGS, static_cast<gint>(flags),
                      nullptr);
         gst_element_link(src, bin);
-        gst_element_link_many(convert, resample, sink, nullptr);
+        if (batch)
+            gst_element_link_many(convert, resample, batch, sink, nullptr);
+        else
+            gst_element_link_many(convert, resample, sink, nullptr);
         decode.pipeline = pipeline;
         decode.convert = convert;
         g_signal_connect(bin, "pad-added", G_CALLBACK(OnPadAdded), &decode);
