@@ -16,6 +16,7 @@
 #include "player/config/Tool.h"
 #include "player/export/ExportMain.h"
 #include "player/mainform/Mainform.h"
+#include "player/mpris/Mpris.h"
 #include "player/playlist/Filelist.h"
 #include "player/playlist/Playlistform.h"
 #include "player/shell/Session.h"
@@ -187,6 +188,9 @@ int main(int argc, char** argv) {
         main.SetPlayer(session.Player());
         main.StartPlayer(files);
         main.SetHandOff(instance.receiver.get());
+        // Media keys and desktop widgets, where there is a session bus.
+        mpris::Service desktop(main, FileList());
+        desktop.Start();
         app.exec();
         main.SetHandOff(nullptr);
 

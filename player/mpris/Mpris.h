@@ -1,0 +1,103 @@
+// The running player on the session bus for media keys and desktop widgets:
+// the two media player interfaces at /org/mpris/MediaPlayer2. Every call
+// goes through the main window's own commands; what the desktop sees is
+// read back from the window and the engine, and changes are announced by
+// comparing a snapshot a few times a second.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <cstdint>
+
+class QTimer;
+class TFileList;
+class TMain;
+
+namespace mpris {
+
+inline constexpr const char* ServiceName = "org.mpris.MediaPlayer2.zarnplayer";
+inline constexpr const char* ObjectPath = "/org/mpris/MediaPlayer2";
+// The launcher's desktop entry; the file-type entry is another one.
+inline constexpr const char* DesktopEntry = "org.zarnplayer.Player";
+
+// The nearest of the rate list's rates; ties go to the faster one.
+int NearestRate(double rate);
+
+class Service : public QObject {
+    Q_OBJECT
+public:
+    Service(TMain& main, TFileList& list);
+    ~Service() override;
+
+    // Joins the session bus; false, and silent, when there is none.
+    bool Start();
+
+    // Root interface.
+    void Raise();
+    void Quit();
+    QStringList SupportedMimeTypes() const;
+
+    // Player interface; positions and lengths are in microseconds.
+    QString PlaybackStatus() const;
+    QVariantMap Metadata() const;
+    double Rate() const;
+    void SetRate(double rate);
+    double Volume() const;
+    void SetVolume(double volume);
+    qlonglong Position() const;
+    bool CanGoNext() const;
+    bool CanGoPrevious() const;
+    bool CanPlay() const;
+    bool CanSeek() const;
+    void Play();
+    void Pause();
+    void PlayPause();
+    void Stop();
+    void Next();
+    void Previous();
+    void Seek(qlonglong offset);
+    void SetPosition(const QString& track, qlonglong position);
+    // A local file's address, opened as a dropped file: the list becomes it.
+    void OpenUri(const QString& uri);
+
+signals:
+    void Seeked(qlonglong position);
+
+private:
+    struct Snapshot {
+        QString status;
+        QVariantMap metadata;
+        double rate = 1.0;
+        double volume = 1.0;
+        bool canNext = false;
+        bool canPrevious = false;
+        bool canPlay = false;
+        bool canSeek = false;
+    };
+    Snapshot Take() const;
+    void Poll();
+    void MoveTo(std::int64_t microseconds);
+    void Anchor(std::int64_t microseconds);
+    std::int32_t State() const;
+    std::int64_t Length() const;
+    QString TrackId() const;
+
+    TMain& main_;
+    TFileList& list_;
+    QObject* root_ = nullptr;
+    QTimer* poll_ = nullptr;
+    Snapshot last_;
+    // Where a desktop widget believes the position is: the last announced
+    // position plus the time since at the announced rate.
+    std::int64_t anchorPosition_ = 0;
+    QElapsedTimer anchorClock_;
+    // Changes whenever another file is opened, so widgets see a new track.
+    mutable QString openedFile_;
+    mutable unsigned trackNumber_ = 0;
+};
+
+} // namespace mpris
