@@ -1,5 +1,6 @@
 #include "engine/player.h"
 
+#include "audio/filter/IZarnRate.h"
 #include "engine/infotext.h"
 #include "engine/scan.h"
 
@@ -560,11 +561,16 @@ HRESULT Player::GetVideoSize(std::int32_t* width, std::int32_t* height) {
 }
 
 HRESULT Player::SetOption(std::int32_t option, std::int32_t value) {
-    if (option != PLAYER_OPTION_SKIP_SILENCE)
+    // Option 1 goes to the renderer's flags as it is (a stored 2 stays 2);
+    // option 2 adds the smooth-splice bit.
+    if (option == PLAYER_OPTION_SKIP_SILENCE)
+        flags_ = (value & ~ZARN_FLAG_SMOOTH) | (flags_ & ZARN_FLAG_SMOOTH);
+    else if (option == PLAYER_OPTION_SMOOTH_SPLICES)
+        flags_ = value ? flags_ | ZARN_FLAG_SMOOTH : flags_ & ~ZARN_FLAG_SMOOTH;
+    else
         return E_INVALIDARG;
-    flags_ = value;
     if (session_ && session_->audio.IsRenderer())
-        return session_->audio.SetFlags(value);
+        return session_->audio.SetFlags(flags_);
     return S_OK;
 }
 

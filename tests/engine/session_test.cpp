@@ -1,10 +1,14 @@
 // The engine session around the files: entry points, argument checks, the
 // About texts, full screen and the log sink's references.
+#include "audio/filter/IZarnRate.h"
 #include "harness.h"
 #include "media.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -121,4 +125,28 @@ TEST(EngineSession, LogSinkIsHeldUntilItIsReplaced) {
     EXPECT_TRUE(engine.Log().Errors().empty());
     ASSERT_EQ(engine->SetLogSink(nullptr), S_OK);
     EXPECT_EQ(other.References(), 0);
+}
+
+// Skip silence set through the player reaches the renderer: four seconds of
+// digital silence race through at ten times the speed.
+TEST(EngineSession, SkipSilenceReachesTheRenderer) {
+    if (std::string(SinkUnderTest()) != ZARN_SINK_FACTORY)
+        GTEST_SKIP() << "only the renderer races through silence";
+    const std::string dir = testing::TempDir();
+    const std::string silent = dir + "/zarn-engine-silence.wav";
+    const std::string make = "ffmpeg -loglevel error -y -f lavfi -i anullsrc=r=22050:cl=mono "
+                             "-t 4 -c:a pcm_s16le " +
+                             silent;
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    EngineSession engine;
+    EXPECT_EQ(engine->SetOption(PLAYER_OPTION_SMOOTH_SPLICES, 1), S_OK);
+    ASSERT_EQ(engine->SetOption(PLAYER_OPTION_SKIP_SILENCE, 1), S_OK);
+    ASSERT_EQ(engine->Open(silent.c_str()), S_OK) << engine.Log().Text();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(engine->Play(), S_OK);
+    ASSERT_TRUE(engine.PumpUntil(WM_PLAYER_COMPLETE, std::chrono::seconds(6)));
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(took, 2.0) << "four seconds of silence took " << took << " s";
+    std::remove(silent.c_str());
 }
