@@ -8,7 +8,7 @@
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
 #include "player/mainform/Mainform.h"
-#include "player/mainform/PlayListStandIn.h"
+#include "PlayListStandIn.h"
 #include "player/playlist/Filelist.h"
 
 #include <QApplication>

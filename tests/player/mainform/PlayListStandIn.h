@@ -1,6 +1,6 @@
-// A plain window that shows the play list's rows until the full play list
-// window exists: it gives the model the view it needs and the main window a
-// window to show and hide.
+// A plain window that shows the play list's rows: the model's view and a
+// window for the main window to show and hide, without the full play list
+// window the program uses.
 #pragma once
 
 #include "player/playlist/PlayListView.h"

@@ -1,4 +1,4 @@
-#include "player/mainform/PlayListStandIn.h"
+#include "PlayListStandIn.h"
 
 #include "player/mainform/Mainform.h"
 
