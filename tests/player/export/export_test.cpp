@@ -217,6 +217,18 @@ TEST_F(Export, MissingEncoderUnknownFormatNoAudioAndUnwritableFolderAreReported)
     EXPECT_NE(r.err.find(in + ": cannot write in " + dir + "/no/such/folder"), std::string::npos)
         << r.err;
 
+    if (geteuid() != 0) {
+        // Root writes anywhere; everyone else is refused a read-only folder.
+        const std::string ro = dir + "/readonly";
+        fs::create_directories(ro);
+        chmod(ro.c_str(), 0555);
+        r = Run({ro + "/t.wav", in});
+        chmod(ro.c_str(), 0755);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(in + ": cannot write in " + ro), std::string::npos) << r.err;
+        EXPECT_TRUE(List(ro).empty());
+    }
+
     const std::string video = dir + "/video.avi";
     ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i testsrc=d=1:s=64x48 -an " + Quote(video)), 0);
     r = Run({dir + "/v.wav", video});
