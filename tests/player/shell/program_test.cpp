@@ -104,14 +104,17 @@ TEST_F(ProgramTest, PlaysAFileInAWindowAtTheStoredRate) {
     fs::create_directories(artifacts);
     const std::string shot = artifacts + "/zarnplayer-window.png";
     fs::remove(shot);
-    // The program under Xvfb; after a few seconds the screen is captured and
-    // the program is ended as the desktop session would end it.
+    // The program under Xvfb; once it plays, the screen is captured and the
+    // program is ended as the desktop session would end it.
     const std::string script =
         Home() +
         "export QT_QPA_PLATFORM=xcb ZARNPLAYER_STATUS=1; "
         "xvfb-run -a -s \"-screen 0 640x480x24\" bash -c \"" +
         program + " " + file + " > " + dir + "/out.txt 2> " + dir +
-        "/err.txt & pid=\\$!; sleep 4; "
+        "/err.txt & pid=\\$!; "
+        // Until the time shows two seconds played (a loaded machine starts slowly).
+        "for i in \\$(seq 150); do grep -q ' 00:00:0[2-9] ' " +
+        dir + "/out.txt && break; sleep 0.2; done; "
         "ffmpeg -v error -f x11grab -video_size 640x480 -i \\$DISPLAY -frames:v 1 -y " +
         shot + "; kill -TERM \\$pid; wait \\$pid\"";
     const int status = Shell(script);
