@@ -235,30 +235,36 @@ void Service::Quit() {
 
 void Service::Play() {
     main_.PlayClick();
+    Poll();
 }
 
 void Service::Pause() {
     // The Pause command is offered only while playing.
     if (State() == PLAYER_PLAYING)
         main_.PauseClick();
+    Poll();
 }
 
 void Service::PlayPause() {
     main_.TogglePlay();
+    Poll();
 }
 
 void Service::Stop() {
     main_.StopClick();
+    Poll();
 }
 
 void Service::Next() {
     if (CanGoNext())
         main_.NextClick();
+    Poll();
 }
 
 void Service::Previous() {
     if (CanGoPrevious())
         main_.PrevClick();
+    Poll();
 }
 
 void Service::SetRate(double rate) {
@@ -343,6 +349,8 @@ Service::Snapshot Service::Take() const {
     return s;
 }
 
+// Also right after each command from the bus, so a change undone at once
+// (a pause and play in quick succession) is still announced.
 void Service::Poll() {
     if (!root_ || !main_.Player())
         return;
