@@ -146,11 +146,16 @@ TEST_F(ProgramTest, WithoutADisplayPlaysToTheEndAndExits) {
 }
 
 TEST_F(ProgramTest, InterruptEndsRepeatingPlaybackCleanly) {
-    const std::string file = Tone("loop.mp3", 1);
+    const std::string file = Tone("loop.mp3", 2);
     Settings("[player]\nrepeat=1\nresume=1\n");
-    const std::string script = Home() + "unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM; " +
-                               program + " " + file + " > " + dir + "/out.txt 2> " + dir +
-                               "/err.txt & pid=$!; sleep 3; kill -INT $pid; wait $pid";
+    // Interrupted just after a repeat has started the file again (three
+    // status lines, the last at its start), well away from the next end.
+    const std::string out = dir + "/out.txt";
+    const std::string script =
+        Home() + "unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM; " + program + " " + file +
+        " > " + out + " 2> " + dir + "/err.txt & pid=$!; for i in $(seq 300); do " +
+        "[ $(grep -c loop.mp3 " + out + ") -ge 3 ] && tail -n 1 " + out +
+        " | grep -q ' 00:00:00 ' && break; sleep 0.1; done; kill -INT $pid; wait $pid";
     const int status = Shell(script);
     EXPECT_EQ(status, 0) << Read(dir + "/err.txt");
     EXPECT_EQ(Ini("resume_file"), file) << "repeat kept it playing until the interrupt";
