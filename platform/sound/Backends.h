@@ -3,6 +3,7 @@
 
 #include "platform/sound/SoundBuffer.h"
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -10,6 +11,10 @@
 #include <string>
 
 namespace sound {
+
+// The canonical 44-byte header of a PCM WAV file holding dataBytes of sound
+// (sizes capped where the 32-bit fields end).
+std::array<std::uint8_t, 44> WavHeader(const PcmFormat& format, std::uint64_t dataBytes);
 
 // A cursor that advances in real time on the steady clock while playing.
 class WallClockCursor {

@@ -1,23 +1,12 @@
 #include "platform/sound/CaptureBuffer.h"
 
+#include "platform/sound/Backends.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 namespace sound {
-
-namespace {
-
-void put16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(std::uint8_t* p, std::uint32_t v) {
-    put16(p, v & 0xFFFF);
-    put16(p + 2, v >> 16);
-}
-
-} // namespace
 
 std::unique_ptr<CaptureBuffer> CaptureBuffer::Create(const std::string& path,
                                                      const PcmFormat& format, std::uint32_t size) {
@@ -107,22 +96,9 @@ void CaptureBuffer::Advance() {
 
 // A canonical 44-byte header; the sizes are rewritten when the file is done.
 void CaptureBuffer::WriteHeader() {
-    const PcmFormat& f = Format();
-    const auto data = static_cast<std::uint32_t>(std::min<std::uint64_t>(cursor_, 0xFFFFFFD3u));
-    std::uint8_t h[44];
-    std::memcpy(h, "RIFF", 4);
-    put32(h + 4, 36 + data);
-    std::memcpy(h + 8, "WAVEfmt ", 8);
-    put32(h + 16, 16);
-    put16(h + 20, 1);
-    put16(h + 22, static_cast<std::uint32_t>(f.channels));
-    put32(h + 24, static_cast<std::uint32_t>(f.samplesPerSec));
-    put32(h + 28, static_cast<std::uint32_t>(f.BytesPerSec()));
-    put16(h + 32, static_cast<std::uint32_t>(f.BlockAlign()));
-    put16(h + 34, static_cast<std::uint32_t>(f.bitsPerSample));
-    std::memcpy(h + 36, "data", 4);
-    put32(h + 40, data);
-    if (std::fseek(file_, 0, SEEK_SET) != 0 || std::fwrite(h, 1, sizeof h, file_) != sizeof h ||
+    const std::array<std::uint8_t, 44> h = WavHeader(Format(), cursor_);
+    if (std::fseek(file_, 0, SEEK_SET) != 0 ||
+        std::fwrite(h.data(), 1, h.size(), file_) != h.size() ||
         std::fseek(file_, 0, SEEK_END) != 0)
         failed_ = true;
 }

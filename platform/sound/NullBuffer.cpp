@@ -55,6 +55,25 @@ void put32(std::uint8_t* p, std::uint32_t v) {
 
 } // namespace
 
+std::array<std::uint8_t, 44> WavHeader(const PcmFormat& f, std::uint64_t dataBytes) {
+    const auto data = static_cast<std::uint32_t>(std::min<std::uint64_t>(dataBytes, 0xFFFFFFD3u));
+    std::array<std::uint8_t, 44> a{};
+    std::uint8_t* h = a.data();
+    std::memcpy(h, "RIFF", 4);
+    put32(h + 4, 36 + data);
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    put32(h + 16, 16);
+    put16(h + 20, 1);
+    put16(h + 22, static_cast<std::uint32_t>(f.channels));
+    put32(h + 24, static_cast<std::uint32_t>(f.samplesPerSec));
+    put32(h + 28, static_cast<std::uint32_t>(f.BytesPerSec()));
+    put16(h + 32, static_cast<std::uint32_t>(f.BlockAlign()));
+    put16(h + 34, static_cast<std::uint32_t>(f.bitsPerSample));
+    std::memcpy(h + 36, "data", 4);
+    put32(h + 40, data);
+    return a;
+}
+
 std::unique_ptr<WavBuffer> WavBuffer::Create(const std::string& path, const PcmFormat& format,
                                              std::uint32_t size) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
@@ -85,23 +104,9 @@ WavBuffer::~WavBuffer() {
 
 // A canonical 44-byte header; the sizes are rewritten as the file grows.
 void WavBuffer::WriteHeader() {
-    const PcmFormat& f = Format();
-    const auto data = static_cast<std::uint32_t>(std::min<std::uint64_t>(fileBytes_, 0xFFFFFFD3u));
-    std::uint8_t h[44];
-    std::memcpy(h, "RIFF", 4);
-    put32(h + 4, 36 + data);
-    std::memcpy(h + 8, "WAVEfmt ", 8);
-    put32(h + 16, 16);
-    put16(h + 20, 1);
-    put16(h + 22, static_cast<std::uint32_t>(f.channels));
-    put32(h + 24, static_cast<std::uint32_t>(f.samplesPerSec));
-    put32(h + 28, static_cast<std::uint32_t>(f.BytesPerSec()));
-    put16(h + 32, static_cast<std::uint32_t>(f.BlockAlign()));
-    put16(h + 34, static_cast<std::uint32_t>(f.bitsPerSample));
-    std::memcpy(h + 36, "data", 4);
-    put32(h + 40, data);
+    const std::array<std::uint8_t, 44> h = WavHeader(Format(), fileBytes_);
     std::fseek(file_, 0, SEEK_SET);
-    std::fwrite(h, 1, sizeof h, file_);
+    std::fwrite(h.data(), 1, h.size(), file_);
     std::fseek(file_, 0, SEEK_END);
     std::fflush(file_);
 }

@@ -1,5 +1,7 @@
 #include "player/mainform/Mainform.h"
 
+#include "player/mainform/Widgetsupport.h"
+
 #include "platform/profile.h"
 #include "player/config/Extention.h"
 #include "player/config/Option.h"
@@ -54,27 +56,6 @@ constexpr int TimeBarHeight = 21;
 constexpr int ControlsHeight = 50;
 constexpr int DesignWidth = 330;
 constexpr int DesignHeight = 328;
-
-// The main window as the settings store places it.
-class MainPlacement : public Placeable {
-public:
-    explicit MainPlacement(QWidget& w) : w_(w) {}
-    Placement Bounds() const override { return {w_.x(), w_.y(), w_.width(), w_.height()}; }
-    void SetBounds(const Placement& p) override {
-        w_.move(p.left, p.top);
-        w_.resize(p.width, p.height);
-    }
-    ShowState State() const override {
-        if (w_.isMinimized())
-            return ShowState::Minimized;
-        if (w_.isMaximized() || w_.isFullScreen())
-            return ShowState::Maximized;
-        return ShowState::Normal;
-    }
-
-private:
-    QWidget& w_;
-};
 
 QString FromBytes(const std::string& s) {
     return QFile::decodeName(QByteArray::fromStdString(s));
@@ -136,7 +117,7 @@ TMain::TMain(TFileList& list, QWidget* playListWindow)
     Panel1->setVisible(SettingsStore().ReadInteger("form", "toolbar-playcontrols", 1) != 0);
     UpdateMinHeight();
     // 4. Placement.
-    MainPlacement placement(*this);
+    WidgetPlacement placement(*this);
     SettingsStore().LoadPlacement("Main", placement);
     // 5. The player state.
     ReadSettings();
@@ -329,7 +310,7 @@ void TMain::WriteSettings() {
     s.WriteInteger("player", "auto-resize", AutoResize);
     s.WriteInteger("form", "toolbar-playinfo", Panel4->isHidden() ? 0 : 1);
     s.WriteInteger("form", "toolbar-playcontrols", Panel1->isHidden() ? 0 : 1);
-    MainPlacement placement(*this);
+    WidgetPlacement placement(*this);
     s.SavePlacement("Main", placement);
 }
 

@@ -12,6 +12,7 @@
 #include "player/config/Tool.h"
 #include "player/mainform/Mainform.h"
 #include "player/mainform/Videopanel.h"
+#include "player/mainform/Widgetsupport.h"
 #include "player/playlist/Filelist.h"
 
 #include <QApplication>
@@ -61,16 +62,6 @@ QAction* Item(QMenu* menu, const char* name, const QString& text, const QKeySequ
     a->setCheckable(mirror != Mirror::None && mirror != Mirror::Play && mirror != Mirror::Stop &&
                     mirror != Mirror::Pause);
     return a;
-}
-
-std::vector<std::string> LocalFiles(const QMimeData* data) {
-    std::vector<std::string> names;
-    if (!data || !data->hasUrls())
-        return names;
-    for (const QUrl& url : data->urls())
-        if (url.isLocalFile())
-            names.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
-    return names;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "player/config/Tool.h"
 #include "player/mainform/Icons.h"
 #include "player/mainform/Mainform.h"
+#include "player/mainform/Widgetsupport.h"
 #include "player/playlist/Filelist.h"
 
 #include <QApplication>
@@ -57,27 +58,6 @@ QString FromBytes(const std::string& s) {
 std::string ToBytes(const QString& s) {
     return QFile::encodeName(s).toStdString();
 }
-
-// The play list window as the settings store places it.
-class ListPlacement : public Placeable {
-public:
-    explicit ListPlacement(QWidget& w) : w_(w) {}
-    Placement Bounds() const override { return {w_.x(), w_.y(), w_.width(), w_.height()}; }
-    void SetBounds(const Placement& p) override {
-        w_.move(p.left, p.top);
-        w_.resize(p.width, p.height);
-    }
-    ShowState State() const override {
-        if (w_.isMinimized())
-            return ShowState::Minimized;
-        if (w_.isMaximized())
-            return ShowState::Maximized;
-        return ShowState::Normal;
-    }
-
-private:
-    QWidget& w_;
-};
 
 // --- Pictures ------------------------------------------------------------
 
@@ -406,7 +386,7 @@ TPlayList::TPlayList(TFileList& list)
     // Without stored bounds the desktop places the window.
     const TTool& s = SettingsStore();
     if (!s.ReadString(Section, "Left", "").empty() || !s.ReadString(Section, "Width", "").empty()) {
-        ListPlacement placement(*this);
+        WidgetPlacement placement(*this);
         s.LoadPlacement(Section, placement);
     }
     setAcceptDrops(true);
@@ -432,7 +412,7 @@ void TPlayList::FormDestroy() {
     if (!shown_)
         return;
     try {
-        ListPlacement placement(*this);
+        WidgetPlacement placement(*this);
         SettingsStore().SavePlacement(Section, placement);
     } catch (const profile::Error& e) {
         std::fprintf(stderr, "zarnplayer: %s\n", e.what());
@@ -642,17 +622,7 @@ void TPlayList::ListView1SelectItem(QTreeWidgetItem* item) {
 
 // --- Files dropped from the desktop ----------------------------------------
 
-namespace {
-std::vector<std::string> LocalFiles(const QMimeData* data) {
-    std::vector<std::string> names;
-    if (!data || !data->hasUrls())
-        return names;
-    for (const QUrl& url : data->urls())
-        if (url.isLocalFile())
-            names.push_back(ToBytes(url.toLocalFile()));
-    return names;
-}
-} // namespace
+namespace {} // namespace
 
 void TPlayList::dragEnterEvent(QDragEnterEvent* e) {
     if (!LocalFiles(e->mimeData()).empty())
