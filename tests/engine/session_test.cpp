@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -149,4 +150,38 @@ TEST(EngineSession, SkipSilenceReachesTheRenderer) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(took, 2.0) << "four seconds of silence took " << took << " s";
     std::remove(silent.c_str());
+}
+
+// The player's volume reaches the renderer as its level: at -10000 the
+// sound written to the device is silent, at 0 the tone keeps its level.
+TEST(EngineSession, VolumeReachesTheRenderer) {
+    if (std::string(SinkUnderTest()) != ZARN_SINK_FACTORY)
+        GTEST_SKIP() << "only the renderer's level is checked";
+    const std::string heard = testing::TempDir() + "/zarn-engine-volume.wav";
+    setenv("ZARN_AUDIO_DEVICE", ("capture:" + heard).c_str(), 1);
+    auto loudest = [&](std::int32_t level) {
+        EngineSession engine;
+        engine->SetRate(4.0);
+        engine->SetVolume(level);
+        const std::string clip = testmedia::Clip("wav");
+        EXPECT_EQ(engine->Open(clip.c_str()), S_OK) << engine.Log().Text();
+        EXPECT_EQ(engine->Play(), S_OK);
+        EXPECT_TRUE(engine.PumpUntil(WM_PLAYER_COMPLETE, std::chrono::seconds(10)));
+        engine->Close();
+        std::FILE* f = std::fopen(heard.c_str(), "rb");
+        EXPECT_NE(f, nullptr);
+        int peak = 0;
+        if (f) {
+            std::fseek(f, 44, SEEK_SET);
+            std::int16_t s;
+            while (std::fread(&s, 2, 1, f) == 1)
+                peak = std::max(peak, std::abs(int(s)));
+            std::fclose(f);
+        }
+        return peak;
+    };
+    EXPECT_EQ(loudest(-10000), 0);
+    EXPECT_GT(loudest(0), 3000); // the clips are tones at an eighth of full scale
+    unsetenv("ZARN_AUDIO_DEVICE");
+    std::remove(heard.c_str());
 }
