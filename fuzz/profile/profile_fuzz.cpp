@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FILE* f = std::fopen(file.c_str(), "wb");
     if (!f)
         return 0;
-    std::fwrite(data, 1, size, f);
+    if (size > 0)
+        std::fwrite(data, 1, size, f);
     std::fclose(f);
 
     std::string before = profile::ReadString(file, "player", "rate", "none");
