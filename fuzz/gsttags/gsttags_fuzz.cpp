@@ -22,6 +22,10 @@ namespace {
 GstTagList* Parse(std::uint8_t mode, const std::uint8_t* data, std::size_t size) {
     switch (mode % 3) {
     case 0:
+        // The parser compares and skips the 7 identifier bytes before it
+        // looks at the size: a shorter packet must not reach it.
+        if (size < 7)
+            return nullptr;
         return gst_tag_list_from_vorbiscomment(
             data, size, reinterpret_cast<const guint8*>("\x03vorbis"), 7, nullptr);
     case 1: {
