@@ -56,9 +56,10 @@ function(zarn_test)
 endfunction()
 
 # zarn_fuzz(NAME name SOURCES ... [LIBS ...])
-# A fuzz target defines LLVMFuzzerTestOneInput. Built with clang it is a real
-# libFuzzer binary (./zarn fuzz); with any compiler it also becomes a CTest
-# test that replays a few thousand generated inputs through the same entry.
+# A fuzz target defines LLVMFuzzerTestOneInput. It always becomes a CTest
+# test that replays a few thousand generated inputs through the same entry;
+# in the fuzz build (ZARN_SANITIZE=fuzz, clang) it is also a real libFuzzer
+# binary, and the target fuzz_targets builds all of them (./zarn fuzz).
 function(zarn_fuzz)
   cmake_parse_arguments(F "" "NAME" "SOURCES;LIBS" ${ARGN})
   add_executable(${F_NAME}_replay ${F_SOURCES} ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cpp)
@@ -66,11 +67,11 @@ function(zarn_fuzz)
   set_target_properties(${F_NAME}_replay PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
   add_test(NAME ${F_NAME} COMMAND ${F_NAME}_replay)
   set_tests_properties(${F_NAME} PROPERTIES ENVIRONMENT "${ZARN_TEST_ENV}" LABELS fuzz TIMEOUT 300)
-  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND ZARN_SANITIZE STREQUAL "")
+  if(ZARN_SANITIZE STREQUAL "fuzz")
     add_executable(${F_NAME} ${F_SOURCES})
-    target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer,address,undefined)
-    target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
     target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
     set_target_properties(${F_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+    set_property(GLOBAL APPEND PROPERTY ZARN_FUZZ_TARGETS ${F_NAME})
   endif()
 endfunction()
