@@ -228,7 +228,7 @@ TEST_F(Channel, ANamesListIsTakenOnlyWhileItsSenderWaits) {
 // each list arrives whole and once exactly when its sender said it was
 // handed over, and no other list arrives.
 TEST_F(Channel, EverySendersListArrivesWholeOrNotAtAll) {
-    Process& slow = Start({}, "", 3000, 60);
+    Process& slow = Start({}, "", 3000, 100);
     ASSERT_EQ(slow.Line(), "running");
     std::vector<std::vector<std::string>> lists;
     std::vector<Process*> senders;
@@ -238,7 +238,8 @@ TEST_F(Channel, EverySendersListArrivesWholeOrNotAtAll) {
             names.push_back("/s" + std::to_string(i) + "/" + std::string(200 * (i + 1), 'x') +
                             std::to_string(k) + ".mp3");
         lists.push_back(names);
-        senders.push_back(&Start(names, "", 40 + 35 * (i % 4)));
+        // Half of them give up before the player gets to them.
+        senders.push_back(&Start(names, "", i % 2 ? 60 : 2500));
     }
     std::multiset<std::string> expected;
     for (std::size_t i = 0; i < senders.size(); ++i) {
