@@ -162,6 +162,46 @@ bool WaitReadable(int fd, Clock::time_point until) {
     }
 }
 
+// Holds an flock for a scope, waiting at most until a time for it.
+class HeldLock {
+public:
+    HeldLock(int fd, Clock::time_point until, std::chrono::milliseconds step) : fd_(fd) {
+        while (fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) || Clock::now() >= until) {
+                fd_ = -1;
+                return;
+            }
+            std::this_thread::sleep_for(step);
+        }
+    }
+    ~HeldLock() {
+        if (fd_ >= 0)
+            flock(fd_, LOCK_UN);
+    }
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+    bool Held() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
+// Whether the peer of a connected socket still waits: it has neither hung up
+// nor gone away.
+bool PeerWaits(int socket) {
+    char c;
+    for (;;) {
+        const ssize_t n = recv(socket, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n > 0)
+            return true;
+        if (n == 0)
+            return false;
+        if (errno == EINTR)
+            continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK;
+    }
+}
+
 } // namespace
 
 struct Opener {
@@ -171,6 +211,10 @@ struct Opener {
                                           const std::string& shmName, std::string& error) {
         std::unique_ptr<Receiver> r(new Receiver);
         r->lock_ = lock.Release();
+        Fd take = OpenLockFile(base + ".take", error);
+        if (!take)
+            return nullptr;
+        r->takeLock_ = take.Release();
         shm_unlink(shmName.c_str());
         Fd fd(shm_open(shmName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600));
         if (!fd) {
@@ -263,6 +307,8 @@ Receiver::~Receiver() {
         unlink(socketPath_.c_str());
     if (block_)
         munmap(block_, BlockSize);
+    if (takeLock_ >= 0)
+        close(takeLock_);
     if (!shmName_.empty())
         shm_unlink(shmName_.c_str());
     // Last: while the lock is held nobody else sets up the same names.
@@ -275,10 +321,10 @@ void Receiver::Publish() {
 }
 
 bool Receiver::Answer(const Take& take) {
-    return AnswerOne(listen_, Mapped(), take);
+    return AnswerOne(listen_, Mapped(), take, takeLock_);
 }
 
-bool AnswerOne(int listenFd, Block block, const Receiver::Take& take) {
+bool AnswerOne(int listenFd, Block block, const Receiver::Take& take, int takeLock) {
     Fd c(accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC));
     if (!c || !PeerIsOurUser(c.Get()))
         return false;
@@ -300,10 +346,24 @@ bool AnswerOne(int listenFd, Block block, const Receiver::Take& take) {
     }
     if (msg != WM_HANDOFF)
         return false;
-    take(ReadCommaText(TakeText(block)));
-    const char done = 1;
-    // The sender may have given up meanwhile; that is no failure here.
-    [[maybe_unused]] const ssize_t n = send(c.Get(), &done, 1, MSG_NOSIGNAL);
+    std::string text;
+    {
+        // A sender giving up holds this lock while it decides; it is never
+        // held here for longer than a copy and a send.
+        HeldLock decide(takeLock, Clock::now() + std::chrono::seconds(2),
+                        std::chrono::milliseconds(1));
+        if (takeLock >= 0 && !decide.Held())
+            return false;
+        if (!PeerWaits(c.Get()))
+            return false;
+        text = TakeText(block);
+        const char done = 1;
+        // The sender checks for this byte under the same lock before it gives
+        // up, so once it is written the sender counts the names as taken.
+        if (send(c.Get(), &done, 1, MSG_NOSIGNAL) != 1)
+            return false;
+    }
+    take(ReadCommaText(text));
     return true;
 }
 
@@ -333,6 +393,25 @@ Start BecomeRunning(Fd lock, const std::string& base, const std::string& shmName
     if (!s.receiver)
         s.message = "second starts cannot hand over their files: " + error;
     return s;
+}
+
+// Called when the answer did not come in time: under the take lock, the
+// answer may still be there (the names were taken) or the sender hangs up
+// and clears its text, so the player never takes it. True when taken.
+bool GiveUp(int socket, Block block, const std::string& base, Clock::time_point until,
+            std::chrono::milliseconds step) {
+    std::string error;
+    Fd takeLock = OpenLockFile(base + ".take", error);
+    HeldLock decide(takeLock.Get(), until, step);
+    char done = 0;
+    if (recv(socket, &done, 1, MSG_DONTWAIT) == 1)
+        return true;
+    shutdown(socket, SHUT_RDWR);
+    // Without the lock the player is stuck inside the take of some sender:
+    // the text stays for it rather than being cut under its copy.
+    if (decide.Held())
+        PutText(block, {});
+    return false;
 }
 
 // Sends the message and waits for the answer; empty when it came.
@@ -415,7 +494,8 @@ Start Decide(const std::vector<std::string>& names, const Settings& settings) {
                         return Failed("the running player's socket belongs to another user");
                     PutText(view.Get(), text);
                     if (std::string failure = Send(s.Get(), until, settings.timeout);
-                        !failure.empty())
+                        !failure.empty() && !GiveUp(s.Get(), view.Get(), base,
+                                                    Clock::now() + settings.timeout, settings.step))
                         return Failed(failure);
                     Start done;
                     done.role = Role::Forwarded;

@@ -5,6 +5,13 @@
 // window handle in the block names. A second start takes the forwarding lock
 // (one at a time), writes its names into the block and sends WM_HANDOFF over
 // the socket, then waits a bounded time for the one-byte answer.
+//
+// A sender that gives up must not have its names applied later, nor have
+// them mixed with the next sender's: the player takes the text only while
+// its sender is still connected, and both sides decide under a third lock
+// (the take lock), which the player holds from that check until it has
+// copied the text and written the answer. A sender that gives up takes the
+// same lock, and unless the answer has come, hangs up and clears the text.
 #pragma once
 
 #include "platform/handoff/Block.h"
@@ -54,9 +61,10 @@ public:
     void Publish();
     // Readable when a second start has connected.
     int ListenFd() const { return listen_; }
-    // Answers one waiting connection: from this user and carrying WM_HANDOFF,
-    // the block's names go to take and the block is cleared; the answer is
-    // written after take returns. False when nothing was taken.
+    // Answers one waiting connection: from this user, carrying WM_HANDOFF
+    // and still waiting for the answer, the block's names are taken (the
+    // block cleared), the answer is written and then the names go to take.
+    // False when nothing was taken.
     bool Answer(const Take& take);
 
     Block Mapped() const { return Block(block_, BlockSize); }
@@ -68,14 +76,17 @@ private:
     Receiver() = default;
 
     int lock_ = -1;
+    int takeLock_ = -1;
     int listen_ = -1;
     std::uint8_t* block_ = nullptr;
     std::string socketPath_;
     std::string shmName_;
 };
 
-// Answers one connection on listenFd against block (Receiver::Answer).
-bool AnswerOne(int listenFd, Block block, const Receiver::Take& take);
+// Answers one connection on listenFd against block (Receiver::Answer);
+// takeLock is the take lock's descriptor, -1 where no sender can give up
+// (a test's own socket).
+bool AnswerOne(int listenFd, Block block, const Receiver::Take& take, int takeLock = -1);
 
 enum class Role {
     Running,   // this process is the player (receiver set unless no hand-off is possible)

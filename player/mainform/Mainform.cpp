@@ -911,6 +911,9 @@ void TMain::StartPlayer(const std::vector<std::string>& files) {
         for (const std::string& f : files)
             list_.Add(f);
         list_.EndUpdate();
+        // Closed while the folder scan let events run: nothing starts.
+        if (closeDone_)
+            return;
         OpenAndPlay(list_.Select(0));
     } else {
         list_.BeginUpdate();

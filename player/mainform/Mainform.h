@@ -66,6 +66,9 @@ public:
     // Writes every setting of the window; the program calls it after the
     // engine session has ended. Runs once.
     void FormDestroy();
+    // The close path has run: the window was closed, perhaps while the first
+    // folder scan let events run before the message loop began.
+    bool Closed() const { return closeDone_; }
 
     // Player state.
     int RepeatMode = 1;

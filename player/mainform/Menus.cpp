@@ -55,8 +55,13 @@ QAction* Item(QMenu* menu, const char* name, const QString& text, const QKeySequ
               Mirror mirror, int value = 0) {
     auto* a = menu->addAction(text);
     a->setObjectName(QString::fromLatin1(name));
-    if (!key.isEmpty())
+    if (!key.isEmpty()) {
         a->setShortcut(key);
+        // The main menu's keys work in every window of the player (the play
+        // list window, the full-screen view), not only while this one is
+        // active; a modal dialog still keeps them.
+        a->setShortcutContext(Qt::ApplicationShortcut);
+    }
     a->setProperty(MirrorKey, static_cast<int>(mirror));
     a->setData(value);
     a->setCheckable(mirror != Mirror::None && mirror != Mirror::Play && mirror != Mirror::Stop &&

@@ -123,6 +123,11 @@ void TVideoPanel::ApplyFullScreen(bool on) {
         fullView_ = new TFullScreenView([this](QPainter& p, const QRect& r) { PaintVideo(p, r); });
         connect(fullView_, &TFullScreenView::leaveRequested, this,
                 &TVideoPanel::leaveFullScreenRequested);
+        // A right click in full screen asks for the panel's own pop-up menu.
+        fullView_->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(fullView_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+            emit customContextMenuRequested(mapFromGlobal(fullView_->mapToGlobal(at)));
+        });
         if (QWidget* w = window())
             fullView_->setGeometry(w->screen() ? w->screen()->geometry() : w->geometry());
         fullView_->showFullScreen();

@@ -1,5 +1,7 @@
 #include "player/mediainfo/Gsttags.h"
 
+#include "player/mediainfo/RegularFile.h"
+
 #include <gst/gst.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -129,10 +130,14 @@ void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
 } // namespace
 
 TGSTTAGS::TGSTTAGS(const std::string& fileName, std::chrono::milliseconds timeOut) {
-    struct stat st {};
-    if (::stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !GstReady())
+    // The source opens the descriptor's own file, so a name swapped for a
+    // pipe after the check still cannot reach it.
+    const int fd = OpenRegularFile(fileName);
+    if (fd < 0)
         return;
-    Read(fileName, timeOut);
+    if (GstReady())
+        Read("/proc/self/fd/" + std::to_string(fd), timeOut);
+    ::close(fd);
 }
 
 // A memory file is a regular file with a path of its own under /proc, so it

@@ -1,9 +1,12 @@
 #include "player/mediainfo/Id3.h"
 
+#include "player/mediainfo/RegularFile.h"
+
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -11,22 +14,28 @@ constexpr std::size_t TitleOffset = 3;
 constexpr std::size_t ArtistOffset = 33;
 constexpr std::size_t FieldLength = 30;
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 } // namespace
 
 TID3TAG::TID3TAG(const std::string& fileName) {
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(fileName.c_str(), "rb"));
-    if (!f)
+    const int fd = OpenRegularFile(fileName);
+    if (fd < 0)
         return;
     std::array<std::uint8_t, TagSize> tail{};
-    if (std::fseek(f.get(), -static_cast<long>(TagSize), SEEK_END) != 0)
-        return;
-    if (std::fread(tail.data(), 1, tail.size(), f.get()) != tail.size())
-        return;
-    Take(tail);
+    std::size_t got = 0;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(TagSize)) {
+        const off_t from = st.st_size - static_cast<off_t>(TagSize);
+        while (got < tail.size()) {
+            const ssize_t n =
+                ::pread(fd, tail.data() + got, tail.size() - got, from + static_cast<off_t>(got));
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+    }
+    ::close(fd);
+    if (got == tail.size())
+        Take(tail);
 }
 
 TID3TAG TID3TAG::FromBytes(std::span<const std::uint8_t> content) {

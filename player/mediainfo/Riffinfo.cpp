@@ -1,5 +1,7 @@
 #include "player/mediainfo/Riffinfo.h"
 
+#include "player/mediainfo/RegularFile.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -11,10 +13,9 @@ namespace {
 
 class FileSource final : public TRIFFINFO::Source {
 public:
-    explicit FileSource(const std::string& fileName)
-        : fd_(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC)) {
+    explicit FileSource(const std::string& fileName) : fd_(OpenRegularFile(fileName)) {
         struct stat st {};
-        if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode))
+        if (fd_ >= 0 && ::fstat(fd_, &st) == 0)
             size_ = static_cast<std::uint64_t>(st.st_size);
     }
     ~FileSource() {

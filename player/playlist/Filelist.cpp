@@ -93,6 +93,11 @@ void TFileList::SetHooks(Hooks hooks) {
     hooks_ = std::move(hooks);
 }
 
+void TFileList::SetTagReader(TagReader reader) {
+    std::lock_guard<std::mutex> lock(lock_);
+    tagReader_ = std::move(reader);
+}
+
 void TFileList::ProcessPendingEvents() {
     if (hooks_.ProcessPendingEvents)
         hooks_.ProcessPendingEvents();
@@ -145,6 +150,8 @@ void TFileList::AddFolder(const std::string& path) {
 // walked only the first time, so a loop of links cannot recurse forever.
 void TFileList::AddFolderWalk(const std::string& path,
                               std::vector<std::pair<dev_t, ino_t>>& visited) {
+    if (ClosingFlag.load())
+        return;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         std::pair<dev_t, ino_t> id{st.st_dev, st.st_ino};
@@ -153,15 +160,27 @@ void TFileList::AddFolderWalk(const std::string& path,
         visited.push_back(id);
     }
     AddFolderFiles(path);
+    // The windows had their turn in AddFolderFiles: a close there ends the
+    // walk, so the program ends without scanning the rest of the tree.
+    if (ClosingFlag.load())
+        return;
     for (const std::string& name : FolderNames(path))
         AddFolderWalk(Join(path, name), visited);
 }
 
+// A pipe, socket or device node named like a media file is left out: the
+// readers and the engine would wait on it for ever.
 void TFileList::AddFolderFiles(const std::string& path) {
     ProcessPendingEvents();
-    for (const std::string& name : FolderNames(path))
-        if (Extentions().Matches(name))
-            NewEntry(Join(path, name));
+    for (const std::string& name : FolderNames(path)) {
+        if (!Extentions().Matches(name))
+            continue;
+        const std::string full = Join(path, name);
+        struct stat st {};
+        if (::stat(full.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+            continue;
+        NewEntry(full);
+    }
 }
 
 void TFileList::LoadFromFile(const std::string& path) {
@@ -410,8 +429,10 @@ bool TFileList::AnalyzeAll(AnalyzeFileInfo& pass) {
     restart();
     for (;;) {
         std::shared_ptr<TFile> entry;
+        TagReader reader;
         {
             std::lock_guard<std::mutex> lock(lock_);
+            reader = tagReader_;
             auto unstamped = [&](const auto& e) { return e->PassStamp != stamp; };
             auto start = items_.begin() + static_cast<long>(std::min(from, items_.size()));
             auto it = std::find_if(start, items_.end(), unstamped);
@@ -425,7 +446,7 @@ bool TFileList::AnalyzeAll(AnalyzeFileInfo& pass) {
             entry->PassStamp = stamp;
             entry->Busy.store(true);
         }
-        TFile::Tags tags = TFile::ReadTags(entry->FileName);
+        TFile::Tags tags = reader ? reader(entry->FileName) : TFile::ReadTags(entry->FileName);
         std::function<void()> ready;
         {
             std::lock_guard<std::mutex> lock(lock_);

@@ -107,6 +107,10 @@ public:
     // GUI thread: takes the waiting results into their entries (those still
     // listed); returns how many were taken.
     int ApplyAnalysis();
+    // How the pass reads one file's tags: TFile::ReadTags unless replaced
+    // (tests hold a reading to keep its entry busy).
+    using TagReader = std::function<TFile::Tags(const std::string& fileName)>;
+    void SetTagReader(TagReader reader);
     // Ends a running pass after its entry and waits for it.
     void StopAnalysis() { analyzer_.Stop(); }
     bool Analyzing() const { return analyzer_.Running(); }
@@ -142,6 +146,7 @@ private:
     std::vector<std::shared_ptr<TFile>> items_;
     std::vector<Result> pending_;
     std::uint64_t passStamp_ = 0; // the analysis thread's, under the list lock
+    TagReader tagReader_;         // under the list lock
 
     AnalyzeFileInfo analyzer_{*this};
 };

@@ -191,7 +191,10 @@ int main(int argc, char** argv) {
         // Media keys and desktop widgets, where there is a session bus.
         mpris::Service desktop(main, FileList());
         desktop.Start();
-        app.exec();
+        // A close during the first folder scan came before the loop, whose
+        // quit was then lost: the program ends here instead.
+        if (!main.Closed())
+            app.exec();
         main.SetHandOff(nullptr);
 
         session.Close();

@@ -1,8 +1,8 @@
 // The channel between real processes: the stand-in player (handoff_peer)
 // runs, forwards, freezes and is killed; the test looks at what each one
 // prints and at the files the channel leaves.
-#include "platform/handoff/Channel.h"
 #include "platform/commatext.h"
+#include "platform/handoff/Channel.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -113,7 +114,7 @@ protected:
     }
 
     Process& Start(const std::vector<std::string>& names, const std::string& mode = "",
-                   int timeoutMs = 3000) {
+                   int timeoutMs = 3000, int delayMs = 0) {
         auto p = std::make_unique<Process>();
         int pipeFds[2];
         EXPECT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
@@ -125,6 +126,8 @@ protected:
             dup2(e, 2);
             if (!mode.empty())
                 setenv("HANDOFF_PEER_MODE", mode.c_str(), 1);
+            if (delayMs > 0)
+                setenv("HANDOFF_PEER_DELAY_MS", std::to_string(delayMs).c_str(), 1);
             std::vector<std::string> args = {peer, scope, std::to_string(timeoutMs)};
             args.insert(args.end(), names.begin(), names.end());
             std::vector<char*> argv;
@@ -197,6 +200,59 @@ TEST_F(Channel, ASecondStartGivesUpWhileTheHandleIsStillZero) {
     Process& second = Start({"/a.mp3"}, "", 300);
     EXPECT_EQ(second.Wait(), 2);
     EXPECT_NE(Err(second).find("did not get ready within 0.3 s"), std::string::npos) << Err(second);
+}
+
+// A start that gave up has said so: its names must not arrive later, nor
+// may the next start's names be taken for its late connection.
+TEST_F(Channel, ANamesListIsTakenOnlyWhileItsSenderWaits) {
+    Process& slow = Start({}, "", 3000, 1000);
+    ASSERT_EQ(slow.Line(), "running");
+    Process& gaveUp = Start({"/a/1.mp3", "/a/2.mp3"}, "", 300);
+    EXPECT_EQ(gaveUp.Wait(), 2);
+    EXPECT_NE(Err(gaveUp).find("did not answer within 0.3 s"), std::string::npos) << Err(gaveUp);
+    {
+        // Its text is gone from the block.
+        std::ifstream block(BlockPath(), std::ios::binary);
+        char head[6] = {};
+        block.read(head, sizeof head);
+        EXPECT_EQ(head[4], 0);
+    }
+    Process& waits = Start({"/b.mp3"}, "", 8000);
+    EXPECT_EQ(slow.Line(3000ms), "nothing taken");
+    EXPECT_EQ(slow.Line(3000ms), "list: /b.mp3");
+    EXPECT_EQ(waits.Wait(), 0) << Err(waits);
+    EXPECT_EQ(slow.Line(1500ms), "") << "no other list arrives";
+}
+
+// Starts that give up at all moments against a player that answers late:
+// each list arrives whole and once exactly when its sender said it was
+// handed over, and no other list arrives.
+TEST_F(Channel, EverySendersListArrivesWholeOrNotAtAll) {
+    Process& slow = Start({}, "", 3000, 100);
+    ASSERT_EQ(slow.Line(), "running");
+    std::vector<std::vector<std::string>> lists;
+    std::vector<Process*> senders;
+    for (int i = 0; i < 10; ++i) {
+        std::vector<std::string> names;
+        for (int k = 0; k <= i % 3; ++k)
+            names.push_back("/s" + std::to_string(i) + "/" + std::string(200 * (i + 1), 'x') +
+                            std::to_string(k) + ".mp3");
+        lists.push_back(names);
+        // Half of them give up before the player gets to them.
+        senders.push_back(&Start(names, "", i % 2 ? 60 : 2500));
+    }
+    std::multiset<std::string> expected;
+    for (std::size_t i = 0; i < senders.size(); ++i) {
+        const int status = senders[i]->Wait();
+        ASSERT_TRUE(status == 0 || status == 2) << status;
+        if (status == 0)
+            expected.insert("list: " + CommaText(lists[i]));
+    }
+    std::multiset<std::string> arrived;
+    for (std::string line = slow.Line(2000ms); !line.empty(); line = slow.Line(1000ms))
+        if (line != "nothing taken")
+            arrived.insert(line);
+    EXPECT_EQ(arrived, expected);
 }
 
 TEST_F(Channel, AfterAKilledPlayerTheNextStartRunsAndServesOthers) {

@@ -2,10 +2,12 @@
 // Running, it prints "running" (or "running alone" without a channel) and
 // then "list: " and the comma text of every hand-off it takes, until it is
 // killed. HANDOFF_PEER_MODE=frozen never answers, =unpublished never writes
-// its handle, =spawn starts a long-lived child first. A second start prints
+// its handle, =spawn starts a long-lived child first; HANDOFF_PEER_DELAY_MS
+// makes it slow to answer each connection, and a connection it takes nothing
+// from prints "nothing taken". A second start prints
 // "forwarded" and exits 0, or prints the failure on stderr and exits 2.
-#include "platform/handoff/Channel.h"
 #include "platform/commatext.h"
+#include "platform/handoff/Channel.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -23,6 +25,8 @@ int main(int argc, char** argv) {
     const std::vector<std::string> names(argv + 3, argv + argc);
     const char* modeText = std::getenv("HANDOFF_PEER_MODE");
     const std::string mode = modeText ? modeText : "";
+    const char* delayText = std::getenv("HANDOFF_PEER_DELAY_MS");
+    const int delayMs = delayText ? std::atoi(delayText) : 0;
 
     handoff::Start start = handoff::Decide(names, settings);
     if (!start.message.empty())
@@ -56,9 +60,15 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
             pause();
         }
-        start.receiver->Answer([](const std::vector<std::string>& got) {
+        if (delayMs > 0)
+            usleep(static_cast<useconds_t>(delayMs) * 1000);
+        const bool taken = start.receiver->Answer([](const std::vector<std::string>& got) {
             std::printf("list: %s\n", CommaText(got).c_str());
             std::fflush(stdout);
         });
+        if (!taken) {
+            std::printf("nothing taken\n");
+            std::fflush(stdout);
+        }
     }
 }

@@ -7,8 +7,10 @@
 #include "player/bookmarks/Bookmark.h"
 #include "player/bookmarks/Bookmarkqt.h"
 #include "player/config/Helpdoc.h"
+#include "player/mainform/Videopanel.h"
 
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDropEvent>
 #include <QListWidget>
@@ -172,6 +174,43 @@ TEST_F(Commands, MenuKeysReachTheirCommands) {
     EXPECT_EQ(m.RepeatMode, 2);
     QTest::keyClick(&m, Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(m.TimeMode, 1);
+}
+
+// In full screen the view is the active window: the main menu's keys, F to
+// leave, and the video panel's pop-up menu on a right click.
+TEST_F(Commands, MenuKeysAndThePopUpMenuWorkInFullScreen) {
+    TMain& m = Started({Media("a.mp3")});
+    player.state = PLAYER_PLAYING;
+    m.ToggleFullScreen();
+    QWidget* full = m.Panel2->FullScreenView();
+    ASSERT_NE(full, nullptr);
+    full->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(full));
+    player.calls.clear();
+    QTest::keyClick(full, Qt::Key_W);
+    QTest::keyClick(full, Qt::Key_S);
+    QTest::keyClick(full, Qt::Key_P);
+    EXPECT_EQ(player.calls, (std::vector<std::string>{"Pause", "Stop", "Play"}));
+    QTest::keyClick(full, Qt::Key_R, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(m.RepeatMode, 1);
+    QTest::keyClick(full, Qt::Key_S, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(m.RepeatMode, 3);
+    QTest::keyClick(full, Qt::Key_F1);
+    EXPECT_EQ(m.Zoom, 50) << "remembered, though full screen keeps the size";
+    QTest::keyClick(full, Qt::Key_T);
+    EXPECT_EQ(m.StayOnTop, 0) << "stay on top does not change in full screen";
+
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(20, 20),
+                                 full->mapToGlobal(QPoint(20, 20)));
+    QApplication::sendEvent(full, &rightClick);
+    EXPECT_TRUE(m.PopupMenu2->isVisible());
+    m.PopupMenu2->hide();
+
+    full->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(full));
+    QTest::keyClick(full, Qt::Key_F);
+    EXPECT_EQ(m.Panel2->FullScreenView(), nullptr);
+    EXPECT_FALSE(player.fullScreen);
 }
 
 TEST_F(Commands, TheWindowsKeysActUnlessThePlayListHasTheFocus) {

@@ -2,11 +2,17 @@
 
 #include "platform/profile.h"
 #include "player/config/Option.h"
+#include "player/config/Tool.h"
 #include "player/playlist/Random.h"
 
 #include <set>
 
+#include <cstring>
+
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -376,6 +382,38 @@ TEST_F(Model, FolderNamedLikeMediaIsAnEntryAndIsWalked) {
     WriteFile(dir / "top/album.wav/inner.mp3", "");
     list.AddFolder(dir / "top");
     EXPECT_EQ(Names(list), (Strings{dir / "top/album.wav", dir / "top/album.wav/inner.mp3"}));
+}
+
+TEST_F(Model, AClosingProgramEndsTheFolderWalk) {
+    for (int i = 0; i < 20; ++i)
+        WriteFile(dir / ("top/d" + std::to_string(i) + "/x.mp3"), "");
+    TFileList::Hooks hooks;
+    hooks.ProcessPendingEvents = [this] {
+        // The window is closed while the third folder's turn runs.
+        if (++pendingEvents == 3)
+            ClosingFlag.store(true);
+    };
+    list.SetHooks(hooks);
+    list.AddFolder(dir / "top");
+    ClosingFlag.store(false);
+    EXPECT_EQ(pendingEvents, 3) << "no folder is read after the close";
+    EXPECT_LE(list.Count(), 2);
+}
+
+TEST_F(Model, PipesAndSocketsNamedLikeMediaAreLeftOut) {
+    WriteFile(dir / "f/a.mp3", "");
+    ASSERT_EQ(::mkfifo((dir / "f/pipe.mp3").c_str(), 0600), 0);
+    // A socket file, as a program listening on one leaves it.
+    const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = dir / "f/socket.wav";
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(s);
+    list.AddFolder(dir / "f");
+    EXPECT_EQ(Names(list), (Strings{dir / "f/a.mp3"}));
 }
 
 TEST_F(Model, PathThatNamesNothingAddsNothing) {

@@ -1,6 +1,7 @@
 // The analysis pass on its own thread while the GUI thread keeps changing
 // the list. Run under ThreadSanitizer too.
 #include "FakeView.h"
+#include "HeldReader.h"
 
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
@@ -192,26 +193,15 @@ TEST_F(Pass, ClosingStopsThePassAfterItsEntry) {
     EXPECT_FALSE(list.Analyzing());
 }
 
-// A FIFO keeps the pass inside its file reads (opening blocks until a
-// writer comes), so its entry stays busy for as long as the test wants.
+// A held reading keeps the pass on one entry, so that entry stays busy for
+// as long as the test wants.
 TEST_F(Pass, BusyEntryIsSkippedByRemoveAndWaitedForByClear) {
-    const std::string fifo = dir / "slow.mp3";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::atomic<bool> stopWriter{false};
-    std::thread writer;
-    auto startWriter = [&] {
-        writer = std::thread([&] {
-            while (!stopWriter.load()) {
-                int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-                if (fd >= 0)
-                    ::close(fd);
-                std::this_thread::sleep_for(1ms);
-            }
-        });
-    };
+    const std::string slow = MakeMp3("slow.mp3", "S");
+    HeldReader held(slow);
+    list.SetTagReader(held.Reader());
 
     list.BeginUpdate();
-    list.Add(fifo);
+    list.Add(slow);
     list.Add(MakeMp3("after.mp3", "T"));
     list.EndUpdate();
     auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -227,16 +217,15 @@ TEST_F(Pass, BusyEntryIsSkippedByRemoveAndWaitedForByClear) {
     int eventsBeforeClear = pendingEvents;
     onPendingEvents = [&] {
         if (pendingEvents == eventsBeforeClear + 3)
-            startWriter();
+            held.Release();
     };
     list.Clear();
     EXPECT_EQ(list.Count(), 0);
     EXPECT_TRUE(view.rows.empty());
     EXPECT_GE(pendingEvents, eventsBeforeClear + 3) << "Clear must keep the windows responding";
+    held.Release();
     list.StopAnalysis();
-    stopWriter.store(true);
-    if (writer.joinable())
-        writer.join();
+    list.SetTagReader(nullptr);
     EXPECT_EQ(list.ApplyAnalysis(), 0); // results of removed entries are dropped
 }
 

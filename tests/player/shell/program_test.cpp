@@ -3,16 +3,23 @@
 // with ffmpeg, and a screenshot of the window is kept as an artifact.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -161,4 +168,85 @@ TEST_F(ProgramTest, InterruptEndsRepeatingPlaybackCleanly) {
     EXPECT_EQ(status, 0) << Read(dir + "/err.txt");
     EXPECT_EQ(Ini("resume_file"), file) << "repeat kept it playing until the interrupt";
     EXPECT_EQ(Ini("repeat"), "1");
+}
+
+// Closed while its first folder scan lets events run: the program ends then,
+// plays nothing, and saves its list once.
+TEST_F(ProgramTest, ACloseDuringTheFirstFolderScanEndsTheProgram) {
+    // A long file first in the list, then many folders, each one a turn for
+    // the window's events while the scan runs.
+    const std::string tree = dir + "/tree";
+    fs::create_directories(tree);
+    Tone("tree/long.mp3", 60);
+    constexpr int Groups = 40;
+    for (int i = 0; i < Groups * 100; ++i)
+        fs::create_directories(tree + "/g" + std::to_string(i % Groups) + "/f" + std::to_string(i));
+    Settings("[player]\nrepeat=0\nresume=1\n");
+
+    const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    for (int g = 0; g < Groups; ++g)
+        inotify_add_watch(watch, (tree + "/g" + std::to_string(g)).c_str(), IN_OPEN);
+    const int saves = inotify_add_watch(watch, dir.c_str(), IN_MOVED_TO);
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("ZARNPLAYER_HOME", dir.c_str(), 1);
+        setenv("ZARN_AUDIO_DEVICE", ("wav:" + dir + "/out.wav").c_str(), 1);
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        unsetenv("QT_QPA_PLATFORM");
+        freopen((dir + "/out.txt").c_str(), "w", stdout);
+        freopen((dir + "/err.txt").c_str(), "w", stderr);
+        execl(program.c_str(), program.c_str(), tree.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+
+    // The watch's events, counted: group folders read, list files saved.
+    int opened = 0, listSaves = 0;
+    auto drain = [&](int waitMs) {
+        pollfd p = {watch, POLLIN, 0};
+        if (poll(&p, 1, waitMs) <= 0)
+            return;
+        alignas(inotify_event) char buffer[65536];
+        const ssize_t n = read(watch, buffer, sizeof buffer);
+        for (ssize_t at = 0; n > 0 && at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (e->wd == saves) {
+                if (e->len && std::strcmp(e->name, "default.lst") == 0)
+                    ++listSaves;
+            } else if ((e->mask & IN_OPEN) && e->len == 0) {
+                ++opened; // the group folder itself, not one inside it
+            }
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        }
+    };
+    const auto scanDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (opened < 4 && std::chrono::steady_clock::now() < scanDeadline)
+        drain(100);
+    ASSERT_GE(opened, 4) << "the scan never began: " << Read(dir + "/err.txt");
+    // The close the end of the desktop session sends, during the scan.
+    kill(pid, SIGTERM);
+
+    int status = 0;
+    bool ended = false;
+    const auto exitDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!(ended = waitpid(pid, &status, WNOHANG) == pid) &&
+           std::chrono::steady_clock::now() < exitDeadline)
+        drain(20);
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    drain(0);
+    close(watch);
+    ASSERT_TRUE(ended) << "the program lived on after its window closed";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Read(dir + "/err.txt");
+    EXPECT_LT(opened, Groups) << "the scan went on after the close";
+    EXPECT_FALSE(fs::exists(dir + "/out.wav") && fs::file_size(dir + "/out.wav") > 44)
+        << "it started playing after the close";
+    EXPECT_EQ(listSaves, 1) << "the list is saved once";
+    EXPECT_EQ(Ini("resume_file"), "") << "nothing played: no resume point";
+    EXPECT_EQ(Ini("resume_status"), "0");
 }

@@ -2,6 +2,7 @@
 // on the real widgets, the real model behind it and a recording engine
 // behind the main window.
 #include "tests/player/mainform/FakePlayer.h"
+#include "tests/player/playlist/HeldReader.h"
 
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
@@ -453,12 +454,13 @@ TEST_F(PlayListWindow, RemoveSelectedUnselectedAndAll) {
 }
 
 TEST_F(PlayListWindow, RemovingSelectedRowsLeavesTheOneUnderAnalysis) {
-    const std::string fifo = dir + "/slow.mp3";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string slow = Media("e1.mp3");
+    HeldReader held(slow);
+    list->SetTagReader(held.Reader());
     Options().AnalyzeFileInfo = 1;
     list->BeginUpdate();
     list->Add(Media("e0.mp3"));
-    list->Add(fifo); // the pass blocks on it until a writer comes
+    list->Add(slow); // the pass waits on it until the test lets it go
     list->Add(Media("e2.mp3"));
     list->EndUpdate();
     // The pass runs at idle priority: on a busy machine it may start late.
@@ -473,25 +475,18 @@ TEST_F(PlayListWindow, RemovingSelectedRowsLeavesTheOneUnderAnalysis) {
     ASSERT_EQ(window->SelectedRows(), (std::vector<int>{0, 1, 2}));
     QTest::keyClick(window->ListView1, Qt::Key_Delete);
     ASSERT_EQ(list->Count(), 1);
-    EXPECT_EQ(list->Item(0)->FileName, fifo);
+    EXPECT_EQ(list->Item(0)->FileName, slow);
     ExpectRowsMatch();
 
-    std::atomic<bool> stop{false};
-    std::thread writer([&] {
-        while (!stop.load()) {
-            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-            if (fd >= 0)
-                ::close(fd);
-            std::this_thread::sleep_for(1ms);
-        }
-    });
-    // All Files waits for the entry instead.
+    // All Files waits for the entry instead, the windows handling events
+    // meanwhile: the reading is let go from the loop.
+    QTimer::singleShot(50, [&held] { held.Release(); });
     Action(window->PopupMenu2, "deleteall1")->trigger();
     EXPECT_EQ(list->Count(), 0);
     EXPECT_EQ(window->ListView1->topLevelItemCount(), 0);
+    held.Release();
     list->StopAnalysis();
-    stop.store(true);
-    writer.join();
+    list->SetTagReader(nullptr);
 }
 
 // --- Keys ------------------------------------------------------------------
@@ -532,6 +527,46 @@ TEST_F(PlayListWindow, KeysOutsideTheListGoToTheShortcutHandler) {
     QTest::keyClick(window.get(), Qt::Key_Space);
     QTest::keyClick(window.get(), Qt::Key_P);
     EXPECT_EQ(seen, (std::vector<int>{Qt::Key_Space, Qt::Key_P}));
+}
+
+// The main menu's keys while this window is the active one: in the list as
+// well as outside it, as in the main window.
+TEST_F(PlayListWindow, MainMenuKeysWorkFromThisWindow) {
+    Fill(2);
+    main->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    player.state = PLAYER_PLAYING;
+    player.calls.clear();
+
+    window->ListView1->setFocus();
+    QTest::keyClick(window->ListView1, Qt::Key_W);
+    QTest::keyClick(window->ListView1, Qt::Key_S);
+    window->ListView1->clearFocus();
+    window->setFocus();
+    QTest::keyClick(window.get(), Qt::Key_P);
+    EXPECT_EQ(player.calls, (std::vector<std::string>{"Pause", "Stop", "Play"}));
+
+    QTest::keyClick(window.get(), Qt::Key_A, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(main->RepeatMode, 2);
+    QTest::keyClick(window.get(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(main->TimeMode, 1);
+    QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(main->TimeReverse, 1);
+    QTest::keyClick(window.get(), Qt::Key_I, Qt::ControlModifier);
+    EXPECT_TRUE(main->Panel4->isHidden());
+    QTest::keyClick(window.get(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_TRUE(main->Panel1->isHidden());
+    QTest::keyClick(window.get(), Qt::Key_F3);
+    EXPECT_EQ(main->Zoom, 200);
+    QTest::keyClick(window.get(), Qt::Key_T);
+    EXPECT_EQ(main->StayOnTop, 1);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    // L hides this very window again.
+    QTest::keyClick(window.get(), Qt::Key_L);
+    EXPECT_FALSE(window->isVisible());
 }
 
 // --- Files from the desktop ------------------------------------------------
