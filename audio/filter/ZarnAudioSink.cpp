@@ -185,6 +185,14 @@ static GstFlowReturn zarn_audio_sink_render(GstBaseSink* sink, GstBuffer* buffer
         auto r = p->renderer.DoRenderSample(map.data, map.size, start, stop, p->unlocked);
         if (r == CAudioRenderer::RenderResult::Sent)
             break;
+        if (r == CAudioRenderer::RenderResult::Failed) {
+            GST_ELEMENT_ERROR(
+                sink, RESOURCE, OPEN_WRITE,
+                ("The sound output could not be opened for the stream's new format."),
+                ("%u Hz, %u channels, %u bits", f.nSamplesPerSec, f.nChannels, f.wBitsPerSample));
+            ret = GST_FLOW_ERROR;
+            break;
+        }
         // Woken for a pause or a flush: wait until playing again (the buffer
         // then goes into the new pipeline) or give up on a flush.
         ret = gst_base_sink_wait_preroll(sink);
