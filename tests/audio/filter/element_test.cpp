@@ -274,3 +274,105 @@ TEST_F(ElementTest, BuffersWithoutTimeStampsContinueFromThePreviousOne) {
     gst_object_unref(bus);
     EXPECT_NEAR(double(position()) / GST_SECOND, 1.5, 0.05);
 }
+
+namespace {
+
+// Tenths of a second of a tone at half the full level, as S16LE buffers
+// stamped from `t` on.
+void pushTone(GstElement* src, int channels, int rate, double tone, int tenths, GstClockTime& t) {
+    const int frames = rate / 10;
+    for (int b = 0; b < tenths; ++b) {
+        GstBuffer* buf = gst_buffer_new_allocate(nullptr, gsize(frames * channels * 2), nullptr);
+        GstMapInfo map;
+        gst_buffer_map(buf, &map, GST_MAP_WRITE);
+        auto* s = reinterpret_cast<std::int16_t*>(map.data);
+        for (int i = 0; i < frames; ++i)
+            for (int c = 0; c < channels; ++c)
+                s[i * channels + c] = std::int16_t(
+                    std::lround(0.5 * 32767 * std::sin(2 * M_PI * tone * (b * frames + i) / rate)));
+        gst_buffer_unmap(buf, &map);
+        GST_BUFFER_PTS(buf) = t;
+        GST_BUFFER_DURATION(buf) = GST_SECOND / 10;
+        t += GST_SECOND / 10;
+        ASSERT_EQ(gst_app_src_push_buffer(GST_APP_SRC(src), buf), GST_FLOW_OK);
+    }
+}
+
+void setToneCaps(GstElement* src, int channels, int rate) {
+    GstCaps* caps = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", "layout",
+                                        G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT, rate,
+                                        "channels", G_TYPE_INT, channels, nullptr);
+    g_object_set(src, "caps", caps, nullptr);
+    gst_caps_unref(caps);
+}
+
+} // namespace
+
+// New caps in mid-stream, as chained Ogg files bring: the device opens again
+// for the new format (the wav: device starts its file anew), and the second
+// part is heard at its own rate and channel count, not read in the old one.
+TEST_F(ElementTest, NewCapsInMidStreamPlayTheSecondPartAtItsOwnRateAndChannels) {
+    pipeline = gst_parse_launch("appsrc name=src format=time ! zarnaudiosink name=sink", nullptr);
+    ASSERT_NE(pipeline, nullptr);
+    GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+    setToneCaps(src, 2, 44100);
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstClockTime t = 0;
+    pushTone(src, 2, 44100, 440, 10, t);
+    setToneCaps(src, 1, 22050);
+    pushTone(src, 1, 22050, 1000, 10, t);
+    gst_app_src_end_of_stream(GST_APP_SRC(src));
+    gst_object_unref(src);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* m = gst_bus_timed_pop_filtered(
+        bus, 20 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(GST_MESSAGE_TYPE(m), GST_MESSAGE_EOS);
+    gst_message_unref(m);
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+
+    Wav w = readWav(out);
+    EXPECT_EQ(w.channels, 1);
+    EXPECT_EQ(w.rate, 22050);
+    EXPECT_NEAR(endOfSound(w), 1.0, 0.03) << profile(w);
+    EXPECT_NEAR(frequency(w, 0.1, 0.9), 1000.0, 10.0);
+}
+
+// The sound layer's warnings reach the application's bus (and so the
+// player's log): here the one that no sound server answered.
+TEST_F(ElementTest, SoundDeviceWarningsArriveOnTheBus) {
+    setenv("ZARN_AUDIO_DEVICE", "pulse", 1);
+    setenv("PULSE_SERVER", ("unix:" + dir + "/no-server").c_str(), 1);
+    pipeline = gst_parse_launch("appsrc name=src format=time ! zarnaudiosink name=sink", nullptr);
+    ASSERT_NE(pipeline, nullptr);
+    GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+    setToneCaps(src, 1, 8000);
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstClockTime t = 0;
+    pushTone(src, 1, 8000, 500, 3, t);
+    gst_app_src_end_of_stream(GST_APP_SRC(src));
+    gst_object_unref(src);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    std::vector<std::string> warnings;
+    for (;;) {
+        GstMessage* m = gst_bus_timed_pop_filtered(
+            bus, 20 * GST_SECOND,
+            static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_WARNING));
+        ASSERT_NE(m, nullptr);
+        const GstMessageType type = GST_MESSAGE_TYPE(m);
+        if (type == GST_MESSAGE_WARNING) {
+            GError* e = nullptr;
+            gst_message_parse_warning(m, &e, nullptr);
+            warnings.push_back(e->message);
+            g_error_free(e);
+        }
+        gst_message_unref(m);
+        if (type != GST_MESSAGE_WARNING)
+            break;
+    }
+    gst_object_unref(bus);
+    unsetenv("PULSE_SERVER");
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("no sound server answered"), std::string::npos) << warnings[0];
+}
