@@ -101,6 +101,8 @@ bool CAudioRenderer::OnStartStreaming() {
     if (!output_.Open(format_, 10, static_cast<int>(format_.nAvgBytesPerSec / 10)))
         return false;
     nave->output = &output_;
+    nave->format = format_;
+    nave->run = ++runs_;
     ref_ptr<packet_connector::queue_t<packet::base_t>> queue =
         new packet_connector::queue_t<packet::base_t>(64);
     nave->stage = new cutter_t(1.0 / rate_.load());
@@ -160,9 +162,47 @@ ref_ptr<packet::blockdata_t<float>> CAudioRenderer::MakeBlock(const WAVEFORMATEX
     return block;
 }
 
+namespace {
+
+bool SameFormat(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+} // namespace
+
+bool CAudioRenderer::RebuildForFormat(std::uint64_t run) {
+    AutoLock lock(interfaceLock_);
+    // A pause or a flush while the old sound played out has rebuilt it already.
+    if (!pipeline_ || pipeline_->run != run)
+        return true;
+    return OnStartStreaming();
+}
+
 CAudioRenderer::RenderResult CAudioRenderer::DoRenderSample(const std::uint8_t* data,
                                                             std::size_t bytes, std::int64_t start,
                                                             std::int64_t stop, Event& unlock) {
+    for (;;) {
+        std::uint64_t run;
+        {
+            AutoLock lock(interfaceLock_);
+            if (!pipeline_)
+                return RenderResult::NotStreaming;
+            if (SameFormat(pipeline_->format, format_))
+                break;
+            run = pipeline_->run;
+        }
+        // The stage and the output hold sound of the old format: play it
+        // out, then open for the new one. The gap is the time the new ring
+        // takes to prime, less than the output's latency.
+        Event* drained = SendEndOfStream(unlock);
+        if (!drained)
+            return IsStreaming() ? RenderResult::Unlocked : RenderResult::NotStreaming;
+        if (WaitForAny({drained, &unlock}) != WAIT_OBJECT_0)
+            return RenderResult::Unlocked;
+        if (!RebuildForFormat(run))
+            return RenderResult::Failed;
+    }
+
     AutoLock lock(interfaceLock_);
     if (!pipeline_)
         return RenderResult::NotStreaming;

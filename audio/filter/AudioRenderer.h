@@ -39,11 +39,14 @@ public:
     ref_ptr<cutter_t> stage;
     ref_ptr<packet_connector::sender_base_t<packet::base_t>> device_sender;
     CAMAudioObject::CWaveOutImpl* output = nullptr;
+    WAVEFORMATEX format{}; // what the output was opened with
+    std::uint64_t run = 0; // tells this pipeline from a later one
 };
 
 class CAudioRenderer final : public IZarnRate {
 public:
-    enum class RenderResult { Sent, Unlocked, NotStreaming };
+    // Failed: the output could not be opened again for a new format.
+    enum class RenderResult { Sent, Unlocked, NotStreaming, Failed };
 
     CAudioRenderer();
     ~CAudioRenderer();
@@ -81,6 +84,9 @@ public:
 
     // Converts PCM bytes to a block packet stamped [start, stop) (reference
     // times) and queues it, waiting for room unless `unlock` is signalled.
+    // The first block after a change of format waits until the sound of the
+    // old format has been heard, then runs on a pipeline and output rebuilt
+    // for the new one.
     RenderResult DoRenderSample(const std::uint8_t* data, std::size_t bytes, std::int64_t start,
                                 std::int64_t stop, Event& unlock);
     // The block packet of PCM bytes in `format`: 16-bit data gives bytes / 2
@@ -110,8 +116,13 @@ private:
         std::shared_ptr<RendererClock> clock;
     };
 
+    // The pipeline of `run`, opened for another format than format_, has
+    // played out: rebuilds it. False when the output did not open.
+    bool RebuildForFormat(std::uint64_t run);
+
     CriticalSection interfaceLock_;
     ref_ptr<nave_t> pipeline_;
+    std::uint64_t runs_ = 0;
     std::atomic<double> rate_{1.0};
     std::atomic<std::int32_t> flags_{0};
     WAVEFORMATEX format_{};

@@ -2,10 +2,13 @@
 
 #include "audio/filter/AudioRenderer.h"
 #include "audio/filter/ZarnClock.h"
+#include "platform/sound/SoundBuffer.h"
 
 #include <gst/audio/audio.h>
 
+#include <algorithm>
 #include <mutex>
+#include <vector>
 
 GST_DEBUG_CATEGORY_STATIC(zarn_audio_sink_debug);
 #define GST_CAT_DEFAULT zarn_audio_sink_debug
@@ -55,6 +58,25 @@ namespace {
 
 SinkPrivate* privOf(gpointer sink) {
     return ZARN_AUDIO_SINK(sink)->priv;
+}
+
+// The sound layer's warnings (a server gone or back, no device) become
+// warning messages of every live element, so they reach the application's
+// bus and its log. The lock is taken before GStreamer's own and never while
+// closing an output.
+std::mutex& liveLock() {
+    static std::mutex m;
+    return m;
+}
+std::vector<GstElement*>& liveSinks() {
+    static std::vector<GstElement*> v;
+    return v;
+}
+
+void postSoundWarning(const std::string& text) {
+    std::lock_guard<std::mutex> g(liveLock());
+    for (GstElement* e : liveSinks())
+        GST_ELEMENT_WARNING(e, RESOURCE, WRITE, ("%s", text.c_str()), (nullptr));
 }
 
 // Running time heard now: the clock less the base time while streaming,
@@ -185,6 +207,14 @@ static GstFlowReturn zarn_audio_sink_render(GstBaseSink* sink, GstBuffer* buffer
         auto r = p->renderer.DoRenderSample(map.data, map.size, start, stop, p->unlocked);
         if (r == CAudioRenderer::RenderResult::Sent)
             break;
+        if (r == CAudioRenderer::RenderResult::Failed) {
+            GST_ELEMENT_ERROR(
+                sink, RESOURCE, OPEN_WRITE,
+                ("The sound output could not be opened for the stream's new format."),
+                ("%u Hz, %u channels, %u bits", f.nSamplesPerSec, f.nChannels, f.wBitsPerSample));
+            ret = GST_FLOW_ERROR;
+            break;
+        }
         // Woken for a pause or a flush: wait until playing again (the buffer
         // then goes into the new pipeline) or give up on a flush.
         ret = gst_base_sink_wait_preroll(sink);
@@ -331,6 +361,17 @@ static void zarn_audio_sink_get_property(GObject* object, guint id, GValue* valu
     }
 }
 
+// Leaves the warning list while the element is still whole: a warning
+// posted now holds a reference, which GObject allows during dispose.
+static void zarn_audio_sink_dispose(GObject* object) {
+    {
+        std::lock_guard<std::mutex> g(liveLock());
+        auto& live = liveSinks();
+        live.erase(std::remove(live.begin(), live.end(), GST_ELEMENT(object)), live.end());
+    }
+    G_OBJECT_CLASS(zarn_audio_sink_parent_class)->dispose(object);
+}
+
 static void zarn_audio_sink_finalize(GObject* object) {
     SinkPrivate* p = privOf(object);
     p->renderer.OnStopStreaming();
@@ -346,6 +387,7 @@ static void zarn_audio_sink_class_init(ZarnAudioSinkClass* klass) {
 
     gobject->set_property = zarn_audio_sink_set_property;
     gobject->get_property = zarn_audio_sink_get_property;
+    gobject->dispose = zarn_audio_sink_dispose;
     gobject->finalize = zarn_audio_sink_finalize;
 
     const auto rw = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS);
@@ -399,6 +441,7 @@ static void zarn_audio_sink_class_init(ZarnAudioSinkClass* klass) {
     base->unlock_stop = zarn_audio_sink_unlock_stop;
 
     GST_DEBUG_CATEGORY_INIT(zarn_audio_sink_debug, "zarnaudiosink", 0, "zarnaudio renderer");
+    sound::SetWarningSink(&postSoundWarning);
 }
 
 static void zarn_audio_sink_init(ZarnAudioSink* self) {
@@ -407,6 +450,8 @@ static void zarn_audio_sink_init(ZarnAudioSink* self) {
     GST_OBJECT_FLAG_SET(self, GST_ELEMENT_FLAG_PROVIDE_CLOCK);
     // Back-pressure from the sound output paces the stream, not the clock.
     gst_base_sink_set_sync(GST_BASE_SINK(self), FALSE);
+    std::lock_guard<std::mutex> g(liveLock());
+    liveSinks().push_back(GST_ELEMENT(self));
 }
 
 gboolean zarn_audio_sink_register(GstPlugin* plugin) {

@@ -53,6 +53,9 @@ bool CDSWaveOut::Open(const WAVEFORMATEX& format, int blockCount, int blockBytes
     staging_.assign(static_cast<std::size_t>(blockBytes), 0);
     stagingFill_ = 0;
     format_ = format;
+    // A volume set while the device was being made is applied here or by
+    // SetVolume, never lost between the two.
+    std::lock_guard<std::mutex> guard(deviceLock_);
     device->SetVolume(volume_.load());
     buffer_ = std::move(device);
     return true;
@@ -65,8 +68,13 @@ bool CDSWaveOut::Close() {
     // A writer released by the reset may still be on its way out.
     AutoLock staging(stagingLock_);
     AutoLock ring(ringLock_);
+    std::unique_ptr<sound::SoundBuffer> device;
+    {
+        std::lock_guard<std::mutex> guard(deviceLock_);
+        device = std::move(buffer_);
+    }
     // The device goes first: its cursor thread signals the block events.
-    buffer_.reset();
+    device.reset();
     blockEvents_.clear();
     staging_.clear();
     staging_.shrink_to_fit();
@@ -105,6 +113,7 @@ int CDSWaveOut::OnWrap() {
 }
 
 HRESULT CDSWaveOut::SetVolume(std::int32_t volume) {
+    std::lock_guard<std::mutex> device(deviceLock_);
     volume_ = volume;
     if (buffer_)
         buffer_->SetVolume(volume);

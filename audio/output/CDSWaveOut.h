@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 // Makes the device an Open plays through; the default asks ZARN_AUDIO_DEVICE.
@@ -59,9 +60,13 @@ protected:
     // Called inside WriteBlock, ringLock_ held, for the block just written.
     virtual void OnBlockWritten(int /*index*/) {}
 
-    // Lock order: stagingLock_ before ringLock_; both before the device's own.
+    // Lock order: stagingLock_, ringLock_, deviceLock_, then the device's own.
     CriticalSection ringLock_;    // writeIndex_, lastAwaitedIndex_, the ring write
     CriticalSection stagingLock_; // staging_, stagingFill_ and the next layers' staging state
+    // Open and Close change buffer_ under it (and under ringLock_); SetVolume
+    // takes only this one, so a writer waiting for the cursor never holds up
+    // a volume change.
+    std::mutex deviceLock_;
 
     std::unique_ptr<sound::SoundBuffer> buffer_; // non-null while open
     WAVEFORMATEX format_{};

@@ -1,6 +1,7 @@
 // zarnaudiosink in real GStreamer pipelines, writing what would be heard to a
 // WAV file through the wav: device.
 #include "audio/filter/IZarnRate.h"
+#include "wav_analysis.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
@@ -19,121 +20,10 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using namespace testing_wav;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct Wav {
-    int channels = 0;
-    int rate = 0;
-    int bits = 16;
-    std::vector<std::int16_t> samples; // 8-bit files are scaled up to 16 bits
-    double Seconds() const {
-        return channels && rate ? double(samples.size()) / channels / rate : 0;
-    }
-};
-
-Wav readWav(const std::string& path) {
-    Wav w;
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> all((std::istreambuf_iterator<char>(in)), {});
-    size_t pos = 12;
-    auto u32 = [&](size_t at) {
-        return std::uint32_t(std::uint8_t(all[at])) |
-               std::uint32_t(std::uint8_t(all[at + 1])) << 8 |
-               std::uint32_t(std::uint8_t(all[at + 2])) << 16 |
-               std::uint32_t(std::uint8_t(all[at + 3])) << 24;
-    };
-    while (pos + 8 <= all.size()) {
-        std::string id(&all[pos], 4);
-        std::uint32_t len = u32(pos + 4);
-        if (id == "fmt ") {
-            w.channels = std::uint8_t(all[pos + 10]) | std::uint8_t(all[pos + 11]) << 8;
-            w.rate = static_cast<int>(u32(pos + 12));
-            w.bits = std::uint8_t(all[pos + 22]);
-        } else if (id == "data") {
-            size_t bytes = std::min<size_t>(len, all.size() - pos - 8);
-            if (w.bits == 8) {
-                for (size_t i = 0; i < bytes; ++i)
-                    w.samples.push_back(std::int16_t((std::uint8_t(all[pos + 8 + i]) - 128) * 256));
-            } else {
-                w.samples.resize(bytes / 2);
-                std::memcpy(w.samples.data(), &all[pos + 8], bytes / 2 * 2);
-            }
-            break;
-        }
-        pos += 8 + len + (len & 1);
-    }
-    return w;
-}
-
-// Strength of one frequency in a run of channel 0 (Goertzel): about half
-// the amplitude of a tone at that frequency.
-double goertzel(const Wav& w, double freq, size_t a, size_t b) {
-    double coeff = 2 * std::cos(2 * M_PI * freq / w.rate), s1 = 0, s2 = 0;
-    for (size_t i = a; i < b; ++i) {
-        double s0 = w.samples[i * w.channels] / 32768.0 + coeff * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    return std::sqrt(std::max(0.0, s1 * s1 + s2 * s2 - coeff * s1 * s2)) / double(b - a);
-}
-
-// The mean strength over 10 ms pieces of [from, to) seconds: short enough
-// that the splices of the tempo change do not cancel the sum.
-double toneLevel(const Wav& w, double freq, double from, double to) {
-    size_t piece = size_t(w.rate / 100);
-    size_t a = size_t(from * w.rate),
-           b = std::min(size_t(to * w.rate), w.samples.size() / w.channels);
-    double sum = 0;
-    int n = 0;
-    for (; a + piece <= b; a += piece, ++n)
-        sum += goertzel(w, freq, a, a + piece);
-    return n ? sum / n : 0;
-}
-
-// The pitch of channel 0 within [from, to): the median distance between
-// upward zero crossings, which the odd splice does not move.
-double frequency(const Wav& w, double from, double to) {
-    size_t a = size_t(from * w.rate),
-           b = std::min(size_t(to * w.rate), w.samples.size() / w.channels);
-    std::vector<double> periods;
-    double last = -1;
-    for (size_t i = a + 1; i < b; ++i) {
-        int prev = w.samples[(i - 1) * w.channels], cur = w.samples[i * w.channels];
-        if (prev < 0 && cur >= 0) {
-            double at = double(i - 1) + double(-prev) / double(cur - prev);
-            if (last >= 0)
-                periods.push_back(at - last);
-            last = at;
-        }
-    }
-    if (periods.empty())
-        return 0;
-    std::nth_element(periods.begin(), periods.begin() + periods.size() / 2, periods.end());
-    return w.rate / periods[periods.size() / 2];
-}
-
-// Seconds to the end of the last stretch louder than -20 dB.
-double endOfSound(const Wav& w) {
-    size_t frames = w.samples.size() / w.channels;
-    for (size_t i = frames; i-- > 0;)
-        if (std::abs(w.samples[i * w.channels]) > 3277)
-            return double(i + 1) / w.rate;
-    return 0;
-}
-
-// Levels of both tones per tenth of a second, for failure messages.
-std::string profile(const Wav& w) {
-    std::string out;
-    char line[80];
-    for (double t = 0; t + 0.1 <= w.Seconds(); t += 0.1) {
-        std::snprintf(line, sizeof line, "%.1f s: 440 Hz %.3f, 1000 Hz %.3f\n", t,
-                      toneLevel(w, 440, t, t + 0.1), toneLevel(w, 1000, t, t + 0.1));
-        out += line;
-    }
-    return out;
-}
 
 class ElementTest : public ::testing::Test {
 protected:
@@ -383,4 +273,106 @@ TEST_F(ElementTest, BuffersWithoutTimeStampsContinueFromThePreviousOne) {
     gst_message_unref(m);
     gst_object_unref(bus);
     EXPECT_NEAR(double(position()) / GST_SECOND, 1.5, 0.05);
+}
+
+namespace {
+
+// Tenths of a second of a tone at half the full level, as S16LE buffers
+// stamped from `t` on.
+void pushTone(GstElement* src, int channels, int rate, double tone, int tenths, GstClockTime& t) {
+    const int frames = rate / 10;
+    for (int b = 0; b < tenths; ++b) {
+        GstBuffer* buf = gst_buffer_new_allocate(nullptr, gsize(frames * channels * 2), nullptr);
+        GstMapInfo map;
+        gst_buffer_map(buf, &map, GST_MAP_WRITE);
+        auto* s = reinterpret_cast<std::int16_t*>(map.data);
+        for (int i = 0; i < frames; ++i)
+            for (int c = 0; c < channels; ++c)
+                s[i * channels + c] = std::int16_t(
+                    std::lround(0.5 * 32767 * std::sin(2 * M_PI * tone * (b * frames + i) / rate)));
+        gst_buffer_unmap(buf, &map);
+        GST_BUFFER_PTS(buf) = t;
+        GST_BUFFER_DURATION(buf) = GST_SECOND / 10;
+        t += GST_SECOND / 10;
+        ASSERT_EQ(gst_app_src_push_buffer(GST_APP_SRC(src), buf), GST_FLOW_OK);
+    }
+}
+
+void setToneCaps(GstElement* src, int channels, int rate) {
+    GstCaps* caps = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", "layout",
+                                        G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT, rate,
+                                        "channels", G_TYPE_INT, channels, nullptr);
+    g_object_set(src, "caps", caps, nullptr);
+    gst_caps_unref(caps);
+}
+
+} // namespace
+
+// New caps in mid-stream, as chained Ogg files bring: the device opens again
+// for the new format (the wav: device starts its file anew), and the second
+// part is heard at its own rate and channel count, not read in the old one.
+TEST_F(ElementTest, NewCapsInMidStreamPlayTheSecondPartAtItsOwnRateAndChannels) {
+    pipeline = gst_parse_launch("appsrc name=src format=time ! zarnaudiosink name=sink", nullptr);
+    ASSERT_NE(pipeline, nullptr);
+    GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+    setToneCaps(src, 2, 44100);
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstClockTime t = 0;
+    pushTone(src, 2, 44100, 440, 10, t);
+    setToneCaps(src, 1, 22050);
+    pushTone(src, 1, 22050, 1000, 10, t);
+    gst_app_src_end_of_stream(GST_APP_SRC(src));
+    gst_object_unref(src);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* m = gst_bus_timed_pop_filtered(
+        bus, 20 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(GST_MESSAGE_TYPE(m), GST_MESSAGE_EOS);
+    gst_message_unref(m);
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+
+    Wav w = readWav(out);
+    EXPECT_EQ(w.channels, 1);
+    EXPECT_EQ(w.rate, 22050);
+    EXPECT_NEAR(endOfSound(w), 1.0, 0.03) << profile(w);
+    EXPECT_NEAR(frequency(w, 0.1, 0.9), 1000.0, 10.0);
+}
+
+// The sound layer's warnings reach the application's bus (and so the
+// player's log): here the one that no sound server answered.
+TEST_F(ElementTest, SoundDeviceWarningsArriveOnTheBus) {
+    setenv("ZARN_AUDIO_DEVICE", "pulse", 1);
+    setenv("PULSE_SERVER", ("unix:" + dir + "/no-server").c_str(), 1);
+    pipeline = gst_parse_launch("appsrc name=src format=time ! zarnaudiosink name=sink", nullptr);
+    ASSERT_NE(pipeline, nullptr);
+    GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+    setToneCaps(src, 1, 8000);
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstClockTime t = 0;
+    pushTone(src, 1, 8000, 500, 3, t);
+    gst_app_src_end_of_stream(GST_APP_SRC(src));
+    gst_object_unref(src);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    std::vector<std::string> warnings;
+    for (;;) {
+        GstMessage* m = gst_bus_timed_pop_filtered(
+            bus, 20 * GST_SECOND,
+            static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_WARNING));
+        ASSERT_NE(m, nullptr);
+        const GstMessageType type = GST_MESSAGE_TYPE(m);
+        if (type == GST_MESSAGE_WARNING) {
+            GError* e = nullptr;
+            gst_message_parse_warning(m, &e, nullptr);
+            warnings.push_back(e->message);
+            g_error_free(e);
+        }
+        gst_message_unref(m);
+        if (type != GST_MESSAGE_WARNING)
+            break;
+    }
+    gst_object_unref(bus);
+    unsetenv("PULSE_SERVER");
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("no sound server answered"), std::string::npos) << warnings[0];
 }

@@ -1,10 +1,15 @@
 // The renderer core against a sound device whose cursor the test moves.
 #include "audio/filter/AudioRenderer.h"
 #include "platform/sound/VirtualBuffer.h"
+#include "wav_analysis.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -190,4 +195,73 @@ TEST_F(RendererTest, EndOfStreamIsReportedAfterTheTailWasHeard) {
     }
     EXPECT_TRUE(drained->IsSet());
     EXPECT_GE(device->Played(), 600u) << "drained before the 300 frames were heard";
+}
+
+// A new format in mid-stream (chained Ogg files, some broadcasts): the sound
+// of the old format is heard to its end, the output opens again for the new
+// one, and each part keeps its length and pitch. The devices keep real time,
+// so whatever the run takes beyond the sound itself was a gap.
+TEST(RendererFormatChange, EachPartPlaysInItsOwnFormatWithAGapShorterThanTheLatency) {
+    char tmpl[] = "/tmp/zarn-renderer-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    CAudioRenderer renderer;
+    std::vector<std::string> opened;
+    renderer.Output().SetDeviceFactory([&](const sound::PcmFormat& f, std::uint32_t bytes) {
+        opened.push_back(dir + "/part" + std::to_string(opened.size()) + ".wav");
+        return sound::CreateNamedSoundBuffer("wav:" + opened.back(), f, bytes);
+    });
+    Event unlock{true, false};
+
+    std::int64_t t = 0;
+    // Tenths of a second of a tone at half the full level, stamped on from t.
+    auto render = [&](int channels, int rate, double tone, int tenths) {
+        const int frames = rate / 10;
+        for (int b = 0; b < tenths; ++b) {
+            std::vector<std::uint8_t> pcm(static_cast<std::size_t>(frames * channels * 2));
+            for (int i = 0; i < frames; ++i) {
+                const double phase = 2 * M_PI * tone * (b * frames + i) / rate;
+                const auto v =
+                    static_cast<std::int16_t>(std::lround(0.5 * 32767 * std::sin(phase)));
+                for (int c = 0; c < channels; ++c) {
+                    pcm[static_cast<std::size_t>(2 * (i * channels + c))] =
+                        static_cast<std::uint8_t>(v & 0xFF);
+                    pcm[static_cast<std::size_t>(2 * (i * channels + c) + 1)] =
+                        static_cast<std::uint8_t>((v >> 8) & 0xFF);
+                }
+            }
+            ASSERT_EQ(renderer.DoRenderSample(pcm.data(), pcm.size(), t, t + 1000000, unlock),
+                      CAudioRenderer::RenderResult::Sent);
+            t += 1000000;
+        }
+    };
+
+    renderer.SetMediaType(MakePcmFormat(2, 44100, 16));
+    ASSERT_TRUE(renderer.OnStartStreaming());
+    const auto began = std::chrono::steady_clock::now();
+    render(2, 44100, 440, 10);
+    renderer.SetMediaType(MakePcmFormat(1, 22050, 16));
+    render(1, 22050, 1000, 10);
+    Event* drained = renderer.SendEndOfStream(unlock);
+    ASSERT_NE(drained, nullptr);
+    ASSERT_TRUE(drained->Wait(10000));
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    renderer.OnStopStreaming();
+
+    ASSERT_EQ(opened.size(), 2u) << "the output was not opened again for the new format";
+    const testing_wav::Wav first = testing_wav::readWav(opened[0]);
+    const testing_wav::Wav second = testing_wav::readWav(opened[1]);
+    EXPECT_EQ(first.channels, 2);
+    EXPECT_EQ(first.rate, 44100);
+    EXPECT_NEAR(testing_wav::endOfSound(first), 1.0, 0.03) << "the old format's tail was lost";
+    EXPECT_NEAR(testing_wav::frequency(first, 0.1, 0.9), 440.0, 4.4);
+    EXPECT_EQ(second.channels, 1);
+    EXPECT_EQ(second.rate, 22050);
+    EXPECT_NEAR(testing_wav::endOfSound(second), 1.0, 0.03);
+    EXPECT_NEAR(testing_wav::frequency(second, 0.1, 0.9), 1000.0, 10.0);
+    // Ten blocks of a tenth of a second: the output's latency.
+    RecordProperty("seconds_beyond_the_sound", std::to_string(took - 2.0));
+    EXPECT_LT(took - 2.0, 1.0) << "the change of format left a gap";
+    std::filesystem::remove_all(dir);
 }

@@ -283,6 +283,36 @@ TEST_F(OutputTest, VolumeSetWhileClosedAppliesAtOpen) {
     EXPECT_EQ(device->GetVolume(), -100);
 }
 
+// The player sets the volume from its own thread while the streaming thread
+// opens and closes the output: no change is lost, and none reaches a device
+// that Close has already freed (the sanitizer builds see the latter).
+TEST_F(OutputTest, VolumeRacingOpenAndCloseIsNeverLostNorSentToAFreedDevice) {
+    for (int round = 0; round < 300; ++round) {
+        const std::int32_t v = -1 - 10 * (round % 900);
+        std::atomic<bool> go{false};
+        std::thread setter([&] {
+            while (!go)
+                std::this_thread::yield();
+            out.SetVolume(v);
+        });
+        go = true;
+        ASSERT_TRUE(Open());
+        setter.join();
+        ASSERT_EQ(device->GetVolume(), v) << "round " << round << ": the change was lost at Open";
+
+        go = false;
+        std::thread closer([&] {
+            while (!go)
+                std::this_thread::yield();
+            out.Close();
+        });
+        go = true;
+        out.SetVolume(v - 5);
+        closer.join();
+        EXPECT_EQ(out.GetVolume(), v - 5);
+    }
+}
+
 TEST_F(OutputTest, SixteenBitConversionTruncatesAndClips) {
     ASSERT_TRUE(Open(16));
     std::vector<float> v(kBlockSamples, 0.0f);

@@ -43,20 +43,7 @@ public:
         setenv("PULSE_RUNTIME_PATH", (dir_ + "/runtime").c_str(), 1);
         setenv("HOME", (dir_ + "/home").c_str(), 1);
         setenv("PULSE_SERVER", ("unix:" + socket_).c_str(), 1);
-        pid_ = fork();
-        if (pid_ == 0) {
-            // A test that aborts must not leave its server behind.
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            const std::string log = dir_ + "/server.log";
-            std::freopen(log.c_str(), "w", stderr);
-            std::freopen("/dev/null", "w", stdout);
-            const std::string file = dir_ + "/default.pa";
-            execlp("pulseaudio", "pulseaudio", "-n", "-F", file.c_str(), "--daemonize=no",
-                   "--exit-idle-time=-1", "--disallow-exit=no", "--log-target=stderr",
-                   static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        ready_ = pid_ > 0 && WaitReady();
+        ready_ = Start();
     }
 
     ~PulseServer() {
@@ -72,6 +59,26 @@ public:
     std::string Log() const {
         std::ifstream f(dir_ + "/server.log");
         return std::string(std::istreambuf_iterator<char>(f), {});
+    }
+
+    // Starts the server (again, after Stop) on the same socket; true once it answers.
+    bool Start() {
+        if (dir_.empty() || pid_ > 0)
+            return false;
+        pid_ = fork();
+        if (pid_ == 0) {
+            // A test that aborts must not leave its server behind.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            const std::string log = dir_ + "/server.log";
+            std::freopen(log.c_str(), "a", stderr);
+            std::freopen("/dev/null", "w", stdout);
+            const std::string file = dir_ + "/default.pa";
+            execlp("pulseaudio", "pulseaudio", "-n", "-F", file.c_str(), "--daemonize=no",
+                   "--exit-idle-time=-1", "--disallow-exit=no", "--log-target=stderr",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return pid_ > 0 && WaitReady();
     }
 
     void Stop() {

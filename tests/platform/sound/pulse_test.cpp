@@ -41,7 +41,7 @@ sound::PcmFormat Stereo16() {
 
 } // namespace
 
-TEST(PulseDevice, PlaysAToneThatArrivesOnTimeAndSurvivesTheServerGoing) {
+TEST(PulseDevice, PlaysAToneOnTimeSurvivesTheServerGoingAndResumesWhenItReturns) {
     if (!testing_sound::HavePulseAudioBinary())
         GTEST_SKIP() << "the pulseaudio binary is not installed";
     testing_sound::PulseServer server;
@@ -136,10 +136,59 @@ TEST(PulseDevice, PlaysAToneThatArrivesOnTimeAndSurvivesTheServerGoing) {
     const std::uint32_t c = b->GetCurrentPosition();
     const double movedMs = (c - a) * 1000.0 / format.BytesPerSec();
     EXPECT_NEAR(movedMs, 200.0, 60.0) << "the cursor should run on the wall clock";
+
+    // The server comes back: within 2 s the ring is heard again, from where
+    // the wall clock has taken the cursor, and the return is said once. The
+    // ring is all tone of another pitch now, so any sound is the ring's.
+    constexpr double kSecondTone = 600.0;
+    {
+        sound::LockedRegion r;
+        ASSERT_TRUE(b->Lock(0, ringBytes, r));
+        const int frames = static_cast<int>(ringBytes) / 4;
+        for (int i = 0; i < frames; ++i) {
+            const auto v = static_cast<std::int16_t>(
+                std::lround(kAmplitude * 32767 * std::sin(2 * M_PI * kSecondTone * i / kRate)));
+            for (int ch = 0; ch < 2; ++ch) {
+                std::uint8_t* p = r.first + 4 * i + 2 * ch;
+                p[0] = static_cast<std::uint8_t>(v & 0xFF);
+                p[1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
+            }
+        }
+        b->Unlock(r);
+    }
+    std::this_thread::sleep_for(300ms); // a few failed attempts first
+    ASSERT_TRUE(server.Start()) << server.Log();
+    const auto back = Clock::now();
+    const std::uint32_t cursorBack = b->GetCurrentPosition();
+    testing_sound::MonitorRecorder again(kRate);
+    ASSERT_TRUE(again.Ok());
+    std::this_thread::sleep_for(2500ms);
+    const std::uint32_t cursorLater = b->GetCurrentPosition();
+    again.Finish();
+    Clock::time_point resumedAt;
+    std::size_t resumed = 0;
+    ASSERT_TRUE(again.Onset(0.1, 0, resumedAt, resumed))
+        << "nothing was heard after the server came back";
+    const double afterMs = std::chrono::duration<double, std::milli>(resumedAt - back).count();
+    RecordProperty("heard_again_after_ms", std::to_string(afterMs));
+    EXPECT_LT(afterMs, 2000.0) << "heard again only " << afterMs << " ms after the server's return";
+    const std::vector<std::int16_t> t = again.Samples();
+    ASSERT_GE(t.size(), resumed + kRate / 2);
+    int crossings2 = 0;
+    for (std::size_t i = resumed + kRate / 10; i < resumed + kRate / 2; ++i)
+        if ((t[i - 1] < 0) != (t[i] < 0))
+            ++crossings2;
+    EXPECT_NEAR(crossings2 / 2.0 / 0.4, kSecondTone, kSecondTone * 0.02);
+    // The cursor went on with the wall clock through the return, in the ring
+    // of 3 s; no step back to where the server left off.
+    const std::uint32_t movedBytes = (cursorLater + ringBytes - cursorBack) % ringBytes;
+    EXPECT_NEAR(movedBytes * 1000.0 / format.BytesPerSec(), 2500.0, 150.0);
+
     const auto t0 = Clock::now();
     b.reset();
-    EXPECT_LT(Clock::now() - t0, 2s) << "closing after the server left hung";
+    EXPECT_LT(Clock::now() - t0, 2s) << "closing hung";
     sound::SetWarningSink(nullptr);
-    ASSERT_EQ(warnings.size(), 1u);
+    ASSERT_EQ(warnings.size(), 2u);
     EXPECT_NE(warnings[0].find("went away"), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[1].find("is back"), std::string::npos) << warnings[1];
 }
