@@ -679,7 +679,8 @@ void TMain::Timer1Timer() {
 
 void TMain::HeadlessTick(std::int32_t state) {
     if (TickCount % 5 == 0 && (state == PLAYER_PLAYING || state == PLAYER_PAUSED))
-        std::printf("%s  %s / %s  rate %s\n", QFile::encodeName(StaticText3->text()).constData(),
+        // The file's name even while the info line still tells of a failure.
+        std::printf("%s  %s / %s  rate %s\n", QFile::encodeName(openedName_).constData(),
                     StaticText1->text().toLatin1().constData(),
                     StaticText2->text().toLatin1().constData(), RateText.c_str());
     std::fflush(stdout);
