@@ -35,16 +35,46 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-std::vector<std::string> readLines(const std::string& file) {
-    std::vector<std::string> lines;
+// One line of the file and the terminator it had ("\r\n", "\n", or none
+// on a last line), so a write gives back every other line byte for byte.
+struct Line {
+    std::string text;
+    std::string end;
+};
+
+std::vector<Line> readLines(const std::string& file) {
+    std::vector<Line> lines;
     std::ifstream in(file, std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+    std::string text;
+    while (std::getline(in, text)) {
+        Line line;
+        line.end = in.eof() ? "" : "\n";
+        if (!text.empty() && text.back() == '\r') {
+            text.pop_back();
+            line.end.insert(0, "\r");
+        }
+        line.text = std::move(text);
         lines.push_back(std::move(line));
     }
     return lines;
+}
+
+bool blank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Reading trims blanks around a value and takes off one pair of enclosing
+// quotes; a value those would change is written inside double quotes, which
+// the reader takes off again. Every other value is written as it is, so
+// files written before read the same.
+std::string storedValue(std::string_view value) {
+    if (value.empty())
+        return std::string(value);
+    const bool quoted = value.size() >= 2 && value.front() == value.back() &&
+                        (value.front() == '"' || value.front() == '\'');
+    if (blank(value.front()) || blank(value.back()) || value.back() == '\r' || quoted)
+        return "\"" + std::string(value) + "\"";
+    return std::string(value);
 }
 
 // A section header's name, or false when the line is no header.
@@ -122,7 +152,8 @@ bool ParseInteger(std::string_view text, int& out) {
 std::string ReadString(const std::string& file, std::string_view section, std::string_view key,
                        std::string_view def) {
     bool inSection = false;
-    for (const std::string& line : readLines(file)) {
+    for (const Line& l : readLines(file)) {
+        const std::string& line = l.text;
         std::string_view name, k, v;
         if (sectionName(line, name)) {
             inSection = equalNoCase(name, section);
@@ -147,40 +178,54 @@ int ReadInteger(const std::string& file, std::string_view section, std::string_v
 
 void WriteString(const std::string& file, std::string_view section, std::string_view key,
                  std::string_view value) {
-    std::vector<std::string> lines = readLines(file);
-    const std::string entry = std::string(key) + "=" + std::string(value);
+    // A line break would end the line early and turn the rest into a line
+    // of its own: refuse rather than store something else.
+    if (value.find('\n') != std::string_view::npos)
+        throw Error("cannot write \"" + file + "\": the value of " + std::string(key) + " in [" +
+                    std::string(section) +
+                    "] holds a line break, which a settings file cannot keep");
+    std::vector<Line> lines = readLines(file);
+    // New lines end as the file's first line does: CR LF or LF.
+    const std::string newline = !lines.empty() && lines.front().end == "\r\n" ? "\r\n" : "\n";
+    !lines.empty() && !lines.front().end.empty() ? lines.front().end : "\n";
+    const std::string entry = std::string(key) + "=" + storedValue(value);
     bool inSection = false, done = false;
     size_t sectionEnd = std::string::npos; // line after the last entry of the section
     for (size_t i = 0; i < lines.size() && !done; ++i) {
         std::string_view name, k, v;
-        if (sectionName(lines[i], name)) {
+        if (sectionName(lines[i].text, name)) {
             if (inSection)
                 break;
             inSection = equalNoCase(name, section);
             if (inSection)
                 sectionEnd = i + 1;
         } else if (inSection) {
-            if (keyValue(lines[i], k, v) && equalNoCase(k, key)) {
-                lines[i] = entry;
+            if (keyValue(lines[i].text, k, v) && equalNoCase(k, key)) {
+                lines[i].text = entry;
                 done = true;
-            } else if (!trim(lines[i]).empty()) {
+            } else if (!trim(lines[i].text).empty()) {
                 sectionEnd = i + 1;
             }
         }
     }
     if (!done) {
+        // A last line without its terminator gets one when something follows it.
+        if (!lines.empty() && (lines.back().end.empty() || lines.back().end == "\r") &&
+            (sectionEnd == std::string::npos || sectionEnd == lines.size()))
+            lines.back().end = lines.back().end.empty() ? newline : "\r\n";
         if (sectionEnd != std::string::npos) {
-            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(sectionEnd), entry);
+            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(sectionEnd),
+                         Line{entry, newline});
         } else {
-            if (!lines.empty() && !trim(lines.back()).empty())
-                lines.emplace_back();
-            lines.push_back("[" + std::string(section) + "]");
-            lines.push_back(entry);
+            if (!lines.empty() && !trim(lines.back().text).empty())
+                lines.push_back(Line{"", newline});
+            lines.push_back(Line{"[" + std::string(section) + "]", newline});
+            lines.push_back(Line{entry, newline});
         }
     }
     std::string data;
-    for (const std::string& l : lines)
-        data += l + "\n";
+    for (const Line& l : lines)
+        data += l.text + l.end;
     ReplaceFileAtomically(file, data);
 }
 

@@ -21,7 +21,10 @@ std::string ReadString(const std::string& file, std::string_view section, std::s
 // Decimal, or hexadecimal after "0x" or "$"; def when missing or not a number.
 int ReadInteger(const std::string& file, std::string_view section, std::string_view key, int def);
 
-// Creates the file (not its folder) on the first write; throws Error.
+// Creates the file (not its folder) on the first write; throws Error. A value
+// reads back exactly as written (blanks at its ends and enclosing quotes
+// included); one holding a line break is refused with Error. Every other
+// line of the file stays as it was, line ends included.
 void WriteString(const std::string& file, std::string_view section, std::string_view key,
                  std::string_view value);
 void WriteInteger(const std::string& file, std::string_view section, std::string_view key,

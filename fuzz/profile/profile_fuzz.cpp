@@ -1,7 +1,9 @@
-// Settings files are edited by hand: any bytes must read without a crash, and
-// a write must keep every other key readable as it was.
+// Settings files are edited by hand: any bytes must read without a crash, a
+// write must keep every other key readable as it was, and any value must
+// read back as written or be refused.
 #include "platform/profile.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +46,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     profile::WriteInteger(file, "form", "stayontop", n);
     if (profile::ReadInteger(file, "FORM", "stayontop", n + 1) != n)
+        std::abort();
+    if (profile::ReadString(file, "player", "rate", "none") != before)
+        std::abort();
+
+    // Any value comes back exactly, or is refused for its line break alone.
+    const std::string value(reinterpret_cast<const char*>(data), std::min<std::size_t>(size, 48));
+    bool refused = false;
+    try {
+        profile::WriteString(file, "player", "resume_file", value);
+    } catch (const profile::Error&) {
+        refused = true;
+    }
+    if (refused != (value.find('\n') != std::string::npos))
+        std::abort();
+    if (!refused && profile::ReadString(file, "player", "resume_file", "none") != value)
         std::abort();
     if (profile::ReadString(file, "player", "rate", "none") != before)
         std::abort();

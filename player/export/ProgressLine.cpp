@@ -1,5 +1,7 @@
 #include "player/export/ProgressLine.h"
 
+#include "platform/numbers.h"
+
 #include <cmath>
 
 namespace exporter {
@@ -23,8 +25,7 @@ std::string FormatProgress(const Progress& p) {
     }
     line += FormatClock(p.elapsed) + " elapsed";
     if (p.elapsed > 0 && p.inputSeconds > 0) {
-        std::snprintf(text, sizeof text, "  %.1fx real time", p.inputSeconds / p.elapsed);
-        line += text;
+        line += "  " + numbers::FormatFixed(p.inputSeconds / p.elapsed, 1) + "x real time";
     }
     if (p.done)
         line +=

@@ -1,6 +1,7 @@
 #include "player/export/Request.h"
 
 #include "audio/filter/IZarnRate.h"
+#include "platform/numbers.h"
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
 
@@ -19,13 +20,12 @@ const char* const kRateTexts[18] = {"4.0", "3.5", "3.0", "2.8", "2.6", "2.4", "2
                                     "1.8", "1.7", "1.6", "1.5", "1.4", "1.3", "1.2", "1.1", "1.0"};
 
 std::optional<double> ParseRate(const std::string& text) {
-    double value = 0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || ptr != end || text.empty())
+    const std::optional<double> parsed = numbers::ParseDouble(text);
+    if (!parsed)
         return std::nullopt;
+    const double value = *parsed;
     for (const char* r : kRateTexts) {
-        const double listed = std::strtod(r, nullptr);
+        const double listed = numbers::ParseDouble(r).value_or(0);
         if (std::fabs(listed - value) < 1e-9)
             return listed;
     }

@@ -2,6 +2,7 @@
 
 #include "player/mainform/Widgetsupport.h"
 
+#include "platform/numbers.h"
 #include "platform/profile.h"
 #include "player/config/Extention.h"
 #include "player/config/Option.h"
@@ -27,10 +28,14 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 const char* const RateTexts[18] = {"4.0", "3.5", "3.0", "2.8", "2.6", "2.4", "2.2", "2.0", "1.9",
                                    "1.8", "1.7", "1.6", "1.5", "1.4", "1.3", "1.2", "1.1", "1.0"};
@@ -74,6 +79,22 @@ void ReportError(QWidget* owner, const std::string& text) {
     std::fprintf(stderr, "zarnplayer: %s\n", text.c_str());
     if (QGuiApplication::platformName() != QLatin1String("offscreen"))
         QMessageBox::warning(owner, QString::fromLatin1(MainCaption), FromBytes(text));
+}
+
+// Why a name given to the player yields nothing to play, in the user's words.
+std::string WhyNotPlayable(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? "there is no such file or folder" : std::strerror(errno);
+    if (S_ISDIR(st.st_mode))
+        return "the folder holds no media files";
+    if (!S_ISREG(st.st_mode))
+        return "it is not a regular file";
+    if (::access(path.c_str(), R_OK) != 0)
+        return std::strerror(errno);
+    if (st.st_size == 0)
+        return "the file is empty";
+    return "the file is damaged or of a type no installed decoder reads";
 }
 
 class EngineEvent : public QEvent {
@@ -370,7 +391,12 @@ void TMain::EngineOpened() {
     std::string path;
     if (player_->GetFileName(&name) == S_OK && name)
         path = name;
-    StaticText3->setText(FromBytes(std::string(FileNamePart(path))));
+    openedName_ = FromBytes(std::string(FileNamePart(path)));
+    played_ = true;
+    if (failureTicks_ == 0) {
+        failure_.clear();
+        StaticText3->setText(openedName_);
+    }
     if (!player_->IsAudioOnly())
         Image1->hide();
     Panel2->update();
@@ -484,8 +510,35 @@ bool TMain::PrepareOpen(const std::string& path) {
 }
 
 void TMain::OpenAndPlay(const std::string& name) {
-    if (PrepareOpen(name) && player_->Open(name.c_str()) == S_OK)
-        player_->Play();
+    std::string next = name;
+    for (int tries = list_.Count(); PrepareOpen(next); --tries) {
+        if (player_->Open(next.c_str()) == S_OK) {
+            player_->Play();
+            return;
+        }
+        ShowFailure("cannot play", next, WhyNotPlayable(next));
+        if (tries <= 1)
+            return;
+        if (RepeatMode == 2) {
+            next = list_.Next();
+        } else if (RepeatMode == 3) {
+            next = list_.Random();
+        } else {
+            const TFile* current = list_.Current();
+            const int position = current ? list_.PositionOf(current) : -1;
+            next = position >= 0 && position + 1 < list_.Count() ? list_.Select(position + 1) : "";
+        }
+    }
+}
+
+void TMain::ShowFailure(const std::string& what, const std::string& path, const std::string& why) {
+    std::fprintf(stderr, "zarnplayer: %s %s: %s\n", what.c_str(), path.c_str(), why.c_str());
+    ++failures_;
+    failure_ = FromBytes(what + " " + std::string(FileNamePart(path)) + ": " + why);
+    failure_[0] = failure_[0].toUpper();
+    // Five seconds at the timer's pace.
+    failureTicks_ = 25;
+    StaticText3->setText(failure_);
 }
 
 void TMain::HandleEndOfStream() {
@@ -505,12 +558,10 @@ void TMain::HandleEndOfStream() {
             break;
         }
         const std::string name = RepeatMode == 2 ? list_.Next() : list_.Random();
-        if (PrepareOpen(name)) {
-            if (player_->Open(name.c_str()) == S_OK)
-                player_->Play();
-        } else {
+        if (name.empty())
             player_->Close();
-        }
+        else
+            OpenAndPlay(name);
         break;
     }
     default:
@@ -519,7 +570,7 @@ void TMain::HandleEndOfStream() {
 }
 
 double TMain::RateValue() const {
-    const double rate = std::atof(RateText.c_str());
+    const double rate = numbers::ParseDouble(RateText).value_or(0);
     return rate > 0 ? rate : 1.0;
 }
 
@@ -572,6 +623,13 @@ void TMain::Timer1Timer() {
     player_->GetState(&state);
     if (state == PLAYER_PLAYING || state == PLAYER_PAUSED)
         UpdateTimeDisplay();
+    // A failure stays in the info line while nothing is open; over an open
+    // file only for its few seconds.
+    const bool open = state == PLAYER_STOPPED || state == PLAYER_PAUSED || state == PLAYER_PLAYING;
+    if (failureTicks_ > 0 && --failureTicks_ == 0 && open) {
+        failure_.clear();
+        StaticText3->setText(openedName_);
+    }
     for (QLabel* l : {StaticText1, StaticText2}) {
         QPalette pal = l->palette();
         pal.setColor(QPalette::WindowText,
@@ -596,7 +654,7 @@ void TMain::Timer1Timer() {
         SetTransport(true, true, true, false, true);
         break;
     default:
-        StaticText3->setText(QStringLiteral("No File"));
+        StaticText3->setText(failure_.isEmpty() ? QStringLiteral("No File") : failure_);
         StaticText1->setText(QStringLiteral("00:00:00"));
         StaticText2->setText(QStringLiteral("00:00:00"));
         SetTransport(false, false, false, false, false);
@@ -621,7 +679,8 @@ void TMain::Timer1Timer() {
 
 void TMain::HeadlessTick(std::int32_t state) {
     if (TickCount % 5 == 0 && (state == PLAYER_PLAYING || state == PLAYER_PAUSED))
-        std::printf("%s  %s / %s  rate %s\n", QFile::encodeName(StaticText3->text()).constData(),
+        // The file's name even while the info line still tells of a failure.
+        std::printf("%s  %s / %s  rate %s\n", QFile::encodeName(openedName_).constData(),
                     StaticText1->text().toLatin1().constData(),
                     StaticText2->text().toLatin1().constData(), RateText.c_str());
     std::fflush(stdout);
@@ -688,6 +747,8 @@ void TMain::TrackBar1Change() {
     player_->GetDuration(&duration);
     player_->SetPosition(static_cast<std::int64_t>(static_cast<double>(duration) * (1.0 / 512) *
                                                    TrackBar1->value()));
+    // The release's own closing seek is then not needed.
+    seekedSinceRelease_ = true;
 }
 
 void TMain::MoveSeekBar(int delta) {
@@ -908,8 +969,12 @@ void TMain::StartPlayer(const std::vector<std::string>& files) {
     if (!files.empty()) {
         list_.BeginUpdate();
         list_.Clear();
-        for (const std::string& f : files)
+        for (const std::string& f : files) {
+            const int before = list_.Count();
             list_.Add(f);
+            if (list_.Count() == before)
+                ShowFailure("cannot play", f, WhyNotPlayable(f));
+        }
         list_.EndUpdate();
         // Closed while the folder scan let events run: nothing starts.
         if (closeDone_)
@@ -926,7 +991,10 @@ void TMain::StartPlayer(const std::vector<std::string>& files) {
                 const std::int64_t position = static_cast<std::int64_t>(SettingsStore().ReadInteger(
                                                   "player", "resume_position", 0)) *
                                               1000000;
-                if (PrepareOpen(file) && player_->Open(file.c_str()) == S_OK) {
+                HRESULT opened = E_FAIL;
+                if (PrepareOpen(file) && (opened = player_->Open(file.c_str())) != S_OK)
+                    ShowFailure("cannot resume", file, WhyNotPlayable(file));
+                if (opened == S_OK) {
                     player_->SetPosition(position);
                     player_->Play();
                     if (SettingsStore().ReadInteger("player", "resume_status", 3) ==
@@ -941,8 +1009,8 @@ void TMain::StartPlayer(const std::vector<std::string>& files) {
             }
         } else {
             const std::string name = list_.Select(0);
-            if (PrepareOpen(name))
-                player_->Open(name.c_str());
+            if (PrepareOpen(name) && player_->Open(name.c_str()) != S_OK)
+                ShowFailure("cannot open", name, WhyNotPlayable(name));
         }
         list_.EndUpdate();
     }

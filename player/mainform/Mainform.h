@@ -62,6 +62,8 @@ public:
     // Without a display: print the state once a second and close once
     // nothing plays any more.
     void SetHeadless(bool on) { headless_ = on; }
+    // Something the user asked for could not be played, and nothing could.
+    bool NothingPlayed() const { return failures_ > 0 && !played_; }
     void SetStatusLines(bool on) { statusLines_ = on; }
     // Writes every setting of the window; the program calls it after the
     // engine session has ended. Runs once.
@@ -101,7 +103,16 @@ public:
     void ShowRepeatMode();
     void UpdatePrevNext();
     bool PrepareOpen(const std::string& path);
+    // Opens and plays name; an entry that cannot be played is said, and the
+    // list goes on as the repeat mode says (Single and Repeat: down the list
+    // to its end; All: on, round the end; Random: another drawn entry) until
+    // one plays or each was tried once.
     void OpenAndPlay(const std::string& name);
+    // Tells the user what could not be played and why ("cannot play", the
+    // name, the reason): on standard error with the whole name, and
+    // in the info line (StaticText3) while no file is open or for a few
+    // seconds over the one that is.
+    void ShowFailure(const std::string& what, const std::string& path, const std::string& why);
     void HandleEndOfStream();
     void UpdateTimeDisplay();
     void Timer1Timer();
@@ -223,6 +234,11 @@ private:
     int idleTicks_ = 0;
     bool seekedSinceRelease_ = false;
     bool closeDone_ = false;
+    QString failure_;
+    int failureTicks_ = 0;
+    QString openedName_;
+    int failures_ = 0;
+    bool played_ = false;
     bool destroyed_ = false;
     handoff::Receiver* receiver_ = nullptr;
     QSocketNotifier* handOffNotifier_ = nullptr;

@@ -1,6 +1,7 @@
 #include "player/mpris/Mpris.h"
 
 #include "platform/classesroot/xdg.h"
+#include "platform/numbers.h"
 #include "player/config/Extention.h"
 #include "player/mainform/Mainform.h"
 #include "player/mpris/Adaptors.h"
@@ -29,6 +30,11 @@
 namespace mpris {
 
 namespace {
+
+// A rate text as a number; the texts are ours, so one that does not read is 1.0.
+double RateOf(std::string_view text) {
+    return numbers::ParseDouble(text).value_or(1.0);
+}
 
 constexpr const char* PlayerInterface = "org.mpris.MediaPlayer2.Player";
 constexpr int PollInterval = 250; // ms
@@ -63,8 +69,7 @@ QString FromTagBytes(const std::string& bytes) {
 int NearestRate(double rate) {
     int best = 0;
     for (int i = 1; i < 18; ++i)
-        if (std::fabs(std::atof(RateTexts[i]) - rate) <
-            std::fabs(std::atof(RateTexts[best]) - rate))
+        if (std::fabs(RateOf(RateTexts[i]) - rate) < std::fabs(RateOf(RateTexts[best]) - rate))
             best = i;
     return best;
 }
@@ -177,7 +182,7 @@ double Service::Rate() const {
     // A file the rate list does not apply to plays at normal speed.
     if (!main_.ComboBox1->isEnabled())
         return 1.0;
-    return std::atof(RateTexts[NearestRate(std::atof(main_.RateText.c_str()))]);
+    return RateOf(RateTexts[NearestRate(RateOf(main_.RateText))]);
 }
 
 double Service::Volume() const {

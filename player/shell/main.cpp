@@ -110,9 +110,58 @@ std::vector<std::string> Absolute(const std::vector<std::string>& names) {
     return out;
 }
 
+// --help and --version (before any "--") print and end the program before
+// it starts a player or hands anything to a running one.
+bool PrintedInformation(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--")
+            return false;
+        if (a == "--version") {
+            std::printf("%s\n", MainCaption);
+            return true;
+        }
+        if (a == "--help" || a == "-h") {
+            std::printf(
+                "usage: zarnplayer [FILE|FOLDER...]\n"
+                "       zarnplayer --export OUT [--rate R] [--skip-silence] [--smooth] [--force]\n"
+                "                  IN [IN...]\n"
+                "       zarnplayer --help | --version\n"
+                "\n"
+                "Plays the files and folders (a folder's media files, its subfolders' after)\n"
+                "at the rate last chosen, 1.0 to 4.0 without a change of pitch. When a player\n"
+                "already runs for this user and data folder, the names are handed to it and\n"
+                "this start ends; without names its list is cleared. Without a display the\n"
+                "files play to the end of the list and the state is printed once a second.\n"
+                "\n"
+                "--export OUT    write the inputs at speed instead of playing them: the\n"
+                "                extension of OUT chooses the format (.wav .flac .ogg .opus\n"
+                "                .mp3); with several inputs OUT is a folder\n"
+                "  --rate R      one of the player's rates (default: the stored one)\n"
+                "  --skip-silence, --smooth\n"
+                "                race through silence, smooth splices (default: the options)\n"
+                "  --force       overwrite an existing output\n"
+                "--help, -h      this text\n"
+                "--version       the version\n"
+                "\n"
+                "Environment:\n"
+                "  ZARNPLAYER_HOME    the folder of zarnplayer.ini, default.lst and bookmark.txt\n"
+                "                     (default: beside the program when writable, else\n"
+                "                     $XDG_CONFIG_HOME/zarnplayer)\n"
+                "  ZARN_AUDIO_DEVICE  pulse (default), null, wav:PATH or capture:PATH\n"
+                "  ZARNPLAYER_LOG     stderr: print the player's diagnostic reports\n"
+                "  ZARNPLAYER_STATUS  1: print the state once a second with a display too\n");
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (PrintedInformation(argc, argv))
+        return 0;
     // The export command needs no window and no running instance.
     if (exporter::IsExportCommand(argc, argv))
         return exporter::ExportMain(argc, argv);
@@ -195,6 +244,9 @@ int main(int argc, char** argv) {
         // quit was then lost: the program ends here instead.
         if (!main.Closed())
             app.exec();
+        // Without a window the exit status is the only answer a script gets.
+        if (headless && main.NothingPlayed())
+            status = 1;
         main.SetHandOff(nullptr);
 
         session.Close();
@@ -208,7 +260,7 @@ int main(int argc, char** argv) {
         FileList().Finish();
     } catch (const std::exception& e) {
         TApplication::ShowFailure(e.what(), true);
-        status = 0;
+        status = 1;
     }
     session.Close();
     instance.receiver.reset();

@@ -127,3 +127,56 @@ TEST_F(ProfileTest, RefusedWriteLeavesOldFileIntact) {
     for (auto& entry : fs::directory_iterator(dir))
         EXPECT_EQ(entry.path().filename(), "zarnplayer.ini") << "temporary file left behind";
 }
+
+// Reading trims blanks and takes off enclosing quotes; a value those would
+// change still comes back exactly as it was written.
+TEST_F(ProfileTest, ValuesRoundTripExactlyOrAreRefused) {
+    write("[player]\r\nvolume=33\r\n");
+    const std::string values[] = {"  lead",   "trail ",      "\tboth\t", "\"quoted\"",
+                                  "'single'", "cr at end\r", "mid\rdle", "",
+                                  "\"",       "a \" b",      " ",        "plain"};
+    for (const std::string& v : values) {
+        profile::WriteString(file, "player", "resume_file", v);
+        EXPECT_EQ(profile::ReadString(file, "player", "resume_file", "default"), v)
+            << "stored as: " << read();
+    }
+    EXPECT_EQ(profile::ReadInteger(file, "player", "volume", 0), 33);
+
+    // A line break cannot be kept: the write is refused and says why.
+    const std::string before = read();
+    try {
+        profile::WriteString(file, "player", "resume_file", "/music/two\nlines.mp3");
+        FAIL() << "a value with a line break was written";
+    } catch (const profile::Error& e) {
+        const std::string what = e.what();
+        EXPECT_NE(what.find(file), std::string::npos) << what;
+        EXPECT_NE(what.find("line break"), std::string::npos) << what;
+    }
+    EXPECT_EQ(read(), before);
+}
+
+// Files written by hand or by earlier versions read as they always did.
+TEST_F(ProfileTest, HandWrittenQuotesAndBlanksReadAsBefore) {
+    write("[player]\nrate = \"1.5\"\nname= a b \nsingle='x'\nhalf=\"x\n");
+    EXPECT_EQ(profile::ReadString(file, "player", "rate", ""), "1.5");
+    EXPECT_EQ(profile::ReadString(file, "player", "name", ""), "a b");
+    EXPECT_EQ(profile::ReadString(file, "player", "single", ""), "x");
+    EXPECT_EQ(profile::ReadString(file, "player", "half", ""), "\"x");
+    // An ordinary value is stored without quotes.
+    profile::WriteString(file, "player", "rate", "2.0");
+    EXPECT_NE(read().find("\nrate=2.0\n"), std::string::npos) << read();
+}
+
+// A write changes its own line and nothing else: CR LF line ends and a last
+// line without its end stay as they were.
+TEST_F(ProfileTest, WriteChangesOnlyItsOwnLine) {
+    write("; kept\r\n[player]\r\nvolume=50\r\nrate=2.0");
+    profile::WriteInteger(file, "player", "volume", 7);
+    EXPECT_EQ(read(), "; kept\r\n[player]\r\nvolume=7\r\nrate=2.0");
+    profile::WriteInteger(file, "player", "mute", 1);
+    EXPECT_EQ(read(), "; kept\r\n[player]\r\nvolume=7\r\nrate=2.0\r\nmute=1\r\n");
+    profile::WriteInteger(file, "form", "stayontop", 1);
+    EXPECT_EQ(
+        read(),
+        "; kept\r\n[player]\r\nvolume=7\r\nrate=2.0\r\nmute=1\r\n\r\n[form]\r\nstayontop=1\r\n");
+}

@@ -2,6 +2,7 @@
 #include "audio/filter/IZarnRate.h"
 #include "player/export/ProgressLine.h"
 #include "player/export/Request.h"
+#include "tests/CommaLocale.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,29 @@ TEST(ExportRequest, RatesAreTheRateListsValuesOnly) {
     }
     EXPECT_DOUBLE_EQ(*ParseRate("2"), 2.0);
     EXPECT_DOUBLE_EQ(*ParseRate("3.50"), 3.5);
+}
+
+// The command line and the stored rate read alike under a decimal comma,
+// and the progress line keeps its point.
+TEST(ExportRequest, RatesAndProgressIgnoreADecimalCommaLocale) {
+    zarntest::CommaLocale comma;
+    ASSERT_TRUE(comma.Active()) << "de_DE.UTF-8 could not be generated (package locales)";
+    const std::pair<const char*, double> rates[] = {{"2.6", 2.6}, {"1.5", 1.5}, {"3.5", 3.5}};
+    for (const auto& [text, value] : rates) {
+        auto r = ParseRate(text);
+        ASSERT_TRUE(r) << text;
+        EXPECT_DOUBLE_EQ(*r, value) << text;
+    }
+    EXPECT_FALSE(ParseRate("2,6"));
+    std::string error;
+    auto r =
+        ParseRequest({"--export", "out.ogg", "--rate", "1.5", "a.mp3"}, {1.0, false, false}, error);
+    ASSERT_TRUE(r) << error;
+    EXPECT_DOUBLE_EQ(r->rate, 1.5);
+    Progress p;
+    p.elapsed = 4;
+    p.inputSeconds = 10;
+    EXPECT_NE(FormatProgress(p).find("2.5x real time"), std::string::npos) << FormatProgress(p);
 }
 
 TEST(ExportRequest, RatesOutsideTheListAreRefused) {

@@ -2,6 +2,7 @@
 // records every command the window gives it.
 #pragma once
 
+#include "platform/numbers.h"
 #include "player/shell/IPlayer.h"
 
 #include <algorithm>
@@ -21,6 +22,8 @@ public:
     bool fullScreen = false;
     std::string fileName;
     HRESULT openResult = S_OK;
+    // Names that open as a damaged file does.
+    std::vector<std::string> unplayable;
     VideoWindow* video = nullptr;
     int ticks = 0;
 
@@ -56,6 +59,8 @@ public:
     }
     HRESULT Open(const char* path) override {
         Record("Open(" + std::string(path) + ")");
+        if (std::find(unplayable.begin(), unplayable.end(), path) != unplayable.end())
+            return E_FAIL;
         if (openResult == S_OK) {
             fileName = path;
             state = PLAYER_STOPPED;
@@ -122,9 +127,7 @@ public:
         return S_OK;
     }
     HRESULT SetRate(double rate) override {
-        char text[32];
-        std::snprintf(text, sizeof text, "SetRate(%.1f)", rate);
-        Record(text);
+        Record("SetRate(" + numbers::FormatFixed(rate, 1) + ")");
         return S_OK;
     }
     HRESULT GetFileName(const char** path) override {

@@ -2,10 +2,13 @@
 
 #include "player/mainform/Icons.h"
 #include "player/mainform/Videopanel.h"
+#include "tests/CommaLocale.h"
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLocale>
 #include <QSlider>
+#include <QStyle>
 #include <QTest>
 #include <QToolButton>
 #include <QWheelEvent>
@@ -55,6 +58,34 @@ TEST_F(WindowTest, StoredRateIsSentAtStartAndAnUnknownOneBecomesOnePointZero) {
     EXPECT_EQ(main->RateText, "1.0");
     EXPECT_EQ(main->ComboBox1->currentIndex(), 17);
     EXPECT_EQ(player.With("SetRate"), std::vector<std::string>{"SetRate(1.0)"});
+}
+
+// Qt puts the program under the user's locale; a decimal comma there must
+// not turn "1.5" into 1 nor "2.6" into 2.
+TEST_F(WindowTest, RatesReadTheSameUnderADecimalCommaLocale) {
+    zarntest::CommaLocale comma;
+    ASSERT_TRUE(comma.Active()) << "de_DE.UTF-8 could not be generated (package locales)";
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    struct RestoreQtLocale {
+        ~RestoreQtLocale() { QLocale::setDefault(QLocale::c()); }
+    } restore;
+
+    Setting("player", "rate", "1.5");
+    TMain& m = Create();
+    m.StartPlayer({});
+    EXPECT_EQ(player.With("SetRate"), std::vector<std::string>{"SetRate(1.5)"});
+
+    // Virtual Time divides by the chosen rate.
+    m.ComboBox1->setCurrentText(QStringLiteral("2.6"));
+    m.ComboBox1Change();
+    EXPECT_EQ(player.With("SetRate").back(), "SetRate(2.6)");
+    player.state = PLAYER_PLAYING;
+    player.duration = 260 * Second;
+    player.position = 130 * Second;
+    m.TimeMode = 1;
+    m.UpdateTimeDisplay();
+    EXPECT_EQ(Text(m.StaticText1), "00:00:50");
+    EXPECT_EQ(Text(m.StaticText2), "00:01:40");
 }
 
 TEST_F(WindowTest, RateUpAndDownStepAndStopAtTheEnds) {
@@ -168,6 +199,43 @@ TEST_F(WindowTest, DraggingAStoppedFileEndsPausedAndPositioned) {
     EXPECT_EQ(player.calls, (std::vector<std::string>{
                                 "Play", "Pause", "SetPosition(" + std::to_string(target) + ")"}));
     EXPECT_EQ(player.state, PLAYER_PAUSED);
+}
+
+// Each release seeks once, whether the thumb moved while held (a bar that
+// follows the mouse) or only on the release (a bar without tracking).
+TEST_F(WindowTest, EachReleaseOfTheSeekBarSeeksOnce) {
+    TMain& m = Started();
+    player.state = PLAYER_PLAYING;
+    player.duration = 512 * Second;
+    QSlider* bar = m.TrackBar1;
+    auto drag = [&](int x) {
+        // The thumb's middle, where a press takes hold of it.
+        const int length = bar->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, bar);
+        const QPoint from(
+            QStyle::sliderPositionFromValue(0, 512, bar->value(), bar->width() - length) +
+                length / 2,
+            bar->height() / 2);
+        const QPoint to(x, bar->height() / 2);
+        QTest::mousePress(bar, Qt::LeftButton, {}, from);
+        QMouseEvent move(QEvent::MouseMove, to, bar->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(bar, &move);
+        QTest::mouseRelease(bar, Qt::LeftButton, {}, to);
+        QApplication::processEvents();
+    };
+    for (bool tracking : {true, false}) {
+        bar->setTracking(tracking);
+        for (int x : {bar->width() / 4, bar->width() * 3 / 4, bar->width() / 2}) {
+            player.calls.clear();
+            const int before = bar->value();
+            drag(x);
+            ASSERT_NE(bar->value(), before) << "tracking " << tracking << ", x " << x;
+            EXPECT_EQ(player.With("SetPosition"),
+                      std::vector<std::string>{"SetPosition(" +
+                                               std::to_string(bar->value() * Second) + ")"})
+                << "tracking " << tracking << ", x " << x;
+        }
+    }
 }
 
 TEST_F(WindowTest, ArrowKeysSeekByEightAndNeverMoveTheBarUpOrDown) {
@@ -387,6 +455,87 @@ TEST_F(WindowTest, EndOfFileFollowsTheRepeatMode) {
     m.SetRepeatMode(2);
     m.HandleEndOfStream();
     EXPECT_EQ(player.calls, std::vector<std::string>{"Close"});
+}
+
+// What cannot be played is said, on standard error and in the info line,
+// and the list goes on with its next entry.
+TEST_F(WindowTest, FailuresAreSaidAndTheListGoesOn) {
+    const std::string bad = Media("bad.mp3"), good = Media("good.mp3");
+    const std::string missing = dir + "/missing.mp3", empty = dir + "/empty";
+    std::filesystem::create_directory(empty);
+    player.unplayable = {bad};
+    testing::internal::CaptureStderr();
+    TMain& m = Create();
+    m.StartPlayer({missing, empty, bad, good});
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("cannot play " + missing + ": there is no such file or folder"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("cannot play " + empty + ": the folder holds no media files"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("cannot play " + bad + ": the file is damaged"), std::string::npos) << err;
+    EXPECT_EQ(player.With("Open"),
+              (std::vector<std::string>{"Open(" + bad + ")", "Open(" + good + ")"}));
+    EXPECT_EQ(player.calls.back(), "Play");
+
+    // The info line keeps the failure a few seconds over the file that plays.
+    m.PostMessage(WM_PLAYER_OPENED, 0, 0);
+    QApplication::processEvents();
+    EXPECT_FALSE(m.NothingPlayed());
+    EXPECT_EQ(Text(m.StaticText3).rfind("Cannot play bad.mp3: the file is damaged", 0), 0u)
+        << Text(m.StaticText3);
+    player.state = PLAYER_PLAYING;
+    for (int i = 0; i < 24; ++i)
+        m.Timer1Timer();
+    EXPECT_NE(Text(m.StaticText3), "good.mp3");
+    m.Timer1Timer();
+    EXPECT_EQ(Text(m.StaticText3), "good.mp3");
+}
+
+TEST_F(WindowTest, AFailureStaysInTheInfoLineWhileNothingIsOpen) {
+    const std::string missing = dir + "/missing.mp3";
+    testing::internal::CaptureStderr();
+    TMain& m = Create();
+    m.StartPlayer({missing});
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(player.With("Open").empty());
+    for (int i = 0; i < 30; ++i)
+        m.Timer1Timer();
+    EXPECT_EQ(Text(m.StaticText3), "Cannot play missing.mp3: there is no such file or folder");
+    EXPECT_TRUE(m.NothingPlayed());
+}
+
+// After a failure the list goes on as at the end of a file: All and Random
+// round the end, Single and Repeat down the list to its end; never more
+// tries than the list has entries.
+TEST_F(WindowTest, AfterAFailureTheRepeatModeChoosesTheNext) {
+    const std::string a = Media("a.mp3"), bad = Media("bad.mp3"), worse = Media("worse.mp3");
+    player.unplayable = {bad, worse};
+    testing::internal::CaptureStderr();
+    TMain& m = Started({a, bad});
+    m.SetRepeatMode(2);
+    m.HandleEndOfStream(); // bad fails, round the end to a
+    EXPECT_EQ(player.With("Open"),
+              (std::vector<std::string>{"Open(" + bad + ")", "Open(" + a + ")"}));
+    EXPECT_EQ(player.calls.back(), "Play");
+
+    for (int mode : {0, 1}) {
+        player.calls.clear();
+        m.SetRepeatMode(mode);
+        m.OpenAndPlay(list->Select(1)); // the last entry: nothing after it
+        EXPECT_EQ(player.With("Open"), std::vector<std::string>{"Open(" + bad + ")"}) << mode;
+    }
+
+    m.OpenFileList({bad, worse});
+    for (int mode : {2, 3}) {
+        player.calls.clear();
+        m.SetRepeatMode(mode);
+        m.OpenAndPlay(list->Select(0));
+        EXPECT_EQ(player.With("Open").size(), 2u) << mode;
+        EXPECT_FALSE(player.Has("Play")) << mode;
+    }
+    testing::internal::GetCapturedStderr();
 }
 
 TEST_F(WindowTest, NextAndPrevWrapAndFollowTheListSize) {

@@ -2,6 +2,7 @@
 // its process id, driven by the desktop's own client and dbus-send, as a
 // media key or a desktop widget would.
 #include "Process.h"
+#include "tests/CommaLocale.h"
 
 #include <algorithm>
 #include <regex>
@@ -55,14 +56,12 @@ protected:
                   0);
         return path;
     }
-    void Start(const std::vector<std::string>& files) {
+    void Start(const std::vector<std::string>& files, std::map<std::string, std::string> env = {}) {
         std::vector<std::string> argv{program};
         argv.insert(argv.end(), files.begin(), files.end());
-        player = std::make_unique<Program>(
-            argv,
-            std::map<std::string, std::string>{{"DBUS_SESSION_BUS_ADDRESS", address},
-                                               {"ZARNPLAYER_HOME", dir}},
-            dir + "/out", dir + "/err");
+        env["DBUS_SESSION_BUS_ADDRESS"] = address;
+        env["ZARNPLAYER_HOME"] = dir;
+        player = std::make_unique<Program>(argv, env, dir + "/out", dir + "/err");
         ASSERT_TRUE(WaitFor([this] { return Ctl("status") == "Playing"; }, 15))
             << Read(dir + "/err");
     }
@@ -163,6 +162,21 @@ TEST_F(MprisTest, RateSnapsToTheRateListAndZeroPauses) {
     SetRate("0.0");
     EXPECT_TRUE(WaitFor([this] { return Ctl("status") == "Paused"; }, 1.5));
     EXPECT_NE(Rate().find("double 1"), std::string::npos) << Rate();
+}
+
+// Under a decimal-comma locale the rates read and answer as under any other.
+TEST_F(MprisTest, RatesReadTheSameUnderADecimalCommaLocale) {
+    ASSERT_FALSE(CommaLocaleDir().empty())
+        << "de_DE.UTF-8 could not be generated (package locales)";
+    std::ofstream(dir + "/zarnplayer.ini") << "[player]\nrepeat=0\nrate=1.5\n";
+    Start({Tone("one.mp3", 30, "Solo")},
+          {{"LOCPATH", CommaLocaleDir()}, {"LC_ALL", CommaLocaleName}, {"LANG", CommaLocaleName}});
+    EXPECT_NE(Rate().find("double 1.5"), std::string::npos) << Rate();
+    SetRate("2.6");
+    EXPECT_NE(Rate().find("double 2.6"), std::string::npos) << Rate();
+    EXPECT_TRUE(
+        WaitFor([this] { return Read(dir + "/out").find("rate 2.6\n") != std::string::npos; }, 3))
+        << Read(dir + "/out");
 }
 
 TEST_F(MprisTest, RootInterfaceNamesTheLauncherAndItsFileTypes) {

@@ -231,3 +231,25 @@ TEST_F(HandOffProgram, ANameListLongerThanTheBlockIsCutToWholeNames) {
     oneMore.push_back(names[kept.size()]);
     EXPECT_GT(CommaText(oneMore).size(), 65530u) << "as many names as fit";
 }
+
+// --help and --version answer and end; a running player never hears of them.
+TEST_F(HandOffProgram, HelpAndVersionPrintAndNeverHandOff) {
+    EXPECT_EQ(Run({"--version"}, 10s), 0) << Err(0);
+    EXPECT_EQ(Out(0), "zarnplayer ver 0.3.5\n");
+    EXPECT_FALSE(fs::exists(dir + "/default.lst")) << "no player was started";
+
+    const pid_t running = Start({tone});
+    ASSERT_TRUE(Shows(1, "tone.mp3  ")) << Err(1);
+    EXPECT_EQ(Run({"--help"}, 10s), 0) << Err(2);
+    const std::string usage = Out(2);
+    for (const char* part :
+         {"usage: zarnplayer [FILE|FOLDER...]", "--export OUT", "--version", "handed to it",
+          "ZARNPLAYER_HOME", "ZARN_AUDIO_DEVICE", "ZARNPLAYER_LOG", "ZARNPLAYER_STATUS"})
+        EXPECT_NE(usage.find(part), std::string::npos) << part << " in\n" << usage;
+    EXPECT_EQ(Err(2), "");
+    EXPECT_EQ(Run({tone, "--version"}, 10s), 0) << Err(3);
+    EXPECT_EQ(Out(3), "zarnplayer ver 0.3.5\n");
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(Out(1).find("hand-off"), std::string::npos) << Out(1);
+    EXPECT_EQ(End(running), std::vector<std::string>{tone});
+}

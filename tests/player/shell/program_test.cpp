@@ -153,6 +153,47 @@ TEST_F(ProgramTest, WithoutADisplayPlaysToTheEndAndExits) {
     EXPECT_EQ(Read(dir + "/default.lst"), file + "\r\n");
 }
 
+// Without a display a failure is said on standard error; the exit status is
+// 1 when nothing could be played, and a list goes on past what cannot be.
+TEST_F(ProgramTest, WithoutADisplayFailuresAreSaidAndTheListGoesOn) {
+    Settings("[player]\nrepeat=0\n");
+    const std::string damaged = dir + "/damaged.mp3";
+    {
+        std::ofstream out(damaged);
+        for (int i = 0; i < 2000; ++i)
+            out << "not a sound at all\n";
+    }
+    fs::create_directory(dir + "/empty");
+    auto run = [&](const std::string& args) {
+        return Shell("export ZARNPLAYER_HOME=" + dir +
+                     " ZARN_AUDIO_DEVICE=null; unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM; "
+                     "timeout 30 " +
+                     program + " " + args + " > " + dir + "/out.txt 2> " + dir + "/err.txt");
+    };
+
+    EXPECT_EQ(run(dir + "/missing.mp3"), 1);
+    EXPECT_NE(Read(dir + "/err.txt")
+                  .find("cannot play " + dir + "/missing.mp3: there is no such file or folder"),
+              std::string::npos)
+        << Read(dir + "/err.txt");
+
+    EXPECT_EQ(run(dir + "/empty"), 1);
+    EXPECT_NE(Read(dir + "/err.txt").find(dir + "/empty: the folder holds no media files"),
+              std::string::npos)
+        << Read(dir + "/err.txt");
+
+    EXPECT_EQ(run(damaged), 1);
+    EXPECT_NE(Read(dir + "/err.txt").find("cannot play " + damaged + ": the file is damaged"),
+              std::string::npos)
+        << Read(dir + "/err.txt");
+
+    const std::string good = Tone("good.mp3", 2);
+    EXPECT_EQ(run(damaged + " " + good), 0) << Read(dir + "/err.txt");
+    EXPECT_NE(Read(dir + "/err.txt").find("cannot play " + damaged), std::string::npos)
+        << Read(dir + "/err.txt");
+    EXPECT_FALSE(Times(Read(dir + "/out.txt"), "good.mp3").empty()) << Read(dir + "/out.txt");
+}
+
 TEST_F(ProgramTest, InterruptEndsRepeatingPlaybackCleanly) {
     const std::string file = Tone("loop.mp3", 2);
     Settings("[player]\nrepeat=1\nresume=1\n");
