@@ -188,9 +188,13 @@ void Player::HandleMessage(GstMessage* message, bool dropEndOfStream) {
         if (error) {
             session_->failed = true;
             // Playback has stopped; the next Play starts the file again.
+            // The window hears of it as an end of file that failed, so it
+            // can say so and go on with the list.
             if (state_ == PLAYER_PLAYING || state_ == PLAYER_PAUSED) {
                 state_ = PLAYER_STOPPED;
                 ended_ = true;
+                if (Window* window = notify_.load())
+                    window->PostMessage(WM_PLAYER_COMPLETE, 1, 0);
             }
         }
         break;

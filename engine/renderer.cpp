@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -63,7 +64,13 @@ bool AudioOutput::Create(std::string& error) {
     const char* override = std::getenv(ZARN_ENGINE_AUDIO_SINK_ENV);
     if (override && *override) {
         factory_ = override;
-        element_ = gst_element_factory_make(override, nullptr);
+        if (std::strchr(override, '!')) {
+            GError* err = nullptr;
+            element_ = gst_parse_bin_from_description(override, TRUE, &err);
+            g_clear_error(&err);
+        } else {
+            element_ = gst_element_factory_make(override, nullptr);
+        }
         if (!element_) {
             error = std::string("the audio sink '") + override + "' named by " +
                     ZARN_ENGINE_AUDIO_SINK_ENV + " cannot be made";

@@ -13,7 +13,8 @@
 inline constexpr HRESULT ZARN_E_NO_RENDERER = static_cast<HRESULT>(0x80040E01u);
 
 // Names a factory to use instead of the renderer, for diagnosis on machines
-// without the renderer plugin. Rate then travels by seek, not by the element.
+// without the renderer plugin, or a chain of elements ("a ! b") ending in a
+// sink. Rate then travels by seek, not by the element.
 inline constexpr const char* ZARN_ENGINE_AUDIO_SINK_ENV = "ZARN_ENGINE_AUDIO_SINK";
 
 class AudioOutput {

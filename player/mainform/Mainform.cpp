@@ -378,7 +378,10 @@ bool TMain::event(QEvent* e) {
             Panel2->update();
             break;
         case WM_PLAYER_COMPLETE:
-            HandleEndOfStream();
+            if (ev->wParam != 0)
+                HandlePlaybackFailure();
+            else
+                HandleEndOfStream();
             break;
         }
         return true;
@@ -519,16 +522,29 @@ void TMain::OpenAndPlay(const std::string& name) {
         ShowFailure("cannot play", next, WhyNotPlayable(next));
         if (tries <= 1)
             return;
-        if (RepeatMode == 2) {
-            next = list_.Next();
-        } else if (RepeatMode == 3) {
-            next = list_.Random();
-        } else {
-            const TFile* current = list_.Current();
-            const int position = current ? list_.PositionOf(current) : -1;
-            next = position >= 0 && position + 1 < list_.Count() ? list_.Select(position + 1) : "";
-        }
+        next = NextAfterFailure();
     }
+}
+
+std::string TMain::NextAfterFailure() {
+    if (RepeatMode == 2)
+        return list_.Next();
+    if (RepeatMode == 3)
+        return list_.Random();
+    const TFile* current = list_.Current();
+    const int position = current ? list_.PositionOf(current) : -1;
+    return position >= 0 && position + 1 < list_.Count() ? list_.Select(position + 1) : "";
+}
+
+void TMain::HandlePlaybackFailure() {
+    const char* name = nullptr;
+    const std::string path = player_->GetFileName(&name) == S_OK && name ? name : "";
+    ShowFailure("cannot play", path, "playback stopped: the file is damaged or cannot be decoded");
+    const std::string next = list_.Count() > 1 ? NextAfterFailure() : "";
+    if (!next.empty())
+        OpenAndPlay(next);
+    else if (headless_)
+        close();
 }
 
 void TMain::ShowFailure(const std::string& what, const std::string& path, const std::string& why) {

@@ -113,7 +113,12 @@ public:
     // in the info line (StaticText3) while no file is open or for a few
     // seconds over the one that is.
     void ShowFailure(const std::string& what, const std::string& path, const std::string& why);
+    // The entry after one that failed, as OpenAndPlay goes on ("" at the end).
+    std::string NextAfterFailure();
     void HandleEndOfStream();
+    // The engine stopped a file in mid-play on an error: said, then the list
+    // goes on as after a file that cannot be opened.
+    void HandlePlaybackFailure();
     void UpdateTimeDisplay();
     void Timer1Timer();
     void ComboBox1Change();

@@ -11,8 +11,8 @@
 // Messages the engine posts to the notification window.
 inline constexpr std::uint32_t WM_PLAYER_EVENT = 0x500;
 inline constexpr std::uint32_t WM_PLAYER_OPENED = 0x501;
-inline constexpr std::uint32_t WM_PLAYER_CLOSED = 0x502; // wParam: full screen was on
-inline constexpr std::uint32_t WM_PLAYER_COMPLETE = 0x503;
+inline constexpr std::uint32_t WM_PLAYER_CLOSED = 0x502;   // wParam: full screen was on
+inline constexpr std::uint32_t WM_PLAYER_COMPLETE = 0x503; // wParam: 1 when an error ended it
 
 // States GetState reports; anything else means no playable file.
 inline constexpr std::int32_t PLAYER_STOPPED = 1;

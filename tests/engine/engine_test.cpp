@@ -125,6 +125,23 @@ TEST(EngineBadFiles, TruncatedMp3PlaysWhatItHolds) {
     EXPECT_TRUE(engine.PumpUntil(WM_PLAYER_COMPLETE, 8s));
 }
 
+// An error that stops a file in mid-play reaches the window as an end of
+// file that failed, or the player would sit silent with nothing said. Here
+// an element in the audio branch fails after a few buffers.
+TEST(EngineBadFiles, AnErrorInMidPlayIsPostedAsAFailedEnd) {
+    const std::string path = testmedia::Clip("mp3");
+    setenv(ZARN_ENGINE_AUDIO_SINK_ENV, "identity error-after=8 ! fakesink", 1);
+    EngineSession engine;
+    const HRESULT opened = engine->Open(path.c_str());
+    unsetenv(ZARN_ENGINE_AUDIO_SINK_ENV);
+    ASSERT_EQ(opened, S_OK) << engine.Log().Text();
+    ASSERT_EQ(engine->Play(), S_OK);
+    ASSERT_TRUE(engine.PumpUntil(WM_PLAYER_COMPLETE, 10s)) << engine.Log().Text();
+    EXPECT_EQ(engine.Seen().back().wParam, 1u);
+    EXPECT_FALSE(engine.Log().Errors().empty());
+    EXPECT_EQ(engine.State(), PLAYER_STOPPED);
+}
+
 TEST(EngineBadFiles, RendererThatCannotBeMadeFailsOpenAndSaysSo) {
     EngineSession engine;
     const std::string path = testmedia::Clip("wav");

@@ -538,6 +538,31 @@ TEST_F(WindowTest, AfterAFailureTheRepeatModeChoosesTheNext) {
     testing::internal::GetCapturedStderr();
 }
 
+// A file the engine stopped in mid-play on an error is said like one that
+// could not be opened, and Repeat does not play it again for ever.
+TEST_F(WindowTest, AFileThatFailsInMidPlayIsSaidAndTheListGoesOn) {
+    const std::string a = Media("a.mp3"), b = Media("b.mp3");
+    testing::internal::CaptureStderr();
+    TMain& m = Started({a, b});
+    m.SetRepeatMode(1);
+    player.calls.clear();
+    m.PostMessage(WM_PLAYER_COMPLETE, 1, 0);
+    QApplication::processEvents();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("cannot play " + a + ": playback stopped"), std::string::npos) << err;
+    EXPECT_EQ(Text(m.StaticText3).rfind("Cannot play a.mp3: playback stopped", 0), 0u)
+        << Text(m.StaticText3);
+    EXPECT_EQ(player.With("Open"), std::vector<std::string>{"Open(" + b + ")"});
+    EXPECT_EQ(player.calls.back(), "Play");
+
+    // A plain end of file in Repeat plays the same file again.
+    player.calls.clear();
+    m.PostMessage(WM_PLAYER_COMPLETE, 0, 0);
+    QApplication::processEvents();
+    EXPECT_TRUE(player.With("Open").empty());
+    EXPECT_EQ(player.calls.back(), "Play");
+}
+
 TEST_F(WindowTest, NextAndPrevWrapAndFollowTheListSize) {
     const std::string a = Media("a.mp3"), b = Media("b.mp3"), c = Media("c.mp3");
     TMain& m = Started({a});
