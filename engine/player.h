@@ -6,7 +6,7 @@
 
 #include "engine/renderer.h"
 #include "engine/video.h"
-#include "player/shell/IPlayer.h"
+#include "engine/include/IPlayer.h"
 
 #include <gst/gst.h>
 

@@ -1,6 +1,6 @@
 #include "engine/renderer.h"
 
-#include "player/shell/IPlayer.h"
+#include "engine/include/IPlayer.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>

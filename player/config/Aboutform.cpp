@@ -2,7 +2,7 @@
 
 #include "player/config/Debug.h"
 #include "player/config/Helpdoc.h"
-#include "player/shell/IPlayer.h"
+#include "engine/include/IPlayer.h"
 
 #include <QDesktopServices>
 #include <QLabel>

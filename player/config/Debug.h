@@ -3,7 +3,7 @@
 // which prints them for diagnosis.
 #pragma once
 
-#include "player/shell/IPlayer.h"
+#include "engine/include/IPlayer.h"
 
 #include <atomic>
 

@@ -1,7 +1,7 @@
 #include "player/config/Option.h"
 
 #include "player/config/Tool.h"
-#include "player/shell/IPlayer.h"
+#include "engine/include/IPlayer.h"
 
 void TOptions::Load() {
     SkipSilent = SettingsStore().ReadInteger("option", "skip-slient", 0);

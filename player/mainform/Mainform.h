@@ -6,7 +6,7 @@
 #pragma once
 
 #include "platform/window.h"
-#include "player/shell/IPlayer.h"
+#include "engine/include/IPlayer.h"
 
 #include <QMainWindow>
 

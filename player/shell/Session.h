@@ -3,7 +3,7 @@
 // the end everything given back in reverse order.
 #pragma once
 
-#include "player/shell/IPlayer.h"
+#include "engine/include/IPlayer.h"
 
 #include <string>
 

@@ -3,7 +3,7 @@
 // and the GUI loop that calls HandleEvent when WM_PLAYER_EVENT arrives.
 #pragma once
 
-#include "player/shell/IPlayer.h"
+#include "engine/include/IPlayer.h"
 
 #include <chrono>
 #include <condition_variable>

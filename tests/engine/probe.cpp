@@ -2,7 +2,7 @@
 // a test can watch the engine find (or miss) its renderer in a clean process.
 // Exit code: 0 opened, 2 no renderer, 1 anything else.
 #include "engine/renderer.h"
-#include "player/shell/IPlayer.h"
+#include "engine/include/IPlayer.h"
 
 #include <dlfcn.h>
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/numbers.h"
-#include "player/shell/IPlayer.h"
+#include "engine/include/IPlayer.h"
 
 #include <algorithm>
 #include <cstdio>

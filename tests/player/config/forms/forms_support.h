@@ -2,7 +2,7 @@
 // records what the dialogs ask of it, and screenshots kept as artifacts.
 #pragma once
 
-#include "player/shell/IPlayer.h"
+#include "engine/include/IPlayer.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-// The playback engine's interface as the program uses it: the exported entry
+// The playback engine's public contract, what a program may rely on: the exported entry
 // points, the player interface, the log sink the program hands over, and the
 // messages the engine posts to the notification window.
 #pragma once
