@@ -3,10 +3,10 @@
 #include "audio/filter/IZarnRate.h"
 #include "platform/numbers.h"
 #include "player/config/Option.h"
+#include "player/config/Rates.h"
 #include "player/config/Tool.h"
 
 #include <charconv>
-#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -16,20 +16,14 @@ namespace fs = std::filesystem;
 
 namespace exporter {
 
-const char* const kRateTexts[18] = {"4.0", "3.5", "3.0", "2.8", "2.6", "2.4", "2.2", "2.0", "1.9",
-                                    "1.8", "1.7", "1.6", "1.5", "1.4", "1.3", "1.2", "1.1", "1.0"};
-
 std::optional<double> ParseRate(const std::string& text) {
     const std::optional<double> parsed = numbers::ParseDouble(text);
     if (!parsed)
         return std::nullopt;
-    const double value = *parsed;
-    for (const char* r : kRateTexts) {
-        const double listed = numbers::ParseDouble(r).value_or(0);
-        if (std::fabs(listed - value) < 1e-9)
-            return listed;
-    }
-    return std::nullopt;
+    const int index = rates::IndexOfValue(*parsed);
+    if (index < 0)
+        return std::nullopt;
+    return rates::Value(index);
 }
 
 Defaults StoredDefaults() {

@@ -13,8 +13,6 @@
 
 namespace exporter {
 
-// The player's rate list, fastest first.
-extern const char* const kRateTexts[18];
 // The rate of one of the list's texts, given as text ("2", "2.0"); nullopt
 // for anything else.
 std::optional<double> ParseRate(const std::string& text);

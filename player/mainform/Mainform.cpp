@@ -6,6 +6,7 @@
 #include "platform/profile.h"
 #include "player/config/Extention.h"
 #include "player/config/Option.h"
+#include "player/config/Rates.h"
 #include "player/config/Tool.h"
 #include "player/mainform/Icons.h"
 #include "player/mainform/Videopanel.h"
@@ -36,9 +37,6 @@
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-const char* const RateTexts[18] = {"4.0", "3.5", "3.0", "2.8", "2.6", "2.4", "2.2", "2.0", "1.9",
-                                   "1.8", "1.7", "1.6", "1.5", "1.4", "1.3", "1.2", "1.1", "1.0"};
 
 std::int32_t VolumeLevel(int volume, bool mute) {
     if (mute)
@@ -264,7 +262,7 @@ void TMain::BuildLayout() {
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
     ComboBox1->setEditable(false);
     ComboBox1->setMaxVisibleItems(10);
-    for (const char* r : RateTexts)
+    for (const char* r : rates::kTexts)
         ComboBox1->addItem(QString::fromLatin1(r));
     ComboBox1->setFixedHeight(22);
     ComboBox1->setFocusPolicy(Qt::NoFocus);
@@ -718,16 +716,17 @@ void TMain::ComboBox1Change() {
 }
 
 void TMain::RateUp() {
-    if (!ComboBox1->isEnabled() || ComboBox1->currentIndex() <= 0)
-        return;
-    ComboBox1->setCurrentIndex(ComboBox1->currentIndex() - 1);
-    ComboBox1Change();
+    StepRate(rates::Faster(ComboBox1->currentIndex()));
 }
 
 void TMain::RateDown() {
-    if (!ComboBox1->isEnabled() || ComboBox1->currentIndex() >= ComboBox1->count() - 1)
+    StepRate(rates::Slower(ComboBox1->currentIndex()));
+}
+
+void TMain::StepRate(int index) {
+    if (!ComboBox1->isEnabled() || index == ComboBox1->currentIndex())
         return;
-    ComboBox1->setCurrentIndex(ComboBox1->currentIndex() + 1);
+    ComboBox1->setCurrentIndex(index);
     ComboBox1Change();
 }
 
@@ -969,10 +968,10 @@ bool TMain::eventFilter(QObject* watched, QEvent* e) {
 
 void TMain::StartPlayer(const std::vector<std::string>& files) {
     // 1. The stored rate, or 1.0 when it is not one of the list's.
-    int index = ComboBox1->findText(QString::fromStdString(RateText));
+    int index = rates::IndexOfText(RateText);
     if (index < 0) {
-        RateText = "1.0";
-        index = ComboBox1->findText(QStringLiteral("1.0"));
+        index = rates::NormalIndex();
+        RateText = rates::kTexts[index];
     }
     ComboBox1->setCurrentIndex(index);
     ComboBox1Change();

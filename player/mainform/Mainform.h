@@ -5,8 +5,8 @@
 // engine's messages as posted events, so all of it runs on the GUI thread.
 #pragma once
 
-#include "platform/window.h"
 #include "engine/include/IPlayer.h"
+#include "platform/window.h"
 
 #include <QMainWindow>
 
@@ -31,9 +31,6 @@ class Receiver;
 
 // The caption and the version text of every dialog's caption.
 inline constexpr const char* MainCaption = "zarnplayer ver 0.3.5";
-
-// The rate list's texts, fastest first.
-extern const char* const RateTexts[18];
 
 // The level sent to the engine, in hundredths of a decibel.
 std::int32_t VolumeLevel(int volume, bool mute);
@@ -226,6 +223,8 @@ private:
     bool BelongsHere(QObject* o) const;
     void HeadlessTick(std::int32_t state);
     double RateValue() const;
+    // Shows and applies the rate list's entry at index, when the box is on and it is a change.
+    void StepRate(int index);
 
     TFileList& list_;
     QWidget* playListWindow_;

@@ -3,6 +3,7 @@
 #include "platform/classesroot/xdg.h"
 #include "platform/numbers.h"
 #include "player/config/Extention.h"
+#include "player/config/Rates.h"
 #include "player/mainform/Mainform.h"
 #include "player/mpris/Adaptors.h"
 #include "player/playlist/File.h"
@@ -31,7 +32,7 @@ namespace mpris {
 
 namespace {
 
-// A rate text as a number; the texts are ours, so one that does not read is 1.0.
+// The stored rate text as a number; one that does not read is 1.0.
 double RateOf(std::string_view text) {
     return numbers::ParseDouble(text).value_or(1.0);
 }
@@ -65,14 +66,6 @@ QString FromTagBytes(const std::string& bytes) {
 }
 
 } // namespace
-
-int NearestRate(double rate) {
-    int best = 0;
-    for (int i = 1; i < 18; ++i)
-        if (std::fabs(RateOf(RateTexts[i]) - rate) < std::fabs(RateOf(RateTexts[best]) - rate))
-            best = i;
-    return best;
-}
 
 Service::Service(TMain& main, TFileList& list) : main_(main), list_(list) {}
 
@@ -182,7 +175,7 @@ double Service::Rate() const {
     // A file the rate list does not apply to plays at normal speed.
     if (!main_.ComboBox1->isEnabled())
         return 1.0;
-    return RateOf(RateTexts[NearestRate(RateOf(main_.RateText))]);
+    return rates::Value(rates::Nearest(RateOf(main_.RateText)));
 }
 
 double Service::Volume() const {
@@ -281,7 +274,7 @@ void Service::SetRate(double rate) {
     }
     if (!main_.ComboBox1->isEnabled())
         return;
-    main_.ComboBox1->setCurrentIndex(NearestRate(rate));
+    main_.ComboBox1->setCurrentIndex(rates::Nearest(rate));
     main_.ComboBox1Change();
     Poll();
 }

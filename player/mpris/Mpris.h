@@ -24,9 +24,6 @@ inline constexpr const char* ObjectPath = "/org/mpris/MediaPlayer2";
 // The launcher's desktop entry; the file-type entry is another one.
 inline constexpr const char* DesktopEntry = "org.zarnplayer.Player";
 
-// The nearest of the rate list's rates; ties go to the faster one.
-int NearestRate(double rate);
-
 class Service : public QObject {
     Q_OBJECT
 public:

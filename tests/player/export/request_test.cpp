@@ -1,5 +1,6 @@
 // The command line and the plan of outputs, without any sound.
 #include "audio/filter/IZarnRate.h"
+#include "player/config/Rates.h"
 #include "player/export/ProgressLine.h"
 #include "player/export/Request.h"
 #include "tests/CommaLocale.h"
@@ -19,7 +20,7 @@ using namespace exporter;
 namespace {
 
 TEST(ExportRequest, RatesAreTheRateListsValuesOnly) {
-    for (const char* text : kRateTexts) {
+    for (const char* text : rates::kTexts) {
         auto r = ParseRate(text);
         ASSERT_TRUE(r) << text;
         EXPECT_DOUBLE_EQ(*r, std::strtod(text, nullptr));
