@@ -1,4 +1,5 @@
 #include "platform/profile.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +18,7 @@ namespace {
 class ProfileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/zarn-profile-XXXXXX";
-        dir = mkdtemp(tmpl);
+        dir = zarntest::MakeTempDir("profile");
         file = dir + "/zarnplayer.ini";
     }
     void TearDown() override {

@@ -1,6 +1,7 @@
 // The output against a device whose cursor the test moves.
 #include "audio/output/CWaveOutImpl.h"
 #include "platform/sound/VirtualBuffer.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -25,15 +26,7 @@ constexpr int kBlockBytes = 1600;
 constexpr int kBlocks = 10;
 constexpr std::int64_t kBlockTime = 1000000; // 100 ms in 100 ns units
 
-template <typename Pred> bool WaitFor(Pred p, std::chrono::milliseconds limit = 3000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!p()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using zarntest::WaitFor;
 
 class FakeClock : public IOutputClock {
 public:

@@ -3,6 +3,7 @@
 // prints and at the files the channel leaves.
 #include "platform/commatext.h"
 #include "platform/handoff/Channel.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -89,13 +90,6 @@ struct Process {
     }
 };
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class Channel : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -143,7 +137,7 @@ protected:
         processes.push_back(std::move(p));
         return *processes.back();
     }
-    std::string Err(const Process& p) { return Slurp(p.err); }
+    std::string Err(const Process& p) { return zarntest::ReadAll(p.err); }
     std::string BlockPath() const { return "/dev/shm" + BlockName(scope); }
 
     std::string peer;

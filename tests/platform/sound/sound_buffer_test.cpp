@@ -1,6 +1,7 @@
 #include "platform/sound/PeriodicTimer.h"
 #include "platform/sound/SoundBuffer.h"
 #include "platform/sound/VirtualBuffer.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -44,15 +45,7 @@ struct Quarters {
     }
 };
 
-template <typename Pred> bool WaitFor(Pred p, std::chrono::milliseconds limit = 3000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!p()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using zarntest::WaitFor;
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include "platform/commatext.h"
 #include "player/bookmarks/Hashstring.h"
 #include "player/playlist/Filelist.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -21,9 +22,8 @@ namespace {
 class BookmarkFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/zarn-bookmarks-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir = tmpl;
+        dir = zarntest::MakeTempDir("bookmarks");
+        ASSERT_FALSE(dir.empty());
         file = dir + "/bookmark.txt";
     }
     void TearDown() override { fs::remove_all(dir); }
@@ -89,8 +89,7 @@ TEST_F(BookmarkFile, SaveWritesCrLfAfterEveryLineAndReloads) {
     HashString r;
     r.SetText(again.records[1]);
     EXPECT_EQ(r.Get("Type"), "Files");
-    EXPECT_EQ(ReadCommaText(r.Get("Path")),
-              (std::vector<std::string>{"/m/a b.mp3", "/m/c,d.mp3"}));
+    EXPECT_EQ(ReadCommaText(r.Get("Path")), (std::vector<std::string>{"/m/a b.mp3", "/m/c,d.mp3"}));
 }
 
 TEST_F(BookmarkFile, FailedWriteKeepsTheOldFileAndIsReported) {

@@ -1,16 +1,17 @@
-#include "player/bookmarks/Bookmarkqt.h"
 #include "platform/commatext.h"
+#include "player/bookmarks/Bookmarkqt.h"
 #include "player/bookmarks/Editbookmarkform.h"
 #include "player/bookmarks/Edittitleform.h"
 #include "player/bookmarks/Hashstring.h"
 #include "player/config/Tool.h"
+#include "tests/support/Files.h"
+#include "tests/support/Windows.h"
 
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QDropEvent>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -32,48 +33,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using zarntest::whenModal;
+
+// The widgets of every case need the application first.
 class QtEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "test_bookmarkforms";
-        static char* argv[] = {name, nullptr};
-        app_ = new QApplication(argc, argv);
-    }
-    void TearDown() override { delete app_; }
-
-private:
-    QApplication* app_ = nullptr;
+    void SetUp() override { zarntest::App(); }
 };
 
 [[maybe_unused]] auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-// Acts on the next modal dialog of type T once it is up. A dialog that is
-// still open after a few seconds is rejected, so a broken test fails instead
-// of hanging in exec().
-// Returns the watch, for a test that expects no dialog to delete it.
-template <typename T> QTimer* whenModal(std::function<void(T*)> action, bool* seen = nullptr) {
-    auto* timer = new QTimer;
-    QElapsedTimer clock;
-    clock.start();
-    QObject::connect(timer, &QTimer::timeout, [timer, clock, action, seen] {
-        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            timer->stop();
-            if (seen)
-                *seen = true;
-            action(dialog);
-            timer->deleteLater();
-        } else if (clock.elapsed() > 5000) {
-            timer->stop();
-            if (QWidget* stray = QApplication::activeModalWidget())
-                stray->close();
-            ADD_FAILURE() << "the expected dialog never came up";
-            timer->deleteLater();
-        }
-    });
-    timer->start(5);
-    return timer;
-}
 
 std::string recordText(const std::string& id, const std::string& title, const std::string& type,
                        const std::string& path) {
@@ -162,9 +130,8 @@ TEST(EditTitle, CloseEscAndAutoWithoutNamesChangeNothing) {
 class EditBookmark : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/zarn-bookmarkforms-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir = tmpl;
+        dir = zarntest::MakeTempDir("bookmarkforms");
+        ASSERT_FALSE(dir.empty());
     }
     void TearDown() override {
         SettingsStore().SetFolderBrowser(nullptr);

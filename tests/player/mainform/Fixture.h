@@ -3,13 +3,14 @@
 // play list model of its own and the recording engine.
 #pragma once
 
-#include "FakePlayer.h"
-
+#include "PlayListStandIn.h"
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
 #include "player/mainform/Mainform.h"
-#include "PlayListStandIn.h"
 #include "player/playlist/Filelist.h"
+#include "tests/support/FakePlayer.h"
+#include "tests/support/Files.h"
+#include "tests/support/Windows.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -20,21 +21,11 @@
 #include <fstream>
 #include <memory>
 
-inline QApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_mainform";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: at exit Qt's own globals may already be gone.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        App();
-        char pattern[] = "/tmp/zarn-mainform-XXXXXX";
-        dir = mkdtemp(pattern);
+        zarntest::App();
+        dir = zarntest::MakeTempDir("mainform");
         SettingsStore().SetFileName(dir + "/zarnplayer.ini");
         Options() = TOptions{};
         ClosingFlag = false;

@@ -2,6 +2,8 @@
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
 #include "player/shell/Session.h"
+#include "tests/support/FakePlayer.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -12,88 +14,16 @@
 namespace {
 
 // One engine, faked at its three entry points; every call lands in Log.
-std::vector<std::string> Log;
+FakePlayer ThePlayer;
+std::vector<std::string>& Log = ThePlayer.calls;
 HRESULT InitResult = S_OK;
 bool GiveRoot = true;
 bool RootAnswers = true;
 int RootRefs = 0;
-int PlayerRefs = 0;
-IUnknown* HeldSink = nullptr;
-Window* GivenNotify = nullptr;
-VideoWindow* GivenVideo = nullptr;
-
-class Player final : public IPlayer {
-public:
-    HRESULT QueryInterface(const IID&, void** out) override {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++PlayerRefs; }
-    ULONG Release() override {
-        Log.push_back("Player.Release");
-        return --PlayerRefs;
-    }
-    HRESULT SetWindows(Window* n, VideoWindow* v) override {
-        Log.push_back("SetWindows");
-        GivenNotify = n;
-        GivenVideo = v;
-        return S_OK;
-    }
-    HRESULT Shutdown() override {
-        Log.push_back("Shutdown");
-        return S_OK;
-    }
-    HRESULT SetLogSink(IUnknown* sink) override {
-        Log.push_back(sink ? "SetLogSink" : "SetLogSink(null)");
-        if (HeldSink)
-            HeldSink->Release();
-        HeldSink = sink;
-        if (sink)
-            sink->AddRef();
-        return S_OK;
-    }
-    HRESULT SetOption(std::int32_t, std::int32_t) override { return S_OK; }
-    HRESULT Open(const char*) override { return S_OK; }
-    HRESULT Close() override { return S_OK; }
-    HRESULT Play() override { return S_OK; }
-    HRESULT Stop() override { return S_OK; }
-    HRESULT Pause() override { return S_OK; }
-    HRESULT SetPosition(std::int64_t) override { return S_OK; }
-    HRESULT ToggleFullScreen() override { return S_OK; }
-    bool IsAudioOnly() override { return true; }
-    bool IsFullScreen() override { return false; }
-    HRESULT GetState(std::int32_t* s) override {
-        *s = PLAYER_NOFILE;
-        return S_OK;
-    }
-    HRESULT GetDuration(std::int64_t* d) override {
-        *d = 0;
-        return S_OK;
-    }
-    HRESULT GetPosition(std::int64_t* p) override {
-        *p = 0;
-        return S_OK;
-    }
-    HRESULT GetTimes(std::int64_t* p, std::int64_t* d) override {
-        *p = *d = 0;
-        return S_OK;
-    }
-    HRESULT SetVolume(std::int32_t) override { return S_OK; }
-    HRESULT SetRate(double) override { return S_OK; }
-    HRESULT GetFileName(const char** p) override {
-        *p = "";
-        return S_OK;
-    }
-    HRESULT GetVideoSize(std::int32_t* w, std::int32_t* h) override {
-        *w = *h = 0;
-        return S_OK;
-    }
-    HRESULT UpdateVideoWindow() override { return S_OK; }
-    HRESULT Tick() override { return S_OK; }
-    HRESULT HandleEvent() override { return S_OK; }
-    HRESULT GetInfoText(char**, std::uint32_t*) override { return E_NOTIMPL; }
-    HRESULT GetExtraInfoText(char**, std::uint32_t*) override { return E_NOTIMPL; }
-} ThePlayer;
+int& PlayerRefs = ThePlayer.refs;
+IUnknown*& HeldSink = ThePlayer.sink;
+Window*& GivenNotify = ThePlayer.notify;
+VideoWindow*& GivenVideo = ThePlayer.video;
 
 class Root final : public IUnknown {
 public:
@@ -148,8 +78,7 @@ protected:
         InitResult = S_OK;
         GiveRoot = RootAnswers = true;
         RootRefs = PlayerRefs = 0;
-        char pattern[] = "/tmp/zarn-session-XXXXXX";
-        dir = mkdtemp(pattern);
+        dir = zarntest::MakeTempDir("session");
         SettingsStore().SetFileName(dir + "/zarnplayer.ini");
         Options() = TOptions{};
     }
@@ -183,7 +112,7 @@ TEST_F(SessionTest, RunsInOrderAndGivesEverythingBackInReverse) {
         session.Close();
         session.Close(); // once only
     }
-    EXPECT_EQ(Log, (std::vector<std::string>{"SetLogSink(null)", "Shutdown", "Player.Release",
+    EXPECT_EQ(Log, (std::vector<std::string>{"SetLogSink(null)", "Shutdown", "Release",
                                              "QRVE_Finalize"}));
     EXPECT_EQ(PlayerRefs, 0);
     EXPECT_EQ(SettingsStore().ReadInteger("option", "analyze-fileinfo", -1), 0);

@@ -1,5 +1,6 @@
 #include "player/config/Aboutform.h"
-#include "tests/player/config/forms/forms_support.h"
+#include "tests/support/FakePlayer.h"
+#include "tests/support/Windows.h"
 
 #include <QDesktopServices>
 #include <QLabel>
@@ -11,6 +12,9 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+using zarntest::App;
+using zarntest::SaveScreenshot;
 
 QString MemoText(TAbout& about) {
     return about.findChild<QPlainTextEdit*>("Memo1")->toPlainText();

@@ -2,7 +2,8 @@
 #include "player/config/Option.h"
 #include "player/config/Optionform.h"
 #include "player/config/Tool.h"
-#include "tests/player/config/forms/forms_support.h"
+#include "tests/support/FakePlayer.h"
+#include "tests/support/Windows.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -10,11 +11,13 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
 namespace {
+
+using zarntest::App;
+using zarntest::SaveScreenshot;
 
 struct OptionForm : ::testing::Test {
     classesroot::MemoryRoot root;
@@ -167,12 +170,10 @@ TEST_F(OptionForm, ARefusedWriteIsShownAndTheDialogStaysOpen) {
     Row(dialog, ".mp3")->setCheckState(0, Qt::Checked);
     Find<QCheckBox>(dialog, "CheckBox1")->setChecked(true);
     QString shown;
-    QTimer::singleShot(0, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            shown = box->text();
-            SaveScreenshot(*box, "optionform-refused");
-            box->accept();
-        }
+    zarntest::whenModal<QMessageBox>([&](QMessageBox* box) {
+        shown = box->text();
+        SaveScreenshot(*box, "optionform-refused");
+        box->accept();
     });
     Click(dialog, "Button1");
     EXPECT_TRUE(shown.contains("cannot write \".mp3\": access denied")) << shown.toStdString();

@@ -1,8 +1,10 @@
 // The play list window on the offscreen platform: real mouse and key events
 // on the real widgets, the real model behind it and a recording engine
 // behind the main window.
-#include "tests/player/mainform/FakePlayer.h"
 #include "tests/player/playlist/HeldReader.h"
+#include "tests/support/FakePlayer.h"
+#include "tests/support/Files.h"
+#include "tests/support/Windows.h"
 
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
@@ -15,7 +17,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
@@ -48,38 +49,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_playlistform";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: at exit Qt's own globals may already be gone.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
-// Acts on the next modal dialog of type T once it is up; one still missing
-// after a few seconds fails the test instead of hanging it.
-template <typename T> void whenModal(std::function<void(T*)> action, bool* seen = nullptr) {
-    auto* timer = new QTimer;
-    QElapsedTimer clock;
-    clock.start();
-    QObject::connect(timer, &QTimer::timeout, [timer, clock, action, seen] {
-        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            timer->stop();
-            if (seen)
-                *seen = true;
-            action(dialog);
-            timer->deleteLater();
-        } else if (clock.elapsed() > 5000) {
-            timer->stop();
-            if (QWidget* stray = QApplication::activeModalWidget())
-                stray->close();
-            ADD_FAILURE() << "the expected dialog never came up";
-            timer->deleteLater();
-        }
-    });
-    timer->start(5);
-}
+using zarntest::App;
+using zarntest::ReadAll;
+using zarntest::whenModal;
 
 // Types names into a file dialog's name field, as a user would, and accepts.
 void TypeAndAccept(QFileDialog* f, const std::string& folder, const QString& text) {
@@ -94,17 +66,11 @@ void TypeAndAccept(QFileDialog* f, const std::string& folder, const QString& tex
     QMetaObject::invokeMethod(f, "accept");
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 class PlayListWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         App();
-        char pattern[] = "/tmp/zarn-playlistform-XXXXXX";
-        dir = mkdtemp(pattern);
+        dir = zarntest::MakeTempDir("playlistform");
         SettingsStore().SetFileName(dir + "/zarnplayer.ini");
         Options() = TOptions{};
         ClosingFlag = false;

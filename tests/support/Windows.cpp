@@ -1,0 +1,47 @@
+#include "tests/support/Windows.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace zarntest {
+
+QApplication& App() {
+    static int argc = 1;
+    static char* argv[] = {program_invocation_short_name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+bool SaveScreenshot(QWidget& w, const QString& name) {
+    const char* build = std::getenv("ZARN_BUILD_DIR");
+    QString dir = QString(build ? build : ".") + "/artifacts";
+    QDir().mkpath(dir);
+    return w.grab().save(dir + "/" + name + ".png");
+}
+
+QTimer* WatchModal(std::function<bool(QWidget*)> act) {
+    auto* timer = new QTimer;
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(timer, &QTimer::timeout, [timer, clock, act] {
+        if (act(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+        } else if (clock.elapsed() > 5000) {
+            timer->stop();
+            if (QWidget* stray = QApplication::activeModalWidget())
+                stray->close();
+            ADD_FAILURE() << "the expected dialog never came up";
+            timer->deleteLater();
+        }
+    });
+    timer->start(5);
+    return timer;
+}
+
+} // namespace zarntest

@@ -1,0 +1,41 @@
+// What the window tests share: one application object on the offscreen
+// platform, acting on a modal dialog once it is up, and screenshots kept as
+// build artifacts.
+#pragma once
+
+#include <QApplication>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+
+namespace zarntest {
+
+// The program's one application; made on first use, never destroyed (at exit
+// Qt's own globals may already be gone).
+QApplication& App();
+
+// Saves the widget as it is drawn to ${ZARN_BUILD_DIR}/artifacts/<name>.png.
+bool SaveScreenshot(QWidget& w, const QString& name);
+
+// Offers each modal widget that comes up to act until it takes one (returns
+// true). One still missing after a few seconds fails the test and closes
+// whatever modal widget is up, so a broken test fails instead of hanging in
+// exec(). Returns the watch, for a test that expects no dialog to delete it.
+QTimer* WatchModal(std::function<bool(QWidget*)> act);
+
+// Acts on the next modal dialog of type T once it is up.
+template <typename T> QTimer* whenModal(std::function<void(T*)> action, bool* seen = nullptr) {
+    return WatchModal([action, seen](QWidget* w) {
+        auto* dialog = qobject_cast<T*>(w);
+        if (!dialog)
+            return false;
+        if (seen)
+            *seen = true;
+        action(dialog);
+        return true;
+    });
+}
+
+} // namespace zarntest
