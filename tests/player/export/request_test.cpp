@@ -1,5 +1,6 @@
 // The command line and the plan of outputs, without any sound.
 #include "audio/filter/IZarnRate.h"
+#include "player/config/Tool.h"
 #include "player/export/ProgressLine.h"
 #include "player/export/Request.h"
 
@@ -25,6 +26,16 @@ TEST(ExportRequest, RatesAreTheRateListsValuesOnly) {
     }
     EXPECT_DOUBLE_EQ(*ParseRate("2"), 2.0);
     EXPECT_DOUBLE_EQ(*ParseRate("3.50"), 3.5);
+}
+
+TEST(ExportRequest, SmoothFollowsTheStoredOptionAndIsOnWhenNoneIsStored) {
+    char tmpl[] = "/tmp/zarn-request-XXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    SettingsStore().SetFileName(dir + "/zarnplayer.ini");
+    EXPECT_TRUE(StoredDefaults().smooth);
+    std::ofstream(dir + "/zarnplayer.ini") << "[option]\nsmooth-splices=0\n";
+    EXPECT_FALSE(StoredDefaults().smooth);
+    fs::remove_all(dir);
 }
 
 TEST(ExportRequest, RatesOutsideTheListAreRefused) {
