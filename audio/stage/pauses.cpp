@@ -24,6 +24,8 @@ double level_db(const float* s, std::int32_t n) {
 
 void pause_racer::reset() {
     level = -200.0;
+    raced = 0;
+    raced_out = 0;
     last_speech_end = -(std::int64_t(1) << 40);
 }
 
@@ -68,20 +70,36 @@ std::int32_t pause_racer::plan(const float* window, std::int32_t window_length, 
     last_speech_end = std::min<std::int64_t>(last_end, b) - b;
 
     if (std::all_of(keep.begin(), keep.end(), [](char k) { return k != 0; })) {
+        raced = 0;
+        raced_out = 0;
         map.runs.push_back({b, cut_length(b, r)});
         return map.runs.back().out;
     }
-    // Runs of kept and raced frames; the output boundaries are rounded from
-    // the exact sums so no run's rounding adds up.
-    const double fast = std::min(r, 1.0) * pause_share;
+    // Runs of kept frames, and raced frames one by one: the further into a
+    // pause, the faster. The output boundaries are rounded from the exact
+    // sums so no run's rounding adds up.
+    const double ms = B / 125.0;
     double exact = 0;
     std::int32_t out = 0;
     for (std::int32_t j = 0; j < block_frames;) {
-        std::int32_t k = j;
-        while (k < block_frames && keep[k] == keep[j])
+        std::int32_t k = j + 1;
+        while (keep[j] && k < block_frames && keep[k])
             ++k;
         const std::int32_t in = std::min(k * frame, b) - j * frame;
-        exact += in * (keep[j] ? r : fast);
+        if (keep[j]) {
+            raced = 0;
+            raced_out = 0;
+            exact += in * r;
+        } else {
+            // The pieces at a pause's ends carry a little of the words into
+            // it; a lead at the ratio keeps the pause as long as its guards.
+            const double falling =
+                in * std::min(r, 1.0) * pause_share / (1 + raced / (settle_ms * ms));
+            const double played = std::max(falling, std::min(in * r, lead_ms * ms - raced_out));
+            exact += played;
+            raced += in;
+            raced_out += played;
+        }
         const std::int32_t end = even(exact);
         map.runs.push_back({in, end - out});
         out = end;

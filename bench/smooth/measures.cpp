@@ -242,20 +242,20 @@ double held_off_share(const std::vector<float>& out, int rate, double tempo,
     return best;
 }
 
-int speech_frames(const std::vector<float>& s, int rate) {
-    const std::size_t frame = std::size_t(rate) / 100;
+double speech_seconds(const std::vector<float>& s, int rate) {
+    const std::size_t frame = std::size_t(rate) / 100, hop = std::size_t(rate) / 1000;
+    std::vector<double> sums(s.size() + 1, 0.0);
+    for (std::size_t i = 0; i < s.size(); ++i)
+        sums[i + 1] = sums[i] + double(s[i]) * s[i];
     std::vector<double> level;
-    for (std::size_t from = 0; from + frame <= s.size(); from += frame) {
-        double sum = 0;
-        for (std::size_t i = from; i < from + frame; ++i)
-            sum += double(s[i]) * s[i];
-        level.push_back(10 * std::log10(sum / frame + 1e-20));
-    }
+    for (std::size_t from = 0; from + frame <= s.size(); from += hop)
+        level.push_back(10 * std::log10((sums[from + frame] - sums[from]) / frame + 1e-20));
     if (level.empty())
         return 0;
     const double loudest = *std::max_element(level.begin(), level.end());
-    return int(
-        std::count_if(level.begin(), level.end(), [&](double l) { return l >= loudest - 35; }));
+    const auto n =
+        std::count_if(level.begin(), level.end(), [&](double l) { return l >= loudest - 35; });
+    return double(n) * hop / rate;
 }
 
 } // namespace measures

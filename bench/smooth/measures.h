@@ -38,7 +38,9 @@ using chord_track = std::function<std::vector<double>(double from, double to)>;
 double held_off_share(const std::vector<float>& out, int rate, double tempo,
                       const chord_track& expected);
 
-// 10 ms frames within 35 dB of the loudest frame of s.
-int speech_frames(const std::vector<float>& s, int rate);
+// The time that carries speech, in seconds: 10 ms frames within 35 dB of
+// the loudest frame of s, the frames starting every millisecond, so where a
+// word falls on a frame grid moves the figure by no more than a millisecond.
+double speech_seconds(const std::vector<float>& s, int rate);
 
 } // namespace measures
