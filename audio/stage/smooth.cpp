@@ -162,12 +162,19 @@ void smooth_splicer::cut(float* out, const float* window, std::int32_t window_le
     const auto mix = [this](double speech, double held) {
         return speech + steady * (held - speech);
     };
+    // Steady pieces start at least every steady_input_ms of input, so fast
+    // rates follow the envelope; their search narrows a little with them.
+    const double fast = std::min(r, 1.0);
+    const double steady_piece = std::min(steady_piece_ms, steady_input_ms * r);
+    const double steady_search = steady_search_ms + steady_search_per_ratio_ms * fast;
     // The output plays the input this late, so the search can look back.
-    const std::int32_t delay = span(steady_search_ms);
-    const std::int32_t range = span(mix(speech_search_ms, steady_search_ms));
+    const std::int32_t delay = span(look_back_ms);
+    // Only sound steady through and through searches wide: around a pause
+    // a wide search would carry the words into it.
+    const std::int32_t range =
+        span(speech_search_ms + steady * std::sqrt(steady) * (steady_search - speech_search_ms));
     const std::int32_t step = std::max<std::int32_t>(2, span(coarse_step_ms));
-    const std::int32_t piece =
-        std::max<std::int32_t>(2, span(mix(speech_piece_ms, steady_piece_ms)));
+    const std::int32_t piece = std::max<std::int32_t>(2, span(mix(speech_piece_ms, steady_piece)));
     const std::int32_t pieces =
         std::max<std::int32_t>(1, static_cast<std::int32_t>(std::lround(double(c) / piece)));
     // All pieces of a block are as long, but the last takes what is left.

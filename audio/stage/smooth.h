@@ -58,7 +58,10 @@ public:
     static constexpr double speech_piece_ms = 11.0;
     static constexpr double speech_search_ms = 7.5;
     static constexpr double steady_piece_ms = 40.0;
-    static constexpr double steady_search_ms = 12.0;
+    static constexpr double steady_input_ms = 45.0;  // at most between piece starts
+    static constexpr double steady_search_ms = 16.0; // plus the next times the ratio (to 1)
+    static constexpr double steady_search_per_ratio_ms = 8.0;
+    static constexpr double look_back_ms = 12.0;    // how far the search may look back
     static constexpr double coarse_step_ms = 0.125; // the fine pass looks at every pair
 
     // 0 for sound that comes and goes like speech, 1 for held, steady sound;

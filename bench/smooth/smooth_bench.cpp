@@ -370,7 +370,17 @@ struct signal {
     measures::chord_track voices; // empty: no held notes to judge
 };
 
-void quality_table(const fs::path& dir, const std::vector<signal>& signals) {
+// Options: which signals (names separated by commas; empty: all), and
+// whether the peers run.
+struct options {
+    std::string tables, signals;
+    bool peers = true;
+    bool wants(const std::string& name) const {
+        return signals.empty() || ("," + signals + ",").find("," + name + ",") != std::string::npos;
+    }
+};
+
+void quality_table(const fs::path& dir, const std::vector<signal>& signals, const options& o) {
     std::printf("\nTempo change on 44.1 kHz stereo, left channel; input band %.0f Hz\n"
                 "splatter: energy above %.0f Hz, dB of all (lower is better)\n"
                 "off>2%%: share of 93 ms frames where a held voice's fundamental is off by more "
@@ -383,6 +393,8 @@ void quality_table(const fs::path& dir, const std::vector<signal>& signals) {
     std::printf("%-14s %-5s %-15s %10s %8s %9s %7s\n", "signal", "rate", "method", "splatter",
                 "off>2%", "envelope", "cpu");
     for (const signal& s : signals) {
+        if (!o.wants(s.name))
+            continue;
         std::string file = s.name;
         std::replace(file.begin(), file.end(), ' ', '-');
         const fs::path in = dir / (file + ".f32");
@@ -402,7 +414,8 @@ void quality_table(const fs::path& dir, const std::vector<signal>& signals) {
             methods[1].name = "smooth";
             methods[1].out = stage(s.samples, tempo, smooth, &methods[1].cpu);
             for (const char* p : {"ffmpeg atempo", "sox tempo", "soundstretch", "rubberband"})
-                methods.push_back({p, peer(p, dir, in, tempo, s.is_speech), -1});
+                if (o.peers)
+                    methods.push_back({p, peer(p, dir, in, tempo, s.is_speech), -1});
             for (const method& m : methods) {
                 const std::string t = tempo_text(tempo) + "x";
                 if (m.out.empty()) {
@@ -480,8 +493,7 @@ void racing_table(const std::vector<signal>& talks) {
     std::fflush(stdout);
 }
 
-// which: "quality", "racing" or both (empty).
-void tables(const std::string& which) {
+void tables(const options& o) {
     char tmpl[] = "/tmp/zarn-smooth-XXXXXX";
     const fs::path dir = mkdtemp(tmpl);
     std::vector<signal> signals, talks;
@@ -505,8 +517,8 @@ void tables(const std::string& which) {
         std::printf("(real music: 20 s of %s)\n", piece.c_str());
         signals.push_back({"real music", std::move(real_music), false, {}});
     }
-    if (which != "racing")
-        quality_table(dir, signals);
+    if (o.tables != "racing")
+        quality_table(dir, signals, o);
 
     if (!voice.empty()) {
         talks.push_back({"real voice", voice, true, {}});
@@ -519,7 +531,7 @@ void tables(const std::string& which) {
     }
     if (talks.empty())
         std::printf("(no talk with pauses: espeak-ng, sox or alsa-utils missing)\n");
-    if (which != "quality")
+    if (o.tables != "quality")
         racing_table(talks);
     fs::remove_all(dir);
 }
@@ -545,15 +557,24 @@ BENCHMARK(BM_StageCpu)
     ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond);
 
-// --tables=quality or --tables=racing prints only that table; the usual
-// benchmark options choose the timings (--benchmark_filter=none: none).
+// --tables=quality or --tables=racing prints only that table,
+// --signals=chords,real-music only those rows of the first, --no-peers
+// leaves the other tools out; the usual benchmark options choose the
+// timings (--benchmark_filter=none: none).
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    std::string which;
-    for (int i = 1; i < argc; ++i)
-        if (std::string(argv[i]).rfind("--tables=", 0) == 0)
-            which = argv[i] + 9;
-    tables(which);
+    options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a.rfind("--tables=", 0) == 0)
+            o.tables = a.substr(9);
+        else if (a.rfind("--signals=", 0) == 0)
+            o.signals = a.substr(10);
+        else if (a == "--no-peers")
+            o.peers = false;
+    }
+    std::replace(o.signals.begin(), o.signals.end(), '-', ' ');
+    tables(o);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
