@@ -330,8 +330,9 @@ std::vector<float> peer(const std::string& name, const fs::path& dir, const fs::
         ok = run(sox + raw + " " + in.string() + " " + raw + " '" + out.string() + "' tempo " +
                  (is_speech ? "-s " : "-m ") + t);
     } else if (name == "soundstretch") {
+        // 32-bit integers: more than 16 bits, and soundstretch misreads float.
         const fs::path a = dir / "ss-in.wav", b = dir / "ss-out.wav";
-        ok = run(sox + raw + " " + in.string() + " -e floating-point " + a.string()) &&
+        ok = run(sox + raw + " " + in.string() + " -e signed-integer -b 32 " + a.string()) &&
              run("soundstretch " + a.string() + " " + b.string() + " -tempo=+" +
                  std::to_string(int(std::lround((tempo - 1) * 100))) +
                  (is_speech ? " -speech" : "")) &&
