@@ -25,16 +25,11 @@ long double sum_of_products(const float* a, const float* b, std::int32_t n) {
 
 } // namespace
 
-double analyse_ratio(const float* window, std::int32_t B, double ratio, std::int32_t flags) {
-    if (!(flags & flag_skip_silence) || B <= 0)
-        return ratio;
+namespace {
 
-    const float energy = static_cast<float>(sum_of_products(window, window, 2 * B) / (2 * B));
-    if (energy < silence_threshold)
-        return silence_ratio;
-    if (!(flags & flag_adapt_similarity))
-        return ratio;
-
+// Steady sound (the block like the one after it) gets a ratio below r, sound
+// that changes one nearer 1.
+double adapted(const float* window, std::int32_t B, double ratio, float energy) {
     const float similarity = static_cast<float>(sum_of_products(window, window + B, B) / B);
     if (!(ratio < 1.0))
         return ratio;
@@ -46,6 +41,29 @@ double analyse_ratio(const float* window, std::int32_t B, double ratio, std::int
     const double g = 1.0 - f;
     const double g2 = g * g;
     return d * e / (e * (1.0 - g2) + d * g2);
+}
+
+} // namespace
+
+double analyse_ratio(const float* window, std::int32_t B, double ratio, std::int32_t flags) {
+    if (!(flags & flag_skip_silence) || B <= 0)
+        return ratio;
+
+    const float energy = static_cast<float>(sum_of_products(window, window, 2 * B) / (2 * B));
+    if (energy < silence_threshold)
+        return silence_ratio;
+    if (!(flags & flag_adapt_similarity))
+        return ratio;
+    return adapted(window, B, ratio, energy);
+}
+
+double adapt_ratio(const float* window, std::int32_t B, double ratio) {
+    if (B <= 0)
+        return ratio;
+    const float energy = static_cast<float>(sum_of_products(window, window, 2 * B) / (2 * B));
+    if (!(energy > 0))
+        return ratio;
+    return adapted(window, B, ratio, energy);
 }
 
 } // namespace zarnfilter

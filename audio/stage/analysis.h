@@ -18,4 +18,8 @@ inline constexpr double adaptation_spread = 0.5;
 // (the block and the one after it). ratio is the base ratio, 1 / rate.
 double analyse_ratio(const float* window, std::int32_t B, double ratio, std::int32_t flags);
 
+// The similarity adaptation of bit 1 alone, with no silence test: the smooth
+// mode finds pauses its own way.
+double adapt_ratio(const float* window, std::int32_t B, double ratio);
+
 } // namespace zarnfilter

@@ -1,6 +1,7 @@
 #include "audio/stage/cutter.h"
 
 #include "audio/stage/analysis.h"
+#include "audio/stage/pauses.h"
 #include "audio/stage/splice.h"
 
 #include <algorithm>
@@ -46,6 +47,7 @@ std::uint32_t cutter_t::process() {
     while (!stop_signalled()) {
         ref_ptr<window_type> w(new window_type(this, 2 * B));
         smooth.reset();
+        pauses.reset();
         w->refill();
         while (!stop_signalled() && !input_ended)
             cut_and_send(*w, B, b, fades);
@@ -62,16 +64,26 @@ void cutter_t::cut_and_send(window_type& w, std::int32_t B, std::int32_t b,
                             zarnfilter::fade_weights& fades) {
     double r = ratio.load(std::memory_order_relaxed);
     const std::int32_t f = flags.load(std::memory_order_relaxed);
-    if (f & zarnfilter::flag_skip_silence)
-        r = zarnfilter::analyse_ratio(w.window.data(), B, r, f);
+    const zarnfilter::time_map* map = nullptr;
+    std::int32_t c;
+    if ((f & zarnfilter::flag_smooth_splices) && (f & zarnfilter::flag_skip_silence)) {
+        // The smooth mode finds pauses itself and never squeezes speech.
+        if (f & zarnfilter::flag_adapt_similarity)
+            r = zarnfilter::adapt_ratio(w.window.data(), B, r);
+        c = pauses.plan(w.window.data(), w.window_length, B, b, r, plan);
+        map = &plan;
+    } else {
+        if (f & zarnfilter::flag_skip_silence)
+            r = zarnfilter::analyse_ratio(w.window.data(), B, r, f);
+        c = cut_length(b, r);
+    }
 
-    const std::int32_t c = cut_length(b, r);
     ref_ptr<packet::blockdata_t<float>> out(new packet::blockdata_t<float>(c));
     out->sample_count = c;
     out->start_time = w.time_at(0);
     out->stop_time = w.time_at(b);
     cut(out->samples.data(), w.window.data(), w.window_length, B, b, c, w.window_length, r, f,
-        fades);
+        fades, map);
 
     w.fill -= b;
     w.refill();
@@ -114,11 +126,13 @@ void cutter_t::play_out(window_type& w, std::int32_t B, std::int32_t b,
 
 void cutter_t::cut(float* out, const float* window, std::int32_t window_length, std::int32_t B,
                    std::int32_t b, std::int32_t c, std::int32_t span, double r, std::int32_t f,
-                   zarnfilter::fade_weights& fades) {
+                   zarnfilter::fade_weights& fades, const zarnfilter::time_map* map) {
     if (f & zarnfilter::flag_smooth_splices) {
-        smooth.cut(out, window, window_length, B, b, c, r);
+        smooth.cut(out, window, window_length, B, b, c, r, map);
     } else {
-        smooth.reset();
         cut_block(out, window, b, c, span, r, fades);
+        // Coming from the smooth splices, the plain cut starts where their
+        // input was, not where their output was: fade across the seam.
+        smooth.hand_over(out, std::min(c, B / 25));
     }
 }

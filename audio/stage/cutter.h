@@ -6,6 +6,7 @@
 #pragma once
 
 #include "audio/pipeline/transfer.h"
+#include "audio/stage/pauses.h"
 #include "audio/stage/smooth.h"
 #include "audio/stage/splice.h"
 #include "audio/stage/window.h"
@@ -47,15 +48,18 @@ private:
     void cut_and_send(window_type& w, std::int32_t B, std::int32_t b,
                       zarnfilter::fade_weights& fades);
     void play_out(window_type& w, std::int32_t B, std::int32_t b, zarnfilter::fade_weights& fades);
-    // Cuts one block the chosen way; the smooth splicer forgets its piece
-    // whenever a block is cut plainly.
+    // Cuts one block the chosen way (map: the smooth mode's plan of the
+    // block's input); the smooth splicer hands over to the plain cut with a
+    // short fade whenever a block is cut plainly.
     void cut(float* out, const float* window, std::int32_t window_length, std::int32_t B,
              std::int32_t b, std::int32_t c, std::int32_t span, double r, std::int32_t f,
-             zarnfilter::fade_weights& fades);
+             zarnfilter::fade_weights& fades, const zarnfilter::time_map* map = nullptr);
 
     std::atomic<double> ratio;
     std::atomic<std::int32_t> flags{0};
     std::atomic<std::int32_t> block_length{4410};
     // Stage thread only.
     zarnfilter::smooth_splicer smooth;
+    zarnfilter::pause_racer pauses;
+    zarnfilter::time_map plan;
 };

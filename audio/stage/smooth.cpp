@@ -115,12 +115,66 @@ std::int32_t smooth_splicer::search(const float* window, std::int32_t nominal, s
     return best;
 }
 
+double time_map::input_at(std::int32_t o) const {
+    double in = 0;
+    for (const run& r : runs) {
+        if (o <= r.out)
+            return r.out > 0 ? in + double(r.in) * o / r.out : in;
+        o -= r.out;
+        in += r.in;
+    }
+    return in;
+}
+
+// Speech comes and goes by syllables, its 10 ms levels changing by several
+// dB from frame to frame; held notes and chords change by a fraction of
+// that. The mean change over about half a second decides.
+void smooth_splicer::follow_character(const float* window, std::int32_t B, std::int32_t b) {
+    const std::int32_t frame = std::max<std::int32_t>(2, even(B / 12.5));
+    for (std::int32_t at = 0; at + frame <= b; at += frame) {
+        const double level = 10 * std::log10(dot(window + at, window + at, frame) / frame + 1e-12);
+        const double change = std::min(15.0, std::fabs(level - last_level));
+        last_level = level;
+        mean_change += (change - mean_change) / 50;
+    }
+    steady = std::clamp((2.5 - mean_change) / 1.5, 0.0, 1.0);
+}
+
+void smooth_splicer::hand_over(float* out, std::int32_t n) {
+    if (have_continuation) {
+        n = std::min(n, continuation_length) & ~1;
+        const float* w = weights(n / 2);
+        const float* cont = continuation.data();
+        for (std::int32_t j = 0; j < n; j += 2) {
+            const float wj = w[j / 2];
+            out[j] = cont[j] + wj * (out[j] - cont[j]);
+            out[j + 1] = cont[j + 1] + wj * (out[j + 1] - cont[j + 1]);
+        }
+    }
+    reset();
+}
+
 void smooth_splicer::cut(float* out, const float* window, std::int32_t window_length,
-                         std::int32_t B, std::int32_t b, std::int32_t c, double r) {
+                         std::int32_t B, std::int32_t b, std::int32_t c, double r,
+                         const time_map* map) {
     const auto span = [B](double ms) { return even(B * ms / 125.0); };
-    const std::int32_t range = span(search_ms);
+    follow_character(window, B, b);
+    const auto mix = [this](double speech, double held) {
+        return speech + steady * (held - speech);
+    };
+    // Steady pieces start at least every steady_input_ms of input, so fast
+    // rates follow the envelope; their search narrows a little with them.
+    const double fast = std::min(r, 1.0);
+    const double steady_piece = std::min(steady_piece_ms, steady_input_ms * r);
+    const double steady_search = steady_search_ms + steady_search_per_ratio_ms * fast;
+    // The output plays the input this late, so the search can look back.
+    const std::int32_t delay = span(look_back_ms);
+    // Only sound steady through and through searches wide: around a pause
+    // a wide search would carry the words into it.
+    const std::int32_t range =
+        span(speech_search_ms + steady * std::sqrt(steady) * (steady_search - speech_search_ms));
     const std::int32_t step = std::max<std::int32_t>(2, span(coarse_step_ms));
-    const std::int32_t piece = std::max<std::int32_t>(2, span(piece_ms));
+    const std::int32_t piece = std::max<std::int32_t>(2, span(mix(speech_piece_ms, steady_piece)));
     const std::int32_t pieces =
         std::max<std::int32_t>(1, static_cast<std::int32_t>(std::lround(double(c) / piece)));
     // All pieces of a block are as long, but the last takes what is left.
@@ -134,7 +188,8 @@ void smooth_splicer::cut(float* out, const float* window, std::int32_t window_le
         const std::int32_t length = k + 1 == pieces ? longest : each;
         // Room for the piece and the continuation read after it.
         const std::int32_t last = std::max(0, (window_length - 2 * length) & ~1);
-        const std::int32_t nominal = even(double(b) * k / pieces) + range;
+        const double played = map ? map->input_at(from) : double(b) * from / std::max(c, 1);
+        const std::int32_t nominal = even(played) + delay;
         std::int32_t at = 0;
         std::int32_t faded = 0;
         if (have_continuation) {
@@ -143,7 +198,7 @@ void smooth_splicer::cut(float* out, const float* window, std::int32_t window_le
             faded = std::min(length, continuation_length);
             // At the recorded speed the piece goes straight on: the search
             // could only find the same place again.
-            if (is_one(r) && natural >= low && natural <= high)
+            if (is_one(r) && !map && natural >= 0 && natural <= last)
                 at = natural;
             else
                 at = search(window, nominal, low, high, faded, step);

@@ -1,10 +1,12 @@
 // Smooth splices (flags bit 2): the same block step as the plain cut (b
 // input samples in, c samples out, the same times), but the output is made
-// of short pieces of input, each placed where it best continues what was
-// heard (normalised cross-correlation, coarse then fine) and faded in across
-// its whole length over the continuation of the piece before, with weights
-// from 0 to 1 that sum to 1. Short pieces keep the stretches that are
-// dropped (or repeated) short, so the sound's envelope follows the input.
+// of pieces of input, each placed where it best continues what was heard
+// (normalised cross-correlation, coarse then fine) and faded in across its
+// whole length over the continuation of the piece before, with weights from
+// 0 to 1 that sum to 1. Speech gets short pieces, which keep the stretches
+// that are dropped (or repeated) short so the envelope follows the input;
+// steady, harmonic sound gets long pieces and a wide search, whose slow
+// fades leave nothing above the signal's band and keep chords in tune.
 //
 // Every duration is a fraction of the block length B, one eighth of a
 // second counting all channels, so it holds for any sample rate and for
@@ -19,6 +21,19 @@ namespace zarnfilter {
 
 inline constexpr std::int32_t flag_smooth_splices = 4;
 
+// Where a block's output comes from: consecutive runs of the block's input,
+// each played at its own ratio (in, out: samples, both even). One run of b
+// in and c out is the block at one ratio.
+struct time_map {
+    struct run {
+        std::int32_t in, out;
+    };
+    std::vector<run> runs;
+
+    // The input position of output position o.
+    double input_at(std::int32_t o) const;
+};
+
 class smooth_splicer {
 public:
     // Forgets what was heard: the next block starts at its window's start,
@@ -27,16 +42,34 @@ public:
 
     // Writes c output samples for the step of b input samples at ratio r.
     // window holds window_length samples (the block and what follows it;
-    // samples past the input's end are silence).
+    // samples past the input's end are silence). map, when given, says which
+    // input each stretch of the output plays; otherwise all at ratio r.
     void cut(float* out, const float* window, std::int32_t window_length, std::int32_t B,
-             std::int32_t b, std::int32_t c, double r);
+             std::int32_t b, std::int32_t c, double r, const time_map* map = nullptr);
 
-    // Durations in milliseconds.
-    static constexpr double piece_ms = 11.0;        // output per piece, about
-    static constexpr double search_ms = 7.5;        // either side of the nominal place
+    // Fades what would have followed the last piece into the first n
+    // samples of out, so that a switch to the plain cut does not click, and
+    // forgets it.
+    void hand_over(float* out, std::int32_t n);
+
+    // Durations in milliseconds: pieces and search for speech-like sound,
+    // and for steady, harmonic sound. Each block takes a mix of the two by
+    // how steady the recent sound was (see steadiness).
+    static constexpr double speech_piece_ms = 11.0;
+    static constexpr double speech_search_ms = 7.5;
+    static constexpr double steady_piece_ms = 40.0;
+    static constexpr double steady_input_ms = 45.0;  // at most between piece starts
+    static constexpr double steady_search_ms = 16.0; // plus the next times the ratio (to 1)
+    static constexpr double steady_search_per_ratio_ms = 8.0;
+    static constexpr double look_back_ms = 12.0;    // how far the search may look back
     static constexpr double coarse_step_ms = 0.125; // the fine pass looks at every pair
 
+    // 0 for sound that comes and goes like speech, 1 for held, steady sound;
+    // follows the sound over about half a second.
+    double steadiness() const { return steady; }
+
 private:
+    void follow_character(const float* window, std::int32_t B, std::int32_t b);
     std::int32_t search(const float* window, std::int32_t nominal, std::int32_t low,
                         std::int32_t high, std::int32_t length, std::int32_t step);
     const float* weights(std::int32_t pairs);
@@ -47,6 +80,12 @@ private:
     std::vector<float> continuation;
     std::int32_t continuation_length = 0;
     std::int32_t natural = -1;
+
+    // The character of the sound: the mean change of 10 ms frame levels
+    // (dB), and the last frame's level.
+    double mean_change = 3.0;
+    double last_level = -200.0;
+    double steady = 0.0;
 
     std::vector<double> energy; // running sums of squares over the search area
     struct fade_table {

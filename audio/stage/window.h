@@ -13,13 +13,15 @@
 
 namespace zarnfilter {
 
-// Time of position k of a run of n samples spanning t0 to t1, in 64-bit
-// integers, truncated toward zero.
+// Time of position k of a run of n samples spanning t0 to t1, truncated
+// toward zero. The products are 128-bit: a reference time of months times a
+// window of a high sample rate passes 64 bits.
 inline std::int64_t interpolate_time(std::int64_t t0, std::int64_t t1, std::int64_t k,
                                      std::int64_t n) {
     if (n <= 0)
         return t0;
-    return ((n - k) * t0 + k * t1) / n;
+    const auto nn = static_cast<__int128>(n), kk = static_cast<__int128>(k);
+    return static_cast<std::int64_t>(((nn - kk) * t0 + kk * t1) / nn);
 }
 
 template <typename Transfer, typename Block> class recieve_scanner_t : public ref_object_t {

@@ -194,4 +194,68 @@ double envelope_correlation(const std::vector<float>& in, const std::vector<floa
     return best;
 }
 
+double held_off_share(const std::vector<float>& out, int rate, double tempo,
+                      const chord_track& expected) {
+    constexpr std::size_t n = 4096, size = 4 * n;
+    const std::size_t hop = std::size_t(rate) / 50;
+    const double half = 0.5 * n / rate;
+    // The frames' spectra once; each delay then only reads peaks.
+    std::vector<std::vector<double>> spectra;
+    std::vector<double> times;
+    for (std::size_t from = 0; from + n <= out.size(); from += hop) {
+        spectra.push_back(power(out, from, n, size));
+        times.push_back((from + n / 2.0) / rate);
+    }
+    const auto peak = [&](const std::vector<double>& p, double hz) {
+        const std::size_t lo = std::size_t(hz * 0.96 * size / rate);
+        const std::size_t hi = std::size_t(hz * 1.04 * size / rate) + 1;
+        std::size_t best = lo;
+        for (std::size_t k = lo; k <= hi && k + 1 < p.size(); ++k)
+            if (p[k] > p[best])
+                best = k;
+        if (best == 0 || best + 1 >= p.size())
+            return 0.0;
+        const double a = std::log(p[best - 1] + 1e-30), b = std::log(p[best] + 1e-30),
+                     c = std::log(p[best + 1] + 1e-30);
+        const double bend = a - 2 * b + c;
+        return (best + (bend < 0 ? 0.5 * (a - c) / bend : 0.0)) * rate / size;
+    };
+    double best = std::nan("");
+    for (double delay = -0.1; delay <= 0.1; delay += 0.002) {
+        int judged = 0, off = 0;
+        for (std::size_t i = 0; i < spectra.size(); ++i) {
+            const auto voices =
+                expected((times[i] - half - delay) * tempo, (times[i] + half - delay) * tempo);
+            if (voices.empty())
+                continue;
+            ++judged;
+            for (double hz : voices) {
+                if (std::fabs(peak(spectra[i], hz) / hz - 1) > 0.02) {
+                    ++off;
+                    break;
+                }
+            }
+        }
+        if (judged > 0 && !(best <= double(off) / judged))
+            best = double(off) / judged;
+    }
+    return best;
+}
+
+double speech_seconds(const std::vector<float>& s, int rate) {
+    const std::size_t frame = std::size_t(rate) / 100, hop = std::size_t(rate) / 1000;
+    std::vector<double> sums(s.size() + 1, 0.0);
+    for (std::size_t i = 0; i < s.size(); ++i)
+        sums[i + 1] = sums[i] + double(s[i]) * s[i];
+    std::vector<double> level;
+    for (std::size_t from = 0; from + frame <= s.size(); from += hop)
+        level.push_back(10 * std::log10((sums[from + frame] - sums[from]) / frame + 1e-20));
+    if (level.empty())
+        return 0;
+    const double loudest = *std::max_element(level.begin(), level.end());
+    const auto n =
+        std::count_if(level.begin(), level.end(), [&](double l) { return l >= loudest - 35; });
+    return double(n) * hop / rate;
+}
+
 } // namespace measures

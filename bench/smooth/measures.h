@@ -27,4 +27,20 @@ double pitch_error_cents(const std::vector<float>& out, int rate, double tempo,
 double envelope_correlation(const std::vector<float>& in, const std::vector<float>& out, int rate,
                             double tempo);
 
+// The fundamentals of the voices that hold a note at an input time,
+// averaged over [from, to] seconds of input; empty where any voice changes.
+using chord_track = std::function<std::vector<double>(double from, double to)>;
+
+// Share of the output's 93 ms frames (every 20 ms) in which some held voice
+// is off its expected fundamental by more than 2 %: each voice is the
+// strongest spectral peak within 4 % of where it should be, for the best
+// constant delay of the output. NaN without a frame to judge.
+double held_off_share(const std::vector<float>& out, int rate, double tempo,
+                      const chord_track& expected);
+
+// The time that carries speech, in seconds: 10 ms frames within 35 dB of
+// the loudest frame of s, the frames starting every millisecond, so where a
+// word falls on a frame grid moves the figure by no more than a millisecond.
+double speech_seconds(const std::vector<float>& s, int rate);
+
 } // namespace measures

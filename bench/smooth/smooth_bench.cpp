@@ -1,9 +1,13 @@
 // Compares the stage's plain cut and its smooth splices with other tempo
 // changers run on the same input (ffmpeg atempo, sox tempo, soundstretch,
-// each where installed), on speech and on held harmonic notes with vibrato,
-// at 2x and 4x, then times the stage. 44.1 kHz stereo throughout; the
-// figures are taken on the left channel. Prints a table and never fails on
-// quality or time.
+// rubberband, each where installed) at 2x, 3x and 4x: on synthetic speech,
+// a real recorded voice, a held note with vibrato, a chord of three voices
+// with their own vibrato, and real music. Then it compares the racing
+// through pauses on talk with pauses, at its own level and at -30 dBFS, and
+// times the stage. 44.1 kHz stereo throughout; the figures are taken on the
+// left channel. Real recordings come from installed packages (alsa-utils'
+// voice samples, game music in Ogg); the table says which are missing.
+// Prints tables and never fails on quality or time.
 #include "measures.h"
 
 #include "audio/pipeline/connector.h"
@@ -12,6 +16,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -78,6 +83,69 @@ double music_pitch(double from, double to) {
     return 0;
 }
 
+std::vector<double> single_voice(double from, double to) {
+    const double hz = music_pitch(from, to);
+    return hz > 0 ? std::vector<double>{hz} : std::vector<double>{};
+}
+
+// Three voices, each with its own vibrato, changing chord every 2 s.
+const std::vector<std::vector<double>> chords_hz = {{196.0, 311.1, 523.3}, {220.0, 349.2, 587.3},
+                                                    {174.6, 293.7, 466.2}, {246.9, 392.0, 659.3},
+                                                    {164.8, 277.2, 440.0}, {207.7, 329.6, 554.4}};
+constexpr double chord_s = 2.0;
+struct voice_motion {
+    double hz, depth;
+};
+const voice_motion voice_vibrato[3] = {{4.3, 0.006}, {5.2, 0.008}, {6.1, 0.005}};
+
+double voice_phase_offset(int v) {
+    return 1.7 * v;
+}
+
+std::vector<float> chords() {
+    const std::size_t frames = std::size_t(chords_hz.size() * chord_s * rate);
+    std::vector<float> v(frames * channels, 0.0f);
+    for (std::size_t c = 0; c < chords_hz.size(); ++c) {
+        for (int voice = 0; voice < 3; ++voice) {
+            const double hz = chords_hz[c][voice];
+            const voice_motion m = voice_vibrato[voice];
+            double phase = 0;
+            const double start = c * chord_s, stop = start + chord_s;
+            for (std::size_t i = std::size_t(start * rate); i < std::size_t(stop * rate); ++i) {
+                const double t = double(i) / rate;
+                phase += 2 * M_PI * hz *
+                         (1 + m.depth * std::sin(2 * M_PI * m.hz * t + voice_phase_offset(voice))) /
+                         rate;
+                const double x = std::min({1.0, (t - start) / 0.05, (stop - t) / 0.05});
+                const double edge = 0.5 - 0.5 * std::cos(M_PI * x);
+                double l = 0, r = 0;
+                for (int k = 1; k * hz * (1 + m.depth) < band_hz; ++k) {
+                    const double s = std::sin(k * phase) / (k * k);
+                    l += s;
+                    r += s * (k % 2 ? 1.0 : 0.7);
+                }
+                v[i * 2] += static_cast<float>(0.2 * edge * l);
+                v[i * 2 + 1] += static_cast<float>(0.2 * edge * r);
+            }
+        }
+    }
+    return v;
+}
+
+std::vector<double> chord_voices(double from, double to) {
+    const std::size_t c = std::size_t(std::max(0.0, from) / chord_s);
+    if (from < c * chord_s + 0.06 || to > (c + 1) * chord_s - 0.06 || c >= chords_hz.size())
+        return {};
+    std::vector<double> hz;
+    for (int voice = 0; voice < 3; ++voice) {
+        const voice_motion m = voice_vibrato[voice];
+        const double w = 2 * M_PI * m.hz, p = voice_phase_offset(voice);
+        const double mean_sin = (std::cos(w * from + p) - std::cos(w * to + p)) / (w * (to - from));
+        hz.push_back(chords_hz[c][voice] * (1 + m.depth * mean_sin));
+    }
+    return hz;
+}
+
 bool run(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
@@ -96,6 +164,9 @@ void write_raw(const fs::path& p, const std::vector<float>& v) {
         .write(reinterpret_cast<const char*>(v.data()), std::streamsize(sizeof(float) * v.size()));
 }
 
+// Repeatable: the same noise and dither on every run, so the figures are
+// the same from run to run.
+const std::string sox = "sox -R ";
 const std::string raw = "-t raw -e floating-point -b 32 -r 44100 -c 2";
 
 // Speech from espeak-ng, band-limited like the music; empty without it.
@@ -105,10 +176,91 @@ std::vector<float> speech(const fs::path& dir) {
         "Listening at a raised speed saves time, but only if every word stays clear. "
         "The quick brown fox jumps over the lazy dog, and then it rests for a while.";
     if (!run("espeak-ng -v en -s 150 -w " + wav.string() + " \"" + text + "\"") ||
-        !run("sox " + wav.string() + " " + raw + " " + out.string() + " sinc -" +
+        !run(sox + wav.string() + " " + raw + " " + out.string() + " sinc -" +
              std::to_string(int(band_hz)) + " norm -3"))
         return {};
     return read_raw(out);
+}
+
+std::vector<float> with_room(const fs::path& dir, const std::string& parts, double peak_db);
+
+// Talk with pauses of 0.3 to 1.6 s between phrases and a faint room noise
+// under everything, peaking at peak_db dBFS; empty without espeak-ng.
+std::vector<float> talk(const fs::path& dir, double peak_db) {
+    const char* phrases[] = {"Good morning, and welcome to the second lecture.",
+                             "Today we look at how sound is stored",
+                             "and why a file can be played faster without sounding higher.",
+                             "First, a word about sampling.",
+                             "Then, an example.",
+                             "Any questions so far?"};
+    const double pauses[] = {0.6, 0.3, 1.2, 0.45, 1.6, 0.8};
+    std::string parts;
+    for (int k = 0; k < 6; ++k) {
+        const fs::path w = dir / ("phrase" + std::to_string(k) + ".wav");
+        if (!run("espeak-ng -v en -s 160 -w " + w.string() + " \"" + phrases[k] + "\"") ||
+            !run(sox + w.string() + " -r 44100 -c 2 " +
+                 (dir / ("p" + std::to_string(k) + ".wav")).string() + " pad 0 " +
+                 std::to_string(pauses[k])))
+            return {};
+        parts += " " + (dir / ("p" + std::to_string(k) + ".wav")).string();
+    }
+    return with_room(dir, parts, peak_db);
+}
+
+// Joins the wav files, adds a faint pink noise 60 dB under the peak, limits
+// the band and sets the peak.
+std::vector<float> with_room(const fs::path& dir, const std::string& parts, double peak_db) {
+    const fs::path joined = dir / "joined.wav", noise = dir / "noise.wav", out = dir / "room.f32";
+    if (!run(sox + parts + " " + joined.string() + " norm -1") ||
+        !run(sox + joined.string() + " " + noise.string() + " synth pinknoise vol 0.001") ||
+        !run(sox + "-m " + joined.string() + " " + noise.string() + " " + raw + " " + out.string() +
+             " sinc -" + std::to_string(int(band_hz)) + " norm " + std::to_string(peak_db)))
+        return {};
+    return read_raw(out);
+}
+
+// The voice samples of alsa-utils (a real recorded voice), with pauses.
+std::vector<float> recorded_voice(const fs::path& dir, double peak_db) {
+    const fs::path from = "/usr/share/sounds/alsa";
+    const char* names[] = {"Front_Left", "Front_Right", "Front_Center", "Rear_Left",
+                           "Rear_Right", "Side_Left",   "Side_Right",   "Rear_Center"};
+    const double pauses[] = {0.5, 1.1, 0.3, 1.5, 0.7, 0.4, 1.0, 0.6};
+    std::string parts;
+    for (int k = 0; k < 8; ++k) {
+        const fs::path in = from / (std::string(names[k]) + ".wav");
+        const fs::path p = dir / ("v" + std::to_string(k) + ".wav");
+        if (!fs::exists(in) || !run(sox + in.string() + " -r 44100 -c 2 -b 16 " + p.string() +
+                                    " pad 0 " + std::to_string(pauses[k])))
+            return {};
+        parts += " " + p.string();
+    }
+    return with_room(dir, parts, peak_db);
+}
+
+// 20 s of the first installed piece of game music (Ogg), band-limited like
+// the rest; empty when none is installed.
+std::vector<float> recorded_music(const fs::path& dir, std::string& name) {
+    for (const char* folder : {"/usr/share/hyperrogue/music", "/usr/share/games/frozen-bubble/snd",
+                               "/usr/share/games/pingus/music"}) {
+        std::error_code error;
+        std::vector<fs::path> found;
+        for (const auto& e : fs::directory_iterator(folder, error))
+            if (e.path().extension() == ".ogg")
+                found.push_back(e.path());
+        std::sort(found.begin(), found.end());
+        const fs::path out = dir / "music.f32";
+        for (const auto& p : found) {
+            if (run(sox + p.string() + " " + raw + " " + out.string() +
+                    " trim 10 20 gain -6 sinc -" + std::to_string(int(band_hz)) + " norm -3")) {
+                auto v = read_raw(out);
+                if (v.size() > std::size_t(15 * rate * channels)) {
+                    name = p.filename().string();
+                    return v;
+                }
+            }
+        }
+    }
+    return {};
 }
 
 class collecting_output {
@@ -175,15 +327,21 @@ std::vector<float> peer(const std::string& name, const fs::path& dir, const fs::
         ok = run("ffmpeg -v error -y -f f32le -ar 44100 -ac 2 -i " + in.string() +
                  " -af atempo=" + t + " -f f32le -ar 44100 -ac 2 '" + out.string() + "'");
     } else if (name == "sox tempo") {
-        ok = run("sox " + raw + " " + in.string() + " " + raw + " '" + out.string() + "' tempo " +
+        ok = run(sox + raw + " " + in.string() + " " + raw + " '" + out.string() + "' tempo " +
                  (is_speech ? "-s " : "-m ") + t);
     } else if (name == "soundstretch") {
+        // 32-bit integers: more than 16 bits, and soundstretch misreads float.
         const fs::path a = dir / "ss-in.wav", b = dir / "ss-out.wav";
-        ok = run("sox " + raw + " " + in.string() + " -b 16 " + a.string()) &&
+        ok = run(sox + raw + " " + in.string() + " -e signed-integer -b 32 " + a.string()) &&
              run("soundstretch " + a.string() + " " + b.string() + " -tempo=+" +
                  std::to_string(int(std::lround((tempo - 1) * 100))) +
                  (is_speech ? " -speech" : "")) &&
-             run("sox " + b.string() + " " + raw + " '" + out.string() + "'");
+             run(sox + b.string() + " " + raw + " '" + out.string() + "'");
+    } else if (name == "rubberband") {
+        const fs::path a = dir / "rb-in.wav", b = dir / "rb-out.wav";
+        ok = run(sox + raw + " " + in.string() + " -e floating-point " + a.string()) &&
+             run("rubberband -3 -T" + t + " " + a.string() + " " + b.string()) &&
+             run(sox + b.string() + " " + raw + " '" + out.string() + "'");
     }
     return ok ? read_raw(out) : std::vector<float>{};
 }
@@ -195,40 +353,57 @@ std::vector<float> left(const std::vector<float>& v) {
     return l;
 }
 
-void quality_table() {
-    char tmpl[] = "/tmp/zarn-smooth-XXXXXX";
-    const fs::path dir = mkdtemp(tmpl);
-    struct signal {
-        std::string name;
-        std::vector<float> samples;
-        bool is_speech;
-    };
-    std::vector<signal> signals;
-    auto spoken = speech(dir);
-    if (spoken.empty())
-        std::printf("(espeak-ng or sox missing: no speech rows)\n");
-    else
-        signals.push_back({"speech", std::move(spoken), true});
-    signals.push_back({"vibrato", music(), false});
+std::string percent(double share) {
+    if (std::isnan(share))
+        return "-";
+    char t[16];
+    std::snprintf(t, sizeof t, "%.1f%%", 100 * share);
+    return t;
+}
 
+constexpr std::int32_t smooth = zarnfilter::flag_smooth_splices;
+const double tempos[] = {2.0, 3.0, 4.0};
+
+struct signal {
+    std::string name;
+    std::vector<float> samples;
+    bool is_speech;
+    measures::chord_track voices; // empty: no held notes to judge
+};
+
+// Options: which signals (names separated by commas; empty: all), and
+// whether the peers run.
+struct options {
+    std::string tables, signals;
+    bool peers = true;
+    bool wants(const std::string& name) const {
+        return signals.empty() || ("," + signals + ",").find("," + name + ",") != std::string::npos;
+    }
+};
+
+void quality_table(const fs::path& dir, const std::vector<signal>& signals, const options& o) {
     std::printf("\nTempo change on 44.1 kHz stereo, left channel; input band %.0f Hz\n"
                 "splatter: energy above %.0f Hz, dB of all (lower is better)\n"
-                "pitch: RMS cents of the held notes' fundamental from the input's, time mapped "
-                "(lower is better)\n"
+                "off>2%%: share of 93 ms frames where a held voice's fundamental is off by more "
+                "than 2 %%, time mapped (lower is better)\n"
                 "envelope: mean correlation of 16 band envelopes with the input's, time mapped "
                 "(higher is better)\n"
                 "cpu: stage CPU ms per second of input, one cold run (ours only; BM_StageCpu "
                 "below gives the steady figure)\n\n",
                 band_hz, splatter_hz);
-    std::printf("%-8s %-5s %-15s %10s %8s %9s %7s\n", "signal", "rate", "method", "splatter",
-                "pitch", "envelope", "cpu");
+    std::printf("%-14s %-5s %-15s %10s %8s %9s %7s\n", "signal", "rate", "method", "splatter",
+                "off>2%", "envelope", "cpu");
     for (const signal& s : signals) {
-        const fs::path in = dir / (s.name + ".f32");
+        if (!o.wants(s.name))
+            continue;
+        std::string file = s.name;
+        std::replace(file.begin(), file.end(), ' ', '-');
+        const fs::path in = dir / (file + ".f32");
         write_raw(in, s.samples);
         const auto in_left = left(s.samples);
-        std::printf("%-8s %-5s %-15s %10.1f\n", s.name.c_str(), "1", "input",
+        std::printf("%-14s %-5s %-15s %10.1f\n", s.name.c_str(), "1", "input",
                     measures::splatter_db(in_left, rate, splatter_hz));
-        for (double tempo : {2.0, 4.0}) {
+        for (double tempo : tempos) {
             struct method {
                 std::string name;
                 std::vector<float> out;
@@ -238,33 +413,127 @@ void quality_table() {
             methods[0].name = "plain cut";
             methods[0].out = stage(s.samples, tempo, 0, &methods[0].cpu);
             methods[1].name = "smooth";
-            methods[1].out =
-                stage(s.samples, tempo, zarnfilter::flag_smooth_splices, &methods[1].cpu);
-            for (const char* p : {"ffmpeg atempo", "sox tempo", "soundstretch"})
-                methods.push_back({p, peer(p, dir, in, tempo, s.is_speech), -1});
+            methods[1].out = stage(s.samples, tempo, smooth, &methods[1].cpu);
+            for (const char* p : {"ffmpeg atempo", "sox tempo", "soundstretch", "rubberband"})
+                if (o.peers)
+                    methods.push_back({p, peer(p, dir, in, tempo, s.is_speech), -1});
             for (const method& m : methods) {
                 const std::string t = tempo_text(tempo) + "x";
                 if (m.out.empty()) {
-                    std::printf("%-8s %-5s %-15s %10s\n", s.name.c_str(), t.c_str(), m.name.c_str(),
-                                "n/a");
+                    std::printf("%-14s %-5s %-15s %10s\n", s.name.c_str(), t.c_str(),
+                                m.name.c_str(), "n/a (not installed or failed)");
                     continue;
                 }
                 const auto out = left(m.out);
-                const std::string pitch =
-                    s.is_speech
-                        ? "-"
-                        : std::to_string(measures::pitch_error_cents(out, rate, tempo, music_pitch))
-                              .substr(0, 5);
-                const std::string cpu = m.cpu >= 0 ? std::to_string(m.cpu).substr(0, 5) : "-";
-                std::printf("%-8s %-5s %-15s %10.1f %8s %9.3f %7s\n", s.name.c_str(), t.c_str(),
+                const std::string off =
+                    s.voices ? percent(measures::held_off_share(out, rate, tempo, s.voices)) : "-";
+                char cpu[16] = "-";
+                if (m.cpu >= 0)
+                    std::snprintf(cpu, sizeof cpu, "%.2f", m.cpu);
+                std::printf("%-14s %-5s %-15s %10.1f %8s %9.3f %7s\n", s.name.c_str(), t.c_str(),
                             m.name.c_str(), measures::splatter_db(out, rate, splatter_hz),
-                            pitch.c_str(),
-                            measures::envelope_correlation(in_left, out, rate, tempo), cpu.c_str());
+                            off.c_str(), measures::envelope_correlation(in_left, out, rate, tempo),
+                            cpu);
             }
         }
     }
     std::printf("\n");
     std::fflush(stdout);
+}
+
+// Racing through pauses: how much of the time that carries speech is lost
+// beyond the rate's own share, and how much time is saved over the rate.
+void racing_table(const std::vector<signal>& talks) {
+    constexpr int alignments = 16;
+    std::printf("Racing through pauses (flags 1: silence acceleration); each figure the mean "
+                "over %d starts 1.4 ms apart\n"
+                "speech lost: time carrying speech (10 ms frames within 35 dB of the loudest, "
+                "every 1 ms) lost, output against input / rate (vs rate; negative: the pieces' "
+                "edges add some) and against the same rate's smooth splices without racing (by "
+                "racing); lower is better, 0 keeps all\n"
+                "saved: output time saved over the plain rate (higher is better)\n\n",
+                alignments);
+    std::printf("%-14s %-5s %-22s %9s %9s %8s\n", "signal", "rate", "method", "vs rate",
+                "by racing", "saved");
+    for (const signal& s : talks) {
+        const double in_speech = measures::speech_seconds(left(s.samples), rate);
+        const double in_length = double(s.samples.size()) / channels;
+        for (double tempo : tempos) {
+            const struct {
+                const char* name;
+                std::int32_t flags;
+            } methods[] = {{"smooth, no racing", smooth},
+                           {"fixed level (plain)", 1},
+                           {"fixed level+adapt", 3},
+                           {"smooth racing", smooth | 1},
+                           {"smooth racing+adapt", smooth | 3}};
+            double no_racing = 0;
+            for (const auto& m : methods) {
+                // Where the pieces fall against the words moves the speech
+                // time by a few milliseconds a word: the mean over sixteen
+                // starts, each a little later, evens that out.
+                double speech = 0, length = 0;
+                for (int k = 0; k < alignments; ++k) {
+                    std::vector<float> in(std::size_t(k) * 62 * channels, 0.0f);
+                    in.insert(in.end(), s.samples.begin(), s.samples.end());
+                    const auto out = left(stage(in, tempo, m.flags));
+                    speech += measures::speech_seconds(out, rate) / alignments;
+                    length += (double(out.size()) - k * 62 / tempo) / alignments;
+                }
+                if (m.flags == smooth)
+                    no_racing = speech;
+                std::printf("%-14s %-5s %-22s %9s %9s %8s\n", s.name.c_str(),
+                            (tempo_text(tempo) + "x").c_str(), m.name,
+                            percent(1 - speech * tempo / in_speech).c_str(),
+                            percent(1 - speech / no_racing).c_str(),
+                            percent(1 - length * tempo / in_length).c_str());
+            }
+        }
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+void tables(const options& o) {
+    char tmpl[] = "/tmp/zarn-smooth-XXXXXX";
+    const fs::path dir = mkdtemp(tmpl);
+    std::vector<signal> signals, talks;
+    auto spoken = speech(dir);
+    if (spoken.empty())
+        std::printf("(espeak-ng or sox missing: no synthetic speech rows)\n");
+    else
+        signals.push_back({"speech", std::move(spoken), true, {}});
+    auto voice = recorded_voice(dir, -1);
+    if (voice.empty())
+        std::printf("(no recorded voice: install alsa-utils and sox for the real-voice rows)\n");
+    else
+        signals.push_back({"real voice", voice, true, {}});
+    signals.push_back({"vibrato", music(), false, single_voice});
+    signals.push_back({"chords", chords(), false, chord_voices});
+    std::string piece;
+    auto real_music = recorded_music(dir, piece);
+    if (real_music.empty())
+        std::printf("(no recorded music: install hyperrogue-music for the real-music rows)\n");
+    else {
+        std::printf("(real music: 20 s of %s)\n", piece.c_str());
+        signals.push_back({"real music", std::move(real_music), false, {}});
+    }
+    if (o.tables != "racing")
+        quality_table(dir, signals, o);
+
+    if (!voice.empty()) {
+        talks.push_back({"real voice", voice, true, {}});
+        talks.push_back({"real voice-30", recorded_voice(dir, -30), true, {}});
+    }
+    auto t = talk(dir, -1);
+    if (!t.empty()) {
+        talks.push_back({"talk", std::move(t), true, {}});
+        talks.push_back({"talk-30", talk(dir, -30), true, {}});
+    }
+    if (talks.empty())
+        std::printf("(no talk with pauses: espeak-ng, sox or alsa-utils missing)\n");
+    if (o.tables != "quality")
+        racing_table(talks);
     fs::remove_all(dir);
 }
 
@@ -273,7 +542,7 @@ void quality_table() {
 void BM_StageCpu(benchmark::State& state) {
     const double tempo = state.range(0) / 10.0;
     const std::int32_t flags = static_cast<std::int32_t>(state.range(1));
-    static const auto input = music();
+    static const auto input = chords();
     const double seconds = double(input.size()) / channels / rate;
     for (auto _ : state)
         benchmark::DoNotOptimize(stage(input, tempo, flags).data());
@@ -285,13 +554,28 @@ void BM_StageCpu(benchmark::State& state) {
 } // namespace
 
 BENCHMARK(BM_StageCpu)
-    ->ArgsProduct({{15, 20, 40}, {0, 4, 7}})
+    ->ArgsProduct({{15, 20, 40}, {0, 4, 5, 7}})
     ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond);
 
+// --tables=quality or --tables=racing prints only that table,
+// --signals=chords,real-music only those rows of the first, --no-peers
+// leaves the other tools out; the usual benchmark options choose the
+// timings (--benchmark_filter=none: none).
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    quality_table();
+    options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a.rfind("--tables=", 0) == 0)
+            o.tables = a.substr(9);
+        else if (a.rfind("--signals=", 0) == 0)
+            o.signals = a.substr(10);
+        else if (a == "--no-peers")
+            o.peers = false;
+    }
+    std::replace(o.signals.begin(), o.signals.end(), '-', ' ');
+    tables(o);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

@@ -6,7 +6,7 @@
 void TOptions::Load() {
     SkipSilent = SettingsStore().ReadInteger("option", "skip-slient", 0);
     AnalyzeFileInfo = SettingsStore().ReadInteger("option", "analyze-fileinfo", 1);
-    SmoothSplices = SettingsStore().ReadInteger("option", "smooth-splices", 0);
+    SmoothSplices = SettingsStore().ReadInteger("option", "smooth-splices", 1);
 }
 
 void TOptions::Save() {

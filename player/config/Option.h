@@ -9,7 +9,7 @@ class TOptions {
 public:
     int SkipSilent = 0;
     int AnalyzeFileInfo = 0;
-    int SmoothSplices = 0;
+    int SmoothSplices = 1;
 
     void Load();
     void Save();

@@ -1,6 +1,7 @@
 #include "stage_harness.h"
 
 #include "audio/stage/splice.h"
+#include "audio/stage/window.h"
 
 #include <gtest/gtest.h>
 
@@ -322,4 +323,31 @@ TEST(Cutter, RateChangeAppliesWhileRunning) {
     for (const auto& b : blocks)
         faster = faster || b.samples.size() == 250u;
     EXPECT_TRUE(faster);
+}
+
+TEST(Cutter, TimesStayExactAfterMonthsAt192kHz) {
+    // Four months in 100 ns units; a window of 192 kHz stereo is 96000
+    // samples, so 64-bit products of the two overflow.
+    const std::int64_t months = std::int64_t(4) * 30 * 86400 * 10000000;
+    EXPECT_EQ(zarnfilter::interpolate_time(months, months + 960000, 48000, 96000), months + 480000);
+    EXPECT_EQ(zarnfilter::interpolate_time(months, months + 960000, 96000, 96000), months + 960000);
+
+    const int B = 2 * 192000 / 8;
+    const auto input = noise(6 * B, 12);
+    for (std::int32_t flags : {0, 4}) {
+        stage_run run(0.5, B, flags);
+        for (std::size_t at = 0; at < input.size(); at += 4096)
+            run.send(input, at, std::min(input.size(), at + 4096), 10, months);
+        ASSERT_TRUE(run.finish());
+        const auto blocks = run.output.taken();
+        ASSERT_FALSE(blocks.empty());
+        std::int64_t expected = months;
+        for (const auto& block : blocks) {
+            EXPECT_EQ(block.start, expected) << flags;
+            EXPECT_GT(block.stop, block.start) << flags;
+            expected = block.stop;
+        }
+        EXPECT_EQ(blocks.front().stop, months + std::int64_t(B) * 10) << flags;
+        EXPECT_EQ(expected, months + std::int64_t(input.size()) * 10) << flags;
+    }
 }

@@ -1,6 +1,7 @@
 // The smooth splices (flags bit 4) run through the real stage: lengths and
 // times as the plain cut, no clicks on a steady tone, the pitch kept, stereo
-// kept in step, silence acceleration unchanged, rate 1 untouched.
+// kept in step, rate 1 untouched, pauses raced without
+// touching speech, changes while playing without a click.
 #include "stage_harness.h"
 
 #include "audio/stage/analysis.h"
@@ -197,30 +198,170 @@ TEST(Smooth, RateOnePassesTheInputUnchanged) {
     EXPECT_EQ(joined(run_stage(noisy, 11025, 1.0, smooth, 1000)), noisy);
 }
 
-TEST(Smooth, SilenceAccelerationAndAdaptationDecideTheLengthsAsBefore) {
-    // Bursts of sound between silences, 22.05 kHz stereo.
+// Talk: bursts of babble between pauses of the given lengths (seconds) with
+// a noise floor (faint unless told), at the given peak scale; 22.05 kHz
+// stereo.
+std::vector<float> talk(const std::vector<double>& pauses, double scale, float floor = 3e-5f) {
+    const int rate = 22050;
+    std::mt19937 gen(17);
+    std::uniform_real_distribution<float> floor_noise(-floor, floor);
+    std::vector<float> v;
+    for (std::size_t k = 0; k <= pauses.size(); ++k) {
+        const auto word = babble(std::size_t(0.4 * rate), unsigned(20 + k));
+        for (float x : word)
+            for (int ch = 0; ch < 2; ++ch)
+                v.push_back(static_cast<float>(scale * x));
+        if (k < pauses.size())
+            for (std::size_t i = 0; i < std::size_t(pauses[k] * rate) * 2; ++i)
+                v.push_back(static_cast<float>(scale * floor_noise(gen)));
+    }
+    return v;
+}
+
+// Lengths in seconds of the quiet stretches of the left channel between
+// sounds (no quiet sample louder than quiet, none shorter than 10 ms).
+std::vector<double> quiet_runs(const std::vector<float>& s, double quiet, int rate) {
+    std::vector<double> runs;
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < s.size(); i += 2) {
+        if (std::fabs(s[i]) < quiet) {
+            ++run;
+            continue;
+        }
+        if (run > std::size_t(rate / 100))
+            runs.push_back(double(run) / rate);
+        run = 0;
+    }
+    return runs;
+}
+
+std::size_t loud_samples(const std::vector<float>& s, double loud) {
+    return std::size_t(
+        std::count_if(s.begin(), s.end(), [&](float x) { return std::fabs(x) > loud; }));
+}
+
+TEST(Smooth, RacingShortensPausesAndKeepsSpeechWholeAtAnyLevel) {
     const format f{2, 22050};
-    const int B = f.block(), b = B & ~1;
-    auto input = babble(24 * B, 5);
-    for (std::size_t i = 0; i < input.size(); ++i)
-        if ((i / (3 * B)) % 2 == 1)
-            input[i] = 0.0f;
-    for (std::int32_t analysis : {1, 3}) {
-        for (double r : {1.0, 0.5}) {
-            const auto blocks = run_stage(input, B, r, analysis | smooth);
-            const auto plain = run_stage(input, B, r, analysis);
-            ASSERT_EQ(blocks.size(), plain.size());
-            bool silent_block = false;
-            for (std::size_t k = 0; k < blocks.size(); ++k) {
-                EXPECT_EQ(blocks[k].samples.size(), plain[k].samples.size()) << k;
-                EXPECT_EQ(blocks[k].stop - blocks[k].start, plain[k].stop - plain[k].start);
-                silent_block =
-                    silent_block || blocks[k].samples.size() == std::size_t(cut_length(b, 0.1));
+    const int B = f.block();
+    const std::vector<double> pauses = {0.1, 0.6, 1.5};
+    // At 1/30 of the level the fixed -40 dBFS analysis took the words for
+    // silence; a level of the recording's own does not.
+    for (double scale : {1.0, 1.0 / 30}) {
+        const auto input = talk(pauses, scale);
+        for (double r : {1.0, 0.5, 0.25}) {
+            SCOPED_TRACE(testing::Message() << "scale " << scale << " ratio " << r);
+            const auto blocks = run_stage(input, B, r, smooth | zarnfilter::flag_skip_silence);
+            const auto heard = joined(blocks);
+            const auto rate_only = joined(run_stage(input, B, r, smooth));
+
+            // Every burst is heard for as long as at the plain rate.
+            const std::size_t loud = loud_samples(rate_only, 0.02 * scale);
+            EXPECT_GE(loud_samples(heard, 0.02 * scale), loud * 0.98);
+            EXPECT_LE(loud_samples(heard, 0.02 * scale), loud * 1.02);
+
+            // The short pause stays, the others shrink, the long one by a
+            // larger share, none to less than 150 ms of recording (at the
+            // rate). How long a pause sounds moves by up to a piece with
+            // where the pieces fall, so lengths are not compared directly.
+            const auto runs = quiet_runs(heard, 1e-3 * scale, f.rate);
+            ASSERT_EQ(runs.size(), pauses.size());
+            EXPECT_NEAR(runs[0], pauses[0] * r, 0.01);
+            for (std::size_t k = 1; k < runs.size(); ++k) {
+                EXPECT_GE(runs[k], 0.15 * r) << k;
+                EXPECT_LT(runs[k], 0.5 * pauses[k] * r) << k;
             }
-            EXPECT_TRUE(silent_block) << analysis << " at " << r;
-            EXPECT_NE(joined(blocks), joined(plain));
+            EXPECT_LT(runs[2] / pauses[2], runs[1] / pauses[1]);
+            EXPECT_LT(runs[2] - runs[1], 0.9 * (pauses[2] - pauses[1]) * r);
+
+            // The time stamps still carry the whole input, block by block.
+            EXPECT_EQ(blocks.front().start, 0);
+            for (std::size_t k = 1; k < blocks.size(); ++k)
+                EXPECT_EQ(blocks[k].start, blocks[k - 1].stop);
+            EXPECT_EQ(blocks.back().stop, std::int64_t(input.size()) * 10);
         }
     }
+}
+
+// Room tone 38 dB under the loudest 10 ms of the words is pause, not speech;
+// and the longer a pause, the faster its middle goes, so a pause twice as
+// long comes out barely longer.
+TEST(Smooth, RacingTakesRoomToneForPauseAndSpeedsUpAsAPauseGoesOn) {
+    const format f{2, 22050};
+    const std::vector<double> pauses = {0.6, 1.5, 3.0};
+    for (double scale : {1.0, 1.0 / 30}) {
+        const auto input = talk(pauses, scale, 0.005f);
+        for (double r : {0.5, 0.25}) {
+            SCOPED_TRACE(testing::Message() << "scale " << scale << " ratio " << r);
+            const auto heard =
+                joined(run_stage(input, f.block(), r, smooth | zarnfilter::flag_skip_silence));
+            const auto runs = quiet_runs(heard, 0.006 * scale, f.rate);
+            ASSERT_EQ(runs.size(), pauses.size());
+            for (std::size_t k = 0; k < runs.size(); ++k) {
+                EXPECT_GE(runs[k], 0.15 * r) << k;
+                EXPECT_LT(runs[k], 0.5 * pauses[k] * r) << k;
+                // A longer pause loses a larger share of itself.
+                if (k > 0) {
+                    EXPECT_LT(runs[k] / pauses[k], runs[k - 1] / pauses[k - 1]) << k;
+                }
+            }
+            EXPECT_LT(runs[2] - runs[1], 0.05 * (pauses[2] - pauses[1]) * r);
+        }
+    }
+}
+
+TEST(Smooth, RacingWithAdaptationKeepsSpeechAndTimes) {
+    const format f{2, 22050};
+    const auto input = talk({0.8, 1.2}, 1.0 / 30);
+    const std::int32_t flags =
+        smooth | zarnfilter::flag_skip_silence | zarnfilter::flag_adapt_similarity;
+    const auto blocks = run_stage(input, f.block(), 0.5, flags);
+    const auto heard = joined(blocks);
+    const auto adapted = joined(run_stage(input, f.block(), 0.5, smooth));
+    EXPECT_LT(heard.size(), adapted.size());
+    EXPECT_EQ(quiet_runs(heard, 1e-3 / 30, f.rate).size(), 2u);
+    EXPECT_EQ(blocks.back().stop, std::int64_t(input.size()) * 10);
+}
+
+TEST(Smooth, RateAndFlagChangesWhilePlayingDoNotClick) {
+    const format f{2, 44100};
+    const int B = f.block();
+    const auto input = tone(f, 440.0, 4.0);
+    const double natural = 2 * 0.5 * std::sin(M_PI * 440.0 / f.rate);
+    stage_run run(0.5, B, smooth | zarnfilter::flag_skip_silence);
+    std::size_t sent = 0;
+    const auto feed = [&](std::size_t blocks_out) {
+        const std::size_t to = std::min(input.size(), sent + 4 * std::size_t(B));
+        run.send(input, sent, to, 10);
+        sent = to;
+        while (run.output.taken().size() < blocks_out)
+            std::this_thread::sleep_for(1ms);
+    };
+    feed(2);
+    run.stage->set_ratio(0.25);
+    feed(5);
+    run.stage->set_ratio(1.0 / 3);
+    feed(8);
+    // To the plain cut at rate 1, which copies the input: its first block
+    // starts where the input is, not where the smooth output was.
+    run.stage->set_flags(0);
+    run.stage->set_ratio(1.0);
+    feed(11);
+    run.stage->set_flags(smooth);
+    run.stage->set_ratio(0.5);
+    run.send(input, sent, input.size(), 10);
+    ASSERT_TRUE(run.finish());
+    const auto blocks = run.output.taken();
+    const auto heard = joined(std::vector<output_block>(blocks.begin(), blocks.end() - 3));
+    EXPECT_LT(largest_step(heard, 2, 0), natural * 1.05);
+    for (std::size_t k = 1; k + 3 < blocks.size(); ++k) {
+        std::vector<float> seam(blocks[k - 1].samples.end() - 2, blocks[k - 1].samples.end());
+        seam.insert(seam.end(), blocks[k].samples.begin(), blocks[k].samples.end());
+        EXPECT_LT(largest_step(seam, 2, 0), natural * 1.05) << k;
+    }
+    EXPECT_EQ(blocks.front().start, 0);
+    for (std::size_t k = 1; k < blocks.size(); ++k)
+        EXPECT_EQ(blocks[k].start, blocks[k - 1].stop);
+    EXPECT_EQ(blocks.back().stop, std::int64_t(input.size()) * 10);
 }
 
 TEST(Smooth, SwitchingOnAppliesFromTheNextBlockWithoutAClick) {

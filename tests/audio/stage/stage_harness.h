@@ -66,14 +66,14 @@ public:
         queue->close();
     }
 
-    // Sends samples[from, to) as one packet; sample i lasts from i × tick to
-    // (i + 1) × tick.
+    // Sends samples[from, to) as one packet; sample i lasts from origin +
+    // i × tick to origin + (i + 1) × tick.
     void send(const std::vector<float>& samples, std::size_t from, std::size_t to,
-              std::int64_t tick) {
+              std::int64_t tick, std::int64_t origin = 0) {
         ref_ptr<packet::blockdata_t<float>> b(new packet::blockdata_t<float>(to - from));
         b->sample_count = static_cast<std::int32_t>(to - from);
-        b->start_time = static_cast<std::int64_t>(from) * tick;
-        b->stop_time = static_cast<std::int64_t>(to) * tick;
+        b->start_time = origin + static_cast<std::int64_t>(from) * tick;
+        b->stop_time = origin + static_cast<std::int64_t>(to) * tick;
         std::copy(samples.begin() + from, samples.begin() + to, b->samples.begin());
         input->send(b);
     }

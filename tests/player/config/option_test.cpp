@@ -26,19 +26,27 @@ protected:
 
 } // namespace
 
-TEST_F(OptionTest, NoOptionSectionMeansSkipOffAnalyseOnSmoothOff) {
+TEST_F(OptionTest, NoOptionSectionMeansSkipOffAnalyseOnSmoothOn) {
     std::ofstream(dir + "/zarnplayer.ini") << "[player]\nvolume=50\n";
     TOptions o;
-    o.SmoothSplices = 1;
+    o.SmoothSplices = 0;
     o.Load();
     EXPECT_EQ(o.SkipSilent, 0);
     EXPECT_EQ(o.AnalyzeFileInfo, 1);
-    EXPECT_EQ(o.SmoothSplices, 0);
+    EXPECT_EQ(o.SmoothSplices, 1);
+    EXPECT_EQ(TOptions().SmoothSplices, 1);
     FakePlayer player;
     o.Apply(&player);
     EXPECT_EQ(player.options,
               (std::vector<std::pair<std::int32_t, std::int32_t>>{
-                  {PLAYER_OPTION_SKIP_SILENCE, 0}, {PLAYER_OPTION_SMOOTH_SPLICES, 0}}));
+                  {PLAYER_OPTION_SKIP_SILENCE, 0}, {PLAYER_OPTION_SMOOTH_SPLICES, 1}}));
+}
+
+TEST_F(OptionTest, StoredSmoothOffStaysOff) {
+    std::ofstream(dir + "/zarnplayer.ini") << "[option]\nsmooth-splices=0\n";
+    TOptions o;
+    o.Load();
+    EXPECT_EQ(o.SmoothSplices, 0);
 }
 
 TEST_F(OptionTest, StoredTwoIsSentAsTwoAndSavedBack) {

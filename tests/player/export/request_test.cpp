@@ -1,6 +1,7 @@
 // The command line and the plan of outputs, without any sound.
 #include "audio/filter/IZarnRate.h"
 #include "player/config/Rates.h"
+#include "player/config/Tool.h"
 #include "player/export/ProgressLine.h"
 #include "player/export/Request.h"
 #include "tests/CommaLocale.h"
@@ -50,6 +51,16 @@ TEST(ExportRequest, RatesAndProgressIgnoreADecimalCommaLocale) {
     p.elapsed = 4;
     p.inputSeconds = 10;
     EXPECT_NE(FormatProgress(p).find("2.5x real time"), std::string::npos) << FormatProgress(p);
+}
+
+TEST(ExportRequest, SmoothFollowsTheStoredOptionAndIsOnWhenNoneIsStored) {
+    char tmpl[] = "/tmp/zarn-request-XXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    SettingsStore().SetFileName(dir + "/zarnplayer.ini");
+    EXPECT_TRUE(StoredDefaults().smooth);
+    std::ofstream(dir + "/zarnplayer.ini") << "[option]\nsmooth-splices=0\n";
+    EXPECT_FALSE(StoredDefaults().smooth);
+    fs::remove_all(dir);
 }
 
 TEST(ExportRequest, RatesOutsideTheListAreRefused) {

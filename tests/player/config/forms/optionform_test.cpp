@@ -101,6 +101,7 @@ TEST_F(OptionForm, OkStoresOneAndZeroAndHandsTheSwitchesToTheEngine) {
 }
 
 TEST_F(OptionForm, OkAppliesTheCheckMarks) {
+    options.SmoothSplices = 0;
     TOption dialog(nullptr, &player, *table, options);
     dialog.show();
     Row(dialog, ".mp3")->setCheckState(0, Qt::Checked);
@@ -123,6 +124,7 @@ TEST_F(OptionForm, OkAppliesTheCheckMarks) {
 TEST_F(OptionForm, CloseChangesNothing) {
     options.SkipSilent = 0;
     options.AnalyzeFileInfo = 1;
+    options.SmoothSplices = 0;
     TOption dialog(nullptr, &player, *table, options);
     dialog.show();
     Find<QCheckBox>(dialog, "CheckBox1")->setChecked(true);
