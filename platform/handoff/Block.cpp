@@ -18,7 +18,9 @@ void SetWindowHandle(Block block, std::uint32_t handle) {
 void PutText(Block block, std::string_view text) {
     const std::size_t n = std::min(text.size(), TextLimit);
     std::uint8_t* area = block.data() + TextOffset;
-    std::memcpy(area, text.data(), n);
+    // An empty view may carry no pointer at all, which memcpy must not see.
+    if (n > 0)
+        std::memcpy(area, text.data(), n);
     std::memset(area + n, 0, BlockSize - TextOffset - n);
 }
 
