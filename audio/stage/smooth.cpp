@@ -45,6 +45,16 @@ float dot(const float* a, const float* b, std::int32_t n) {
     return s;
 }
 
+// out = from + w × (to − from) over n interleaved stereo samples, one
+// weight a pair: exact where the two agree. out may be to.
+void fade(float* out, const float* from, const float* to, const float* w, std::int32_t n) {
+    for (std::int32_t j = 0; j < n; j += 2) {
+        const float wj = w[j / 2];
+        out[j] = from[j] + wj * (to[j] - from[j]);
+        out[j + 1] = from[j + 1] + wj * (to[j + 1] - from[j + 1]);
+    }
+}
+
 } // namespace
 
 const float* smooth_splicer::weights(std::int32_t pairs) {
@@ -143,13 +153,7 @@ void smooth_splicer::follow_character(const float* window, std::int32_t B, std::
 void smooth_splicer::hand_over(float* out, std::int32_t n) {
     if (have_continuation) {
         n = std::min(n, continuation_length) & ~1;
-        const float* w = weights(n / 2);
-        const float* cont = continuation.data();
-        for (std::int32_t j = 0; j < n; j += 2) {
-            const float wj = w[j / 2];
-            out[j] = cont[j] + wj * (out[j] - cont[j]);
-            out[j + 1] = cont[j + 1] + wj * (out[j + 1] - cont[j + 1]);
-        }
+        fade(out, continuation.data(), out, weights(n / 2), n);
     }
     reset();
 }
@@ -205,14 +209,7 @@ void smooth_splicer::cut(float* out, const float* window, std::int32_t window_le
         }
         const float* in = window + at;
         float* o = out + from;
-        const float* w = weights(faded / 2);
-        const float* cont = continuation.data();
-        for (std::int32_t j = 0; j < faded; j += 2) {
-            // cont + w × (in − cont): exact where the two agree.
-            const float wj = w[j / 2];
-            o[j] = cont[j] + wj * (in[j] - cont[j]);
-            o[j + 1] = cont[j + 1] + wj * (in[j + 1] - cont[j + 1]);
-        }
+        fade(o, continuation.data(), in, weights(faded / 2), faded);
         const std::int32_t copied = std::clamp(window_length - at, faded, length) - faded;
         std::memcpy(o + faded, in + faded, sizeof(float) * copied);
         std::fill(o + faded + copied, o + length, 0.0f);
