@@ -94,6 +94,16 @@ double frequency(const std::vector<float>& s, int channels, int ch, int rate) {
     return crossings > 1 ? (crossings - 1) * rate / (last - first) : 0.0;
 }
 
+// The time stamps carry the whole input, block by block, whatever the
+// pieces do: the input's samples at 10 time units each.
+void ExpectStampsCoverTheInput(const std::vector<output_block>& blocks, std::size_t samples) {
+    ASSERT_FALSE(blocks.empty());
+    EXPECT_EQ(blocks.front().start, 0);
+    for (std::size_t k = 1; k < blocks.size(); ++k)
+        EXPECT_EQ(blocks[k].start, blocks[k - 1].stop) << k;
+    EXPECT_EQ(blocks.back().stop, std::int64_t(samples) * 10);
+}
+
 } // namespace
 
 TEST(Smooth, BlocksHaveThePlainLengthsAndTimes) {
@@ -273,11 +283,7 @@ TEST(Smooth, RacingShortensPausesAndKeepsSpeechWholeAtAnyLevel) {
             EXPECT_LT(runs[2] / pauses[2], runs[1] / pauses[1]);
             EXPECT_LT(runs[2] - runs[1], 0.9 * (pauses[2] - pauses[1]) * r);
 
-            // The time stamps still carry the whole input, block by block.
-            EXPECT_EQ(blocks.front().start, 0);
-            for (std::size_t k = 1; k < blocks.size(); ++k)
-                EXPECT_EQ(blocks[k].start, blocks[k - 1].stop);
-            EXPECT_EQ(blocks.back().stop, std::int64_t(input.size()) * 10);
+            ExpectStampsCoverTheInput(blocks, input.size());
         }
     }
 }
@@ -358,10 +364,7 @@ TEST(Smooth, RateAndFlagChangesWhilePlayingDoNotClick) {
         seam.insert(seam.end(), blocks[k].samples.begin(), blocks[k].samples.end());
         EXPECT_LT(largest_step(seam, 2, 0), natural * 1.05) << k;
     }
-    EXPECT_EQ(blocks.front().start, 0);
-    for (std::size_t k = 1; k < blocks.size(); ++k)
-        EXPECT_EQ(blocks[k].start, blocks[k - 1].stop);
-    EXPECT_EQ(blocks.back().stop, std::int64_t(input.size()) * 10);
+    ExpectStampsCoverTheInput(blocks, input.size());
 }
 
 TEST(Smooth, SwitchingOnAppliesFromTheNextBlockWithoutAClick) {
@@ -405,8 +408,5 @@ TEST(Smooth, TailIsPlayedOutWithTheInputTimes) {
     const auto input = babble(total, 6);
     const auto blocks = run_stage(input, B, 0.25, smooth, 500);
     ASSERT_FALSE(blocks.empty());
-    EXPECT_EQ(blocks.front().start, 0);
-    for (std::size_t k = 1; k < blocks.size(); ++k)
-        EXPECT_EQ(blocks[k].start, blocks[k - 1].stop);
-    EXPECT_EQ(blocks.back().stop, std::int64_t(total) * 10);
+    ExpectStampsCoverTheInput(blocks, total);
 }
