@@ -15,6 +15,9 @@
 // Set when the main window closes; background work stops when it sees it.
 extern std::atomic<bool> ClosingFlag;
 
+// The caption and the version text of every dialog's caption.
+inline constexpr const char* MainCaption = "zarnplayer ver 0.3.5";
+
 struct Placement {
     int left = 0;
     int top = 0;

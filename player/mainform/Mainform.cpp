@@ -2,10 +2,8 @@
 
 #include "player/mainform/Widgetsupport.h"
 
-#include "platform/numbers.h"
 #include "platform/profile.h"
 #include "player/config/Extention.h"
-#include "player/config/Option.h"
 #include "player/config/Rates.h"
 #include "player/config/Tool.h"
 #include "player/mainform/Icons.h"
@@ -23,27 +21,14 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-std::int32_t VolumeLevel(int volume, bool mute) {
-    if (mute)
-        return -10000;
-    const std::int32_t quiet = 100 - volume;
-    return -(quiet * quiet * quiet) / 100;
-}
 
 std::string FormatTime(std::int64_t time) {
     const long long c = time / 100000;
@@ -64,35 +49,12 @@ QString FromBytes(const std::string& s) {
     return QFile::decodeName(QByteArray::fromStdString(s));
 }
 
-bool IsWindowsMedia(const std::string& path) {
-    const std::string_view ext = ExtensionOf(path);
-    return strcasecmp(std::string(ext).c_str(), ".wma") == 0 ||
-           strcasecmp(std::string(ext).c_str(), ".wmv") == 0 ||
-           strcasecmp(std::string(ext).c_str(), ".asf") == 0;
-}
-
 // Tells the user of a failure: always on the terminal, and in a box when
 // there is a screen to show it on.
 void ReportError(QWidget* owner, const std::string& text) {
     std::fprintf(stderr, "zarnplayer: %s\n", text.c_str());
     if (QGuiApplication::platformName() != QLatin1String("offscreen"))
         QMessageBox::warning(owner, QString::fromLatin1(MainCaption), FromBytes(text));
-}
-
-// Why a name given to the player yields nothing to play, in the user's words.
-std::string WhyNotPlayable(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return errno == ENOENT ? "there is no such file or folder" : std::strerror(errno);
-    if (S_ISDIR(st.st_mode))
-        return "the folder holds no media files";
-    if (!S_ISREG(st.st_mode))
-        return "it is not a regular file";
-    if (::access(path.c_str(), R_OK) != 0)
-        return std::strerror(errno);
-    if (st.st_size == 0)
-        return "the file is empty";
-    return "the file is damaged or of a type no installed decoder reads";
 }
 
 class EngineEvent : public QEvent {
@@ -118,8 +80,8 @@ QToolButton* MakeButton(QWidget* parent, const char* name, int image, const QStr
 
 } // namespace
 
-TMain::TMain(TFileList& list, QWidget* playListWindow)
-    : QMainWindow(nullptr), list_(list), playListWindow_(playListWindow) {
+TMain::TMain(TPlayerCore& core, TFileList& list, QWidget* playListWindow)
+    : QMainWindow(nullptr), core_(core), list_(list), playListWindow_(playListWindow) {
     setObjectName(QStringLiteral("Main"));
     QFont f = font();
     f.setPixelSize(12);
@@ -153,6 +115,19 @@ TMain::TMain(TFileList& list, QWidget* playListWindow)
     FullScreenPending = false;
     ShowRepeatMode();
     UpdatePrevNext();
+    connect(&core_, &TPlayerCore::rateChanged, this, &TMain::ShowRate);
+    connect(&core_, &TPlayerCore::volumeChanged, this, &TMain::ShowVolume);
+    connect(&core_, &TPlayerCore::repeatModeChanged, this, &TMain::ShowRepeatMode);
+    connect(&core_, &TPlayerCore::listChanged, this, &TMain::UpdatePrevNext);
+    connect(&core_, &TPlayerCore::failed, this, &TMain::ShowFailure);
+    connect(&core_, &TPlayerCore::positionChanged, this, [this] {
+        if (!barSeeking_)
+            UpdateTimeDisplay();
+    });
+    connect(&core_, &TPlayerCore::finished, this, [this] {
+        if (headless_)
+            close();
+    });
 }
 
 TMain::~TMain() {
@@ -198,8 +173,8 @@ void TMain::BuildLayout() {
     Image1 = Panel2->Image1;
     column->addWidget(Panel2, 1);
     connect(Panel2, &TVideoPanel::resized, this, [this] {
-        if (player_)
-            player_->UpdateVideoWindow();
+        if (player())
+            player()->UpdateVideoWindow();
     });
     connect(Panel2, &TVideoPanel::doubleClicked, this, &TMain::TogglePlay);
     connect(Panel2, &TVideoPanel::leaveFullScreenRequested, this, &TMain::ToggleFullScreen);
@@ -254,7 +229,7 @@ void TMain::BuildLayout() {
     }
     connect(PopupMenu1, &QMenu::aboutToShow, this, [this] {
         for (QAction* a : PopupMenu1->actions())
-            a->setChecked(a->data().toInt() == RepeatMode);
+            a->setChecked(a->data().toInt() == core_.RepeatMode);
     });
     ToolButton11->setMenu(PopupMenu1);
     ToolButton11->setPopupMode(QToolButton::MenuButtonPopup);
@@ -287,7 +262,7 @@ void TMain::BuildLayout() {
     connect(ToolButton5, &QToolButton::clicked, this, &TMain::PauseClick);
     connect(ToolButton6, &QToolButton::clicked, this, &TMain::PlayClick);
     connect(ToolButton11, &QToolButton::clicked, this,
-            [this] { SetRepeatMode((RepeatMode + 1) % 4); });
+            [this] { SetRepeatMode((core_.RepeatMode + 1) % 4); });
     connect(ToolButton13, &QToolButton::clicked, this, &TMain::ToolButton13Click);
     connect(ComboBox1, &QComboBox::activated, this, &TMain::ComboBox1Change);
     connect(TrackBar1, &QSlider::valueChanged, this, &TMain::TrackBar1Change);
@@ -302,13 +277,6 @@ void TMain::BuildLayout() {
 void TMain::ReadSettings() {
     TTool& s = SettingsStore();
     StayOnTop = s.ReadInteger("form", "stayontop", 0);
-    Resume = s.ReadInteger("player", "resume", 0);
-    RepeatMode = s.ReadInteger("player", "repeat", 1);
-    if (RepeatMode < 0 || RepeatMode > 3)
-        RepeatMode = 1; // a hand-edited value would show no picture
-    Volume = std::clamp(s.ReadInteger("player", "volume", 100), 0, 100);
-    RateText = s.ReadString("player", "rate", "1.0");
-    Mute = s.ReadInteger("player", "mute", 0) ? 1 : 0;
     TimeReverse = s.ReadInteger("player", "time-reverse", 0);
     TimeMode = s.ReadInteger("player", "time-mode", 0);
     Zoom = s.ReadInteger("player", "zoom", 100);
@@ -318,13 +286,9 @@ void TMain::ReadSettings() {
 void TMain::WriteSettings() {
     TTool& s = SettingsStore();
     s.WriteInteger("form", "stayontop", StayOnTop);
-    s.WriteInteger("player", "resume", Resume);
-    s.WriteInteger("player", "repeat", RepeatMode);
-    s.WriteInteger("player", "volume", Volume);
-    s.WriteString("player", "rate", RateText);
+    core_.WriteSettings();
     s.WriteInteger("player", "time-reverse", TimeReverse);
     s.WriteInteger("player", "time-mode", TimeMode);
-    s.WriteInteger("player", "mute", Mute);
     s.WriteInteger("player", "zoom", Zoom);
     s.WriteInteger("player", "auto-resize", AutoResize);
     s.WriteInteger("form", "toolbar-playinfo", Panel4->isHidden() ? 0 : 1);
@@ -361,11 +325,11 @@ bool TMain::event(QEvent* e) {
         type <= QEvent::User + static_cast<int>(WM_PLAYER_COMPLETE) &&
         dynamic_cast<EngineEvent*>(e)) {
         auto* ev = static_cast<EngineEvent*>(e);
-        if (!player_)
+        if (!player())
             return true;
         switch (static_cast<std::uint32_t>(type - QEvent::User)) {
         case WM_PLAYER_EVENT:
-            player_->HandleEvent();
+            player()->HandleEvent();
             break;
         case WM_PLAYER_OPENED:
             EngineOpened();
@@ -376,10 +340,12 @@ bool TMain::event(QEvent* e) {
             Panel2->update();
             break;
         case WM_PLAYER_COMPLETE:
-            if (ev->wParam != 0)
-                HandlePlaybackFailure();
-            else
-                HandleEndOfStream();
+            if (ev->wParam != 0) {
+                core_.HandlePlaybackFailure();
+            } else {
+                UpdateTimeDisplay();
+                core_.HandleEndOfStream();
+            }
             break;
         }
         return true;
@@ -388,17 +354,12 @@ bool TMain::event(QEvent* e) {
 }
 
 void TMain::EngineOpened() {
-    const char* name = nullptr;
-    std::string path;
-    if (player_->GetFileName(&name) == S_OK && name)
-        path = name;
-    openedName_ = FromBytes(std::string(FileNamePart(path)));
-    played_ = true;
+    openedName_ = FromBytes(std::string(FileNamePart(core_.Opened())));
     if (failureTicks_ == 0) {
         failure_.clear();
         StaticText3->setText(openedName_);
     }
-    if (!player_->IsAudioOnly())
+    if (!player()->IsAudioOnly())
         Image1->hide();
     Panel2->update();
     ApplyStayOnTop();
@@ -411,37 +372,27 @@ void TMain::EngineOpened() {
 // --- Transport ---------------------------------------------------------
 
 void TMain::PlayClick() {
-    if (player_)
-        player_->Play();
+    core_.Play();
 }
 
 void TMain::StopClick() {
-    if (player_)
-        player_->Stop();
+    core_.Stop();
 }
 
 void TMain::PauseClick() {
-    if (player_)
-        player_->Pause();
+    core_.Pause();
 }
 
 void TMain::TogglePlay() {
-    if (!player_)
-        return;
-    std::int32_t state = 0;
-    player_->GetState(&state);
-    if (state == PLAYER_PLAYING)
-        player_->Pause();
-    else if (state == PLAYER_PAUSED || state == PLAYER_STOPPED)
-        player_->Play();
+    core_.TogglePlay();
 }
 
 void TMain::NextClick() {
-    OpenAndPlay(list_.Next());
+    core_.Next();
 }
 
 void TMain::PrevClick() {
-    OpenAndPlay(list_.Prev());
+    core_.Prev();
 }
 
 void TMain::OpenFilesClick() {
@@ -462,30 +413,18 @@ void TMain::OpenFilesClick() {
 }
 
 void TMain::OpenFileList(const std::vector<std::string>& names) {
-    if (player_) {
-        std::int32_t state = 0;
-        player_->GetState(&state);
-        if (state != PLAYER_NOFILE)
-            player_->Close();
-    }
-    list_.BeginUpdate();
-    list_.ClearList();
-    for (const std::string& n : names)
-        list_.Add(n);
-    list_.EndUpdate();
-    OpenAndPlay(list_.Select(0));
+    core_.OpenFileList(names);
 }
 
 void TMain::SetRepeatMode(int mode) {
-    RepeatMode = mode;
-    ShowRepeatMode();
+    core_.SetRepeatMode(mode);
 }
 
 void TMain::ShowRepeatMode() {
-    repeatImage_ = RepeatMode + 8;
+    repeatImage_ = core_.RepeatMode + 8;
     ToolButton11->setIcon(ToolImageIcon(repeatImage_));
     const char* names[] = {"Single", "Repeat", "All", "Random"};
-    ToolButton11->setToolTip(tr("Repeat: %1").arg(tr(names[RepeatMode & 3])));
+    ToolButton11->setToolTip(tr("Repeat: %1").arg(tr(names[core_.RepeatMode & 3])));
 }
 
 void TMain::UpdatePrevNext() {
@@ -496,103 +435,18 @@ void TMain::UpdatePrevNext() {
     Next1->setEnabled(many);
 }
 
-bool TMain::PrepareOpen(const std::string& path) {
-    if (path.empty() || !player_)
-        return false;
-    player_->Stop();
-    if (IsWindowsMedia(path)) {
-        player_->SetRate(1.0);
-        ComboBox1->setEnabled(false);
-    } else {
-        player_->SetRate(RateValue());
-        ComboBox1->setEnabled(true);
-    }
-    return true;
-}
-
-void TMain::OpenAndPlay(const std::string& name) {
-    std::string next = name;
-    for (int tries = list_.Count(); PrepareOpen(next); --tries) {
-        if (player_->Open(next.c_str()) == S_OK) {
-            player_->Play();
-            return;
-        }
-        ShowFailure("cannot play", next, WhyNotPlayable(next));
-        if (tries <= 1)
-            return;
-        next = NextAfterFailure();
-    }
-}
-
-std::string TMain::NextAfterFailure() {
-    if (RepeatMode == 2)
-        return list_.Next();
-    if (RepeatMode == 3)
-        return list_.Random();
-    const TFile* current = list_.Current();
-    const int position = current ? list_.PositionOf(current) : -1;
-    return position >= 0 && position + 1 < list_.Count() ? list_.Select(position + 1) : "";
-}
-
-void TMain::HandlePlaybackFailure() {
-    const char* name = nullptr;
-    const std::string path = player_->GetFileName(&name) == S_OK && name ? name : "";
-    ShowFailure("cannot play", path, "playback stopped: the file is damaged or cannot be decoded");
-    const std::string next = list_.Count() > 1 ? NextAfterFailure() : "";
-    if (!next.empty())
-        OpenAndPlay(next);
-    else if (headless_)
-        close();
-}
-
-void TMain::ShowFailure(const std::string& what, const std::string& path, const std::string& why) {
-    std::fprintf(stderr, "zarnplayer: %s %s: %s\n", what.c_str(), path.c_str(), why.c_str());
-    ++failures_;
-    failure_ = FromBytes(what + " " + std::string(FileNamePart(path)) + ": " + why);
-    failure_[0] = failure_[0].toUpper();
+void TMain::ShowFailure(const QString& text) {
+    failure_ = text;
     // Five seconds at the timer's pace.
     failureTicks_ = 25;
     StaticText3->setText(failure_);
 }
 
-void TMain::HandleEndOfStream() {
-    UpdateTimeDisplay();
-    switch (RepeatMode) {
-    case 0:
-        if (headless_)
-            close();
-        break;
-    case 1:
-        player_->Play();
-        break;
-    case 2:
-    case 3: {
-        if (list_.Count() == 1) {
-            player_->Play();
-            break;
-        }
-        const std::string name = RepeatMode == 2 ? list_.Next() : list_.Random();
-        if (name.empty())
-            player_->Close();
-        else
-            OpenAndPlay(name);
-        break;
-    }
-    default:
-        break;
-    }
-}
-
-double TMain::RateValue() const {
-    const double rate = numbers::ParseDouble(RateText).value_or(0);
-    return rate > 0 ? rate : 1.0;
-}
-
 void TMain::UpdateTimeDisplay() {
-    if (!player_)
+    if (!player())
         return;
     std::int64_t position = 0, duration = 0;
-    player_->GetTimes(&position, &duration);
+    player()->GetTimes(&position, &duration);
     if (duration == 0)
         duration = 1;
     if (!SeekDragging) {
@@ -606,7 +460,7 @@ void TMain::UpdateTimeDisplay() {
     }
     if (TimeReverse)
         position = duration - position;
-    const double rate = RateValue();
+    const double rate = core_.RateValue();
     if (TimeMode)
         position = static_cast<std::int64_t>(static_cast<double>(position) / rate);
     StaticText1->setText(QString::fromStdString(FormatTime(position)));
@@ -631,10 +485,10 @@ void TMain::SetTransport(bool rewind, bool stop, bool pause, bool play, bool for
 void TMain::Timer1Timer() {
     TickCount =
         static_cast<std::uint32_t>((static_cast<std::uint64_t>(TickCount) + 1) % 4294967295u);
-    if (!player_)
+    if (!player())
         return;
     std::int32_t state = 0;
-    player_->GetState(&state);
+    player()->GetState(&state);
     if (state == PLAYER_PLAYING || state == PLAYER_PAUSED)
         UpdateTimeDisplay();
     // A failure stays in the info line while nothing is open; over an open
@@ -674,7 +528,7 @@ void TMain::Timer1Timer() {
         SetTransport(false, false, false, false, false);
         break;
     }
-    player_->Tick();
+    player()->Tick();
     TTool::HideTrackBarSelection(TrackBar1);
     TTool::HideTrackBarSelection(TrackBar2);
     if (RewindHeld &&
@@ -696,7 +550,7 @@ void TMain::HeadlessTick(std::int32_t state) {
         // The file's name even while the info line still tells of a failure.
         std::printf("%s  %s / %s  rate %s\n", QFile::encodeName(openedName_).constData(),
                     StaticText1->text().toLatin1().constData(),
-                    StaticText2->text().toLatin1().constData(), RateText.c_str());
+                    StaticText2->text().toLatin1().constData(), core_.RateText.c_str());
     std::fflush(stdout);
     if (!headless_)
         return;
@@ -710,58 +564,45 @@ void TMain::HeadlessTick(std::int32_t state) {
 // --- Rate, volume, seek ------------------------------------------------
 
 void TMain::ComboBox1Change() {
-    RateText = ComboBox1->currentText().toStdString();
-    if (player_)
-        player_->SetRate(RateValue());
+    core_.SetRateIndex(ComboBox1->currentIndex());
 }
 
 void TMain::RateUp() {
-    StepRate(rates::Faster(ComboBox1->currentIndex()));
+    core_.RateUp();
 }
 
 void TMain::RateDown() {
-    StepRate(rates::Slower(ComboBox1->currentIndex()));
+    core_.RateDown();
 }
 
-void TMain::StepRate(int index) {
-    if (!ComboBox1->isEnabled() || index == ComboBox1->currentIndex())
-        return;
-    ComboBox1->setCurrentIndex(index);
-    ComboBox1Change();
+void TMain::ShowRate() {
+    ComboBox1->setEnabled(core_.RateEnabled());
+    ComboBox1->setCurrentIndex(core_.RateIndex());
 }
 
 void TMain::TrackBar2Change() {
-    Volume = TrackBar2->value();
-    if (player_)
-        player_->SetVolume(VolumeLevel(Volume, false));
+    core_.SetVolume(TrackBar2->value());
 }
 
 void TMain::ToolButton13Click() {
-    Mute = Mute ? 0 : 1;
-    ApplyVolume();
+    core_.ToggleMute();
 }
 
-void TMain::ApplyVolume() {
-    muteImage_ = Mute;
-    ToolButton13->setIcon(MuteImageIcon(Mute));
-    ToolButton13->setToolTip(Mute ? tr("Sound off") : tr("Sound on"));
-    if (player_)
-        player_->SetVolume(VolumeLevel(Volume, Mute != 0));
+void TMain::ShowVolume() {
+    const QSignalBlocker quiet(TrackBar2);
+    TrackBar2->setValue(core_.Volume);
+    muteImage_ = core_.Mute;
+    ToolButton13->setIcon(MuteImageIcon(core_.Mute));
+    ToolButton13->setToolTip(core_.Mute ? tr("Sound off") : tr("Sound on"));
 }
 
 void TMain::TrackBar1Change() {
-    if (SeekDragging || !player_)
+    if (SeekDragging || !player())
         return;
-    std::int32_t state = 0;
-    player_->GetState(&state);
-    if (state == PLAYER_STOPPED) {
-        player_->Play();
-        player_->Pause();
-    }
-    std::int64_t duration = 0;
-    player_->GetDuration(&duration);
-    player_->SetPosition(static_cast<std::int64_t>(static_cast<double>(duration) * (1.0 / 512) *
-                                                   TrackBar1->value()));
+    barSeeking_ = true;
+    core_.SeekTo(static_cast<std::int64_t>(static_cast<double>(core_.Duration()) * (1.0 / 512) *
+                                           TrackBar1->value()));
+    barSeeking_ = false;
     // The release's own closing seek is then not needed.
     seekedSinceRelease_ = true;
 }
@@ -789,10 +630,10 @@ int TMain::NonClientHeight() const {
 }
 
 void TMain::ApplyZoom(int percent) {
-    if (!player_ || player_->IsFullScreen())
+    if (!player() || player()->IsFullScreen())
         return;
     std::int32_t w = 0, h = 0;
-    player_->GetVideoSize(&w, &h);
+    player()->GetVideoSize(&w, &h);
     if (w == 0 || h == 0)
         return;
     const int clientWidth = w * percent / 100 + 2;
@@ -813,12 +654,12 @@ void TMain::AutoClick() {
 }
 
 void TMain::ToggleFullScreen() {
-    if (player_)
-        player_->ToggleFullScreen();
+    if (player())
+        player()->ToggleFullScreen();
 }
 
 void TMain::StayOnTopClick() {
-    if (player_ && player_->IsFullScreen())
+    if (player() && player()->IsFullScreen())
         return;
     StayOnTop = StayOnTop ? 0 : 1;
     ApplyStayOnTop();
@@ -883,10 +724,10 @@ bool TMain::HandleShortcut(int key) {
         MoveSeekBar(8);
         return true;
     case Qt::Key_Up:
-        TrackBar2->setValue(TrackBar2->value() + 8);
+        core_.SetVolume(core_.Volume + 8);
         return true;
     case Qt::Key_Down:
-        TrackBar2->setValue(TrackBar2->value() - 8);
+        core_.SetVolume(core_.Volume - 8);
         return true;
     case Qt::Key_PageDown:
         RateDown();
@@ -967,68 +808,11 @@ bool TMain::eventFilter(QObject* watched, QEvent* e) {
 // --- Life cycle --------------------------------------------------------
 
 void TMain::StartPlayer(const std::vector<std::string>& files) {
-    // 1. The stored rate, or 1.0 when it is not one of the list's.
-    int index = rates::IndexOfText(RateText);
-    if (index < 0) {
-        index = rates::NormalIndex();
-        RateText = rates::kTexts[index];
-    }
-    ComboBox1->setCurrentIndex(index);
-    ComboBox1Change();
-    // 2. Volume.
-    TrackBar2->setValue(Volume);
-    ApplyVolume();
-    // 3. Options.
-    Options().Apply(player_);
-    // 4. The first file.
-    if (!files.empty()) {
-        list_.BeginUpdate();
-        list_.Clear();
-        for (const std::string& f : files) {
-            const int before = list_.Count();
-            list_.Add(f);
-            if (list_.Count() == before)
-                ShowFailure("cannot play", f, WhyNotPlayable(f));
-        }
-        list_.EndUpdate();
-        // Closed while the folder scan let events run: nothing starts.
-        if (closeDone_)
-            return;
-        OpenAndPlay(list_.Select(0));
-    } else {
-        list_.BeginUpdate();
-        if (!list_.DefaultList().empty())
-            list_.LoadFromFile(list_.DefaultList());
-        if (Resume) {
-            const std::string file = SettingsStore().ReadString("player", "resume_file", "");
-            std::error_code ec;
-            if (!file.empty() && std::filesystem::exists(file, ec)) {
-                const std::int64_t position = static_cast<std::int64_t>(SettingsStore().ReadInteger(
-                                                  "player", "resume_position", 0)) *
-                                              1000000;
-                HRESULT opened = E_FAIL;
-                if (PrepareOpen(file) && (opened = player_->Open(file.c_str())) != S_OK)
-                    ShowFailure("cannot resume", file, WhyNotPlayable(file));
-                if (opened == S_OK) {
-                    player_->SetPosition(position);
-                    player_->Play();
-                    if (SettingsStore().ReadInteger("player", "resume_status", 3) ==
-                        PLAYER_PAUSED) {
-                        player_->Pause();
-                        UpdateTimeDisplay();
-                    }
-                }
-                if (list_.IndexOf(file) < 0)
-                    list_.Add(file);
-                list_.Select(list_.IndexOf(file));
-            }
-        } else {
-            const std::string name = list_.Select(0);
-            if (PrepareOpen(name) && player_->Open(name.c_str()) != S_OK)
-                ShowFailure("cannot open", name, WhyNotPlayable(name));
-        }
-        list_.EndUpdate();
-    }
+    // 1 to 4: rate, volume, options and the first file.
+    core_.Start(files);
+    // Closed while the folder scan let events run: nothing starts.
+    if (closeDone_)
+        return;
     // 5. The play list window.
     if (playListWindow_)
         playListWindow_->setVisible(SettingsStore().ReadInteger("playlistform", "visible", 0) != 0);
@@ -1040,25 +824,7 @@ void TMain::StartPlayer(const std::vector<std::string>& files) {
 void TMain::FormClose() {
     Timer1->stop();
     try {
-        if (Resume) {
-            std::int32_t state = 0;
-            if (player_)
-                player_->GetState(&state);
-            if (state == PLAYER_PLAYING || state == PLAYER_PAUSED) {
-                const char* name = nullptr;
-                player_->GetFileName(&name);
-                std::int64_t position = 0;
-                player_->GetPosition(&position);
-                SettingsStore().WriteString("player", "resume_file", name ? name : "");
-                SettingsStore().WriteInteger("player", "resume_position",
-                                             static_cast<int>(position / 1000000));
-                SettingsStore().WriteInteger("player", "resume_status", state);
-            } else {
-                SettingsStore().WriteString("player", "resume_file", "");
-                SettingsStore().WriteInteger("player", "resume_position", 0);
-                SettingsStore().WriteInteger("player", "resume_status", 0);
-            }
-        }
+        core_.SaveResumePoint();
         SettingsStore().WriteInteger("playlistform", "visible",
                                      playListWindow_ && playListWindow_->isVisible() ? 1 : 0);
     } catch (const profile::Error& e) {

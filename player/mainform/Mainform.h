@@ -1,12 +1,14 @@
-// The main player window TMain: time bar, video panel and play controls;
-// the player state, transport, repeat modes, time display, rate, volume,
-// mute and seek, zoom and full screen, and the window's life cycle with the
-// resume point. It drives the engine only through IPlayer and receives the
-// engine's messages as posted events, so all of it runs on the GUI thread.
+// The main player window TMain: time bar, video panel and play controls,
+// the time display, zoom and full screen, and the window's life cycle. The
+// player state and the open-and-play path are the core's (TPlayerCore): the
+// window's handlers are thin calls into it and the window shows what it
+// reports. The engine's messages arrive as posted events, so all of it runs
+// on the GUI thread.
 #pragma once
 
 #include "engine/include/IPlayer.h"
 #include "platform/window.h"
+#include "player/core/Player.h"
 
 #include <QMainWindow>
 
@@ -29,11 +31,6 @@ namespace handoff {
 class Receiver;
 }
 
-// The caption and the version text of every dialog's caption.
-inline constexpr const char* MainCaption = "zarnplayer ver 0.3.5";
-
-// The level sent to the engine, in hundredths of a decibel.
-std::int32_t VolumeLevel(int volume, bool mute);
 // "%02d:%02d:%02d" of a time in 100 ns units; hours are not wrapped.
 std::string FormatTime(std::int64_t time);
 
@@ -42,25 +39,20 @@ class TMain : public QMainWindow, public Window {
 public:
     // Creation: builds the window and reads its settings. playListWindow is
     // the window that shows list (may be null).
-    TMain(TFileList& list, QWidget* playListWindow);
+    TMain(TPlayerCore& core, TFileList& list, QWidget* playListWindow);
     ~TMain() override;
 
     // Queues an engine message as an event of type QEvent::User + msg.
     void PostMessage(std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam) override;
     VideoWindow* VideoView();
 
-    // The engine session gives the player before StartPlayer and takes it
-    // back (null) when it ends.
-    void SetPlayer(IPlayer* player) { player_ = player; }
-    IPlayer* Player() const { return player_; }
-    // Once the engine is ready: rate, volume, options, the first file, the
-    // play list window, stay on top, and the timer.
+    TPlayerCore& Core() const { return core_; }
+    // Once the engine is ready: the core's start (rate, volume, options, the
+    // first file), the play list window, stay on top, and the timer.
     void StartPlayer(const std::vector<std::string>& files);
     // Without a display: print the state once a second and close once
     // nothing plays any more.
     void SetHeadless(bool on) { headless_ = on; }
-    // Something the user asked for could not be played, and nothing could.
-    bool NothingPlayed() const { return failures_ > 0 && !played_; }
     void SetStatusLines(bool on) { statusLines_ = on; }
     // Writes every setting of the window; the program calls it after the
     // engine session has ended. Runs once.
@@ -69,24 +61,19 @@ public:
     // folder scan let events run before the message loop began.
     bool Closed() const { return closeDone_; }
 
-    // Player state.
-    int RepeatMode = 1;
+    // The window's state.
     int TimeMode = 0;
     int TimeReverse = 0;
-    std::string RateText = "1.0";
-    int Volume = 100;
-    int Mute = 0;
     int StayOnTop = 0;
     int Zoom = 100;
     int AutoResize = 0;
-    int Resume = 0;
     bool FullScreenPending = false;
     bool SeekDragging = false;
     bool RewindHeld = false;
     bool FastForwardHeld = false;
     std::uint32_t TickCount = 0;
 
-    // Commands.
+    // Commands; those of the player are thin calls into the core.
     void PlayClick();
     void StopClick();
     void PauseClick();
@@ -99,29 +86,11 @@ public:
     void SetRepeatMode(int mode);
     void ShowRepeatMode();
     void UpdatePrevNext();
-    bool PrepareOpen(const std::string& path);
-    // Opens and plays name; an entry that cannot be played is said, and the
-    // list goes on as the repeat mode says (Single and Repeat: down the list
-    // to its end; All: on, round the end; Random: another drawn entry) until
-    // one plays or each was tried once.
-    void OpenAndPlay(const std::string& name);
-    // Tells the user what could not be played and why ("cannot play", the
-    // name, the reason): on standard error with the whole name, and
-    // in the info line (StaticText3) while no file is open or for a few
-    // seconds over the one that is.
-    void ShowFailure(const std::string& what, const std::string& path, const std::string& why);
-    // The entry after one that failed, as OpenAndPlay goes on ("" at the end).
-    std::string NextAfterFailure();
-    void HandleEndOfStream();
-    // The engine stopped a file in mid-play on an error: said, then the list
-    // goes on as after a file that cannot be opened.
-    void HandlePlaybackFailure();
     void UpdateTimeDisplay();
     void Timer1Timer();
     void ComboBox1Change();
     void RateUp();
     void RateDown();
-    void ApplyVolume();
     void ToolButton13Click();
     void TrackBar1Change();
     void TrackBar2Change();
@@ -150,13 +119,6 @@ public:
     void AddDirectoryBookmarkClick();
     // A bookmark item: with shift only appends its files, else plays it.
     void BookmarkClick(int tag, bool shift);
-    void PlayBookmark(int id);
-    // Dropped files: replace the list and play the first, or with append
-    // add them and play the first added.
-    void DropFiles(const std::vector<std::string>& names, bool append);
-    // A second start's names: they replace the list and the first plays;
-    // an empty list only clears it.
-    void HandOff(const std::vector<std::string>& names);
     // Answers second starts from the message loop on; receiver stays owned
     // by the program and outlives the window's use of it (null detaches).
     void SetHandOff(handoff::Receiver* receiver);
@@ -217,18 +179,22 @@ private:
     void WriteSettings();
     void FormClose();
     void EngineOpened();
+    // What the core reports.
+    void ShowRate();
+    void ShowVolume();
+    // In the info line (StaticText3) while no file is open, or for a few
+    // seconds over the one that is.
+    void ShowFailure(const QString& text);
+    IPlayer* player() const { return core_.Player(); }
     void MoveSeekBar(int delta);
     void HoldButton(QToolButton* button, bool down, int step);
     void SetTransport(bool rewind, bool stop, bool pause, bool play, bool forward);
     bool BelongsHere(QObject* o) const;
     void HeadlessTick(std::int32_t state);
-    double RateValue() const;
-    // Shows and applies the rate list's entry at index, when the box is on and it is a change.
-    void StepRate(int index);
 
+    TPlayerCore& core_;
     TFileList& list_;
     QWidget* playListWindow_;
-    IPlayer* player_ = nullptr;
     int repeatImage_ = -1;
     int muteImage_ = -1;
     std::uint32_t rewindTag_ = 0;
@@ -237,12 +203,12 @@ private:
     bool statusLines_ = false;
     int idleTicks_ = 0;
     bool seekedSinceRelease_ = false;
+    // The seek bar seeks: the core's report of it needs no display.
+    bool barSeeking_ = false;
     bool closeDone_ = false;
     QString failure_;
     int failureTicks_ = 0;
     QString openedName_;
-    int failures_ = 0;
-    bool played_ = false;
     bool destroyed_ = false;
     handoff::Receiver* receiver_ = nullptr;
     QSocketNotifier* handOffNotifier_ = nullptr;

@@ -181,7 +181,7 @@ void TMain::BuildMenus() {
     connect(Item(option, "Option1", tr("&Option..."), none, Mirror::None), &QAction::triggered,
             this, &TMain::OptionClick);
     connect(Item(option, "Resume1", tr("&Resume"), none, Mirror::Resume), &QAction::triggered, this,
-            [this] { Resume = Resume ? 0 : 1; });
+            [this] { core_.Resume = core_.Resume ? 0 : 1; });
 
     QMenu* about = MainMenu1->addMenu(tr("&About"));
     about->setObjectName(QStringLiteral("About1Menu"));
@@ -226,8 +226,8 @@ void TMain::BuildMenus() {
 
 void TMain::UpdateMenus(QMenu* menu) {
     std::int32_t state = 0;
-    if (player_)
-        player_->GetState(&state);
+    if (player())
+        player()->GetState(&state);
     for (QAction* a : menu->actions()) {
         switch (static_cast<Mirror>(a->property(MirrorKey).toInt())) {
         case Mirror::Zoom:
@@ -264,10 +264,10 @@ void TMain::UpdateMenus(QMenu* menu) {
             a->setEnabled(state == PLAYER_PLAYING);
             break;
         case Mirror::Repeat:
-            a->setChecked(RepeatMode == a->data().toInt());
+            a->setChecked(core_.RepeatMode == a->data().toInt());
             break;
         case Mirror::Resume:
-            a->setChecked(Resume != 0);
+            a->setChecked(core_.Resume != 0);
             break;
         case Mirror::None:
             break;
@@ -289,11 +289,11 @@ void TMain::PlayListClick() {
 }
 
 void TMain::OptionClick() {
-    TOption::Execute(this, player_);
+    TOption::Execute(this, player());
 }
 
 void TMain::AboutClick() {
-    TAbout::Execute(this, player_);
+    TAbout::Execute(this, player());
 }
 
 void TMain::HelpClick() {
@@ -312,19 +312,7 @@ void TMain::BookmarkClick(int tag, bool shift) {
     if (shift)
         Bookmarks().AddToPlayList(tag, list_);
     else
-        PlayBookmark(tag);
-}
-
-void TMain::PlayBookmark(int id) {
-    if (player_) {
-        std::int32_t state = 0;
-        player_->GetState(&state);
-        if (state != PLAYER_NOFILE)
-            player_->Close();
-    }
-    list_.ClearList();
-    Bookmarks().AddToPlayList(id, list_);
-    OpenAndPlay(list_.Select(0));
+        core_.PlayBookmark(tag);
 }
 
 void TMain::AddFilesBookmarkClick() {
@@ -342,7 +330,7 @@ void TMain::AddFilesBookmarkClick() {
     TEditTitle title(this);
     std::string text = names.front();
     if (title.ShowTitleDialog(text, names))
-        PlayBookmark(Bookmarks().AddFiles(text, names));
+        core_.PlayBookmark(Bookmarks().AddFiles(text, names));
 }
 
 void TMain::AddDirectoryBookmarkClick() {
@@ -352,7 +340,7 @@ void TMain::AddDirectoryBookmarkClick() {
     TEditTitle title(this);
     std::string text = *folder;
     if (title.ShowTitleDialog(text, {*folder}))
-        PlayBookmark(Bookmarks().AddDirectory(text, *folder));
+        core_.PlayBookmark(Bookmarks().AddDirectory(text, *folder));
 }
 
 // --- Dropped files and the hand-off ------------------------------------
@@ -367,35 +355,7 @@ void TMain::dropEvent(QDropEvent* e) {
     if (names.empty())
         return;
     e->acceptProposedAction();
-    DropFiles(names, e->modifiers() & Qt::ControlModifier);
-}
-
-void TMain::DropFiles(const std::vector<std::string>& names, bool append) {
-    int first = list_.Count();
-    if (!append) {
-        list_.ClearList();
-        first = 0;
-    }
-    list_.BeginUpdate();
-    for (const std::string& n : names)
-        list_.Add(n);
-    list_.EndUpdate();
-    if (list_.Count() > first)
-        OpenAndPlay(list_.Select(first));
-}
-
-void TMain::HandOff(const std::vector<std::string>& names) {
-    if (headless_ || statusLines_) {
-        std::printf("hand-off: %zu name%s\n", names.size(), names.size() == 1 ? "" : "s");
-        std::fflush(stdout);
-    }
-    // The file that plays goes on until one of the new names opens.
-    list_.ClearList();
-    list_.BeginUpdate();
-    for (const std::string& n : names)
-        list_.Add(n);
-    list_.EndUpdate();
-    OpenAndPlay(list_.Select(0));
+    core_.DropFiles(names, e->modifiers() & Qt::ControlModifier);
 }
 
 void TMain::SetHandOff(handoff::Receiver* receiver) {
@@ -412,6 +372,12 @@ void TMain::AnswerHandOff() {
     // Refilling the list lets queued events run; a second hand-off waits
     // for the end of this one.
     handOffNotifier_->setEnabled(false);
-    receiver_->Answer([this](const std::vector<std::string>& names) { HandOff(names); });
+    receiver_->Answer([this](const std::vector<std::string>& names) {
+        if (headless_ || statusLines_) {
+            std::printf("hand-off: %zu name%s\n", names.size(), names.size() == 1 ? "" : "s");
+            std::fflush(stdout);
+        }
+        core_.HandOff(names);
+    });
     handOffNotifier_->setEnabled(true);
 }

@@ -1,23 +1,20 @@
 #include "player/mpris/Mpris.h"
 
 #include "platform/classesroot/xdg.h"
-#include "platform/numbers.h"
 #include "player/config/Extention.h"
 #include "player/config/Rates.h"
-#include "player/mainform/Mainform.h"
+#include "player/core/Player.h"
 #include "player/mpris/Adaptors.h"
 #include "player/playlist/File.h"
 #include "player/playlist/Filelist.h"
 
-#include <QAction>
-#include <QComboBox>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QFile>
-#include <QSlider>
 #include <QTimer>
 #include <QUrl>
+#include <QWidget>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,11 +28,6 @@
 namespace mpris {
 
 namespace {
-
-// The stored rate text as a number; one that does not read is 1.0.
-double RateOf(std::string_view text) {
-    return numbers::ParseDouble(text).value_or(1.0);
-}
 
 constexpr const char* PlayerInterface = "org.mpris.MediaPlayer2.Player";
 constexpr int PollInterval = 250; // ms
@@ -67,7 +59,8 @@ QString FromTagBytes(const std::string& bytes) {
 
 } // namespace
 
-Service::Service(TMain& main, TFileList& list) : main_(main), list_(list) {}
+Service::Service(TPlayerCore& core, QWidget& window, TFileList& list)
+    : core_(core), window_(window), list_(list) {}
 
 Service::~Service() {
     if (!root_)
@@ -107,14 +100,14 @@ bool Service::Start() {
 
 std::int32_t Service::State() const {
     std::int32_t state = 0;
-    if (IPlayer* p = main_.Player())
+    if (IPlayer* p = core_.Player())
         p->GetState(&state);
     return state;
 }
 
 std::int64_t Service::Length() const {
     std::int64_t duration = 0;
-    IPlayer* p = main_.Player();
+    IPlayer* p = core_.Player();
     if (p && CanSeek())
         p->GetDuration(&duration);
     return duration / 10;
@@ -133,7 +126,7 @@ QString Service::PlaybackStatus() const {
 
 QString Service::TrackId() const {
     std::string file;
-    IPlayer* p = main_.Player();
+    IPlayer* p = core_.Player();
     const char* name = nullptr;
     if (p && CanSeek() && p->GetFileName(&name) == S_OK && name)
         file = name;
@@ -173,29 +166,29 @@ QVariantMap Service::Metadata() const {
 
 double Service::Rate() const {
     // A file the rate list does not apply to plays at normal speed.
-    if (!main_.ComboBox1->isEnabled())
+    if (!core_.RateEnabled())
         return 1.0;
-    return rates::Value(rates::Nearest(RateOf(main_.RateText)));
+    return core_.RateValue();
 }
 
 double Service::Volume() const {
-    return main_.Volume / 100.0;
+    return core_.Volume / 100.0;
 }
 
 qlonglong Service::Position() const {
     std::int64_t position = 0;
-    IPlayer* p = main_.Player();
+    IPlayer* p = core_.Player();
     if (p && CanSeek())
         p->GetPosition(&position);
     return position / 10;
 }
 
 bool Service::CanGoNext() const {
-    return main_.Next1->isEnabled();
+    return core_.CanGoNext();
 }
 
 bool Service::CanGoPrevious() const {
-    return main_.Prev1->isEnabled();
+    return core_.CanGoNext();
 }
 
 bool Service::CanPlay() const {
@@ -222,46 +215,46 @@ QStringList Service::SupportedMimeTypes() const {
 // --- What the desktop asks for: the window's own commands ---------------
 
 void Service::Raise() {
-    main_.showNormal();
-    main_.raise();
-    main_.activateWindow();
+    window_.showNormal();
+    window_.raise();
+    window_.activateWindow();
 }
 
 void Service::Quit() {
-    main_.close();
+    window_.close();
 }
 
 void Service::Play() {
-    main_.PlayClick();
+    core_.Play();
     Poll();
 }
 
 void Service::Pause() {
     // The Pause command is offered only while playing.
     if (State() == PLAYER_PLAYING)
-        main_.PauseClick();
+        core_.Pause();
     Poll();
 }
 
 void Service::PlayPause() {
-    main_.TogglePlay();
+    core_.TogglePlay();
     Poll();
 }
 
 void Service::Stop() {
-    main_.StopClick();
+    core_.Stop();
     Poll();
 }
 
 void Service::Next() {
     if (CanGoNext())
-        main_.NextClick();
+        core_.Next();
     Poll();
 }
 
 void Service::Previous() {
     if (CanGoPrevious())
-        main_.PrevClick();
+        core_.Prev();
     Poll();
 }
 
@@ -272,18 +265,14 @@ void Service::SetRate(double rate) {
         Pause();
         return;
     }
-    if (!main_.ComboBox1->isEnabled())
-        return;
-    main_.ComboBox1->setCurrentIndex(rates::Nearest(rate));
-    main_.ComboBox1Change();
+    core_.SetRateIndex(rates::Nearest(rate));
     Poll();
 }
 
 void Service::SetVolume(double volume) {
     if (std::isnan(volume))
         return;
-    // The volume bar's own change does the rest.
-    main_.TrackBar2->setValue(static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100)));
+    core_.SetVolume(static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100)));
     Poll();
 }
 
@@ -308,21 +297,15 @@ void Service::OpenUri(const QString& uri) {
     const QUrl url(uri);
     if (!url.isLocalFile())
         return;
-    main_.DropFiles({QFile::encodeName(url.toLocalFile()).toStdString()}, false);
+    core_.DropFiles({QFile::encodeName(url.toLocalFile()).toStdString()}, false);
 }
 
 // As the seek bar seeks, only to the exact time: a stopped file is
 // started paused first.
 void Service::MoveTo(std::int64_t microseconds) {
-    IPlayer* p = main_.Player();
-    if (!p)
+    if (!core_.Player())
         return;
-    if (State() == PLAYER_STOPPED) {
-        p->Play();
-        p->Pause();
-    }
-    p->SetPosition(microseconds * 10);
-    main_.UpdateTimeDisplay();
+    core_.SeekTo(microseconds * 10);
     Anchor(microseconds);
     emit Seeked(microseconds);
 }
@@ -350,7 +333,7 @@ Service::Snapshot Service::Take() const {
 // Also right after each command from the bus, so a change undone at once
 // (a pause and play in quick succession) is still announced.
 void Service::Poll() {
-    if (!root_ || !main_.Player())
+    if (!root_ || !core_.Player())
         return;
     const Snapshot now = Take();
     QVariantMap changed;

@@ -1,8 +1,8 @@
 // The running player on the session bus for media keys and desktop widgets:
 // the two media player interfaces at /org/mpris/MediaPlayer2. Every call
-// goes through the main window's own commands; what the desktop sees is
-// read back from the window and the engine, and changes are announced by
-// comparing a snapshot a few times a second.
+// is a command of the player core; what the desktop sees is read back from
+// the core and its engine, and changes are announced by comparing a
+// snapshot a few times a second.
 #pragma once
 
 #include <QElapsedTimer>
@@ -14,8 +14,9 @@
 #include <cstdint>
 
 class QTimer;
+class QWidget;
 class TFileList;
-class TMain;
+class TPlayerCore;
 
 namespace mpris {
 
@@ -27,7 +28,8 @@ inline constexpr const char* DesktopEntry = "org.zarnplayer.Player";
 class Service : public QObject {
     Q_OBJECT
 public:
-    Service(TMain& main, TFileList& list);
+    // window: the main window, which Raise shows and Quit closes.
+    Service(TPlayerCore& core, QWidget& window, TFileList& list);
     ~Service() override;
 
     // Joins the session bus; false, and silent, when there is none.
@@ -83,7 +85,8 @@ private:
     std::int64_t Length() const;
     QString TrackId() const;
 
-    TMain& main_;
+    TPlayerCore& core_;
+    QWidget& window_;
     TFileList& list_;
     QObject* root_ = nullptr;
     QTimer* poll_ = nullptr;

@@ -3,8 +3,8 @@
 #include "platform/profile.h"
 #include "player/config/Extention.h"
 #include "player/config/Tool.h"
+#include "player/core/Player.h"
 #include "player/mainform/Icons.h"
-#include "player/mainform/Mainform.h"
 #include "player/mainform/Widgetsupport.h"
 #include "player/playlist/Filelist.h"
 
@@ -748,8 +748,8 @@ std::vector<bool> TPlayList::SelectedFlags() const {
 // --- Commands --------------------------------------------------------------
 
 void TPlayList::UpdatePrevNext() {
-    if (main_)
-        main_->UpdatePrevNext();
+    if (core_)
+        core_->ListChanged();
 }
 
 void TPlayList::ToolButton1Click() {
@@ -775,13 +775,13 @@ void TPlayList::ToolButton2Click() {
 }
 
 void TPlayList::ToolButton3Click() {
-    if (main_)
-        main_->PrevClick();
+    if (core_)
+        core_->Prev();
 }
 
 void TPlayList::ToolButton7Click() {
-    if (main_)
-        main_->NextClick();
+    if (core_)
+        core_->Next();
 }
 
 void TPlayList::ToolButton6Click() {
@@ -789,16 +789,8 @@ void TPlayList::ToolButton6Click() {
     if (rows.empty())
         return;
     const std::string name = list_.Select(rows.front());
-    if (!main_)
-        return;
-    IPlayer* player = main_->Player();
-    if (player)
-        player->Close();
-    main_->PrepareOpen(name);
-    if (!name.empty() && player) {
-        player->Open(name.c_str());
-        player->Play();
-    }
+    if (core_)
+        core_->PlayEntry(name);
 }
 
 void TPlayList::RemoveRows(bool selected) {

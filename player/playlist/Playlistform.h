@@ -21,7 +21,7 @@ class QStatusBar;
 class QToolBar;
 class QToolButton;
 class TFileList;
-class TMain;
+class TPlayerCore;
 enum class TSortKind;
 
 // The list view of the window. Rows are dragged within it by the mouse
@@ -71,10 +71,10 @@ public:
     // it before the list's end, the destructor otherwise. Runs once.
     void FormDestroy();
 
-    // The window whose Prev, Next and open path the commands use, and whose
-    // engine plays a chosen row; may stay null (the commands then do
-    // nothing that needs it).
-    void SetMainWindow(TMain* main) { main_ = main; }
+    // The player whose Prev, Next and open path the commands use, and that
+    // plays a chosen row; may stay null (the commands then do nothing that
+    // needs it).
+    void SetPlayerCore(TPlayerCore* core) { core_ = core; }
     // Keys pressed in this window while the list view does not have the
     // focus go to handler (the main window's shortcuts) after this window's
     // own shortcuts; a key it returns true for goes no further.
@@ -171,7 +171,7 @@ private:
     void ListView1SelectItem(QTreeWidgetItem* item);
 
     TFileList& list_;
-    TMain* main_ = nullptr;
+    TPlayerCore* core_ = nullptr;
     std::function<bool(int)> shortcutHandler_;
     int rowUpdates_ = 0;
     bool shown_ = false;

@@ -202,8 +202,9 @@ int main(int argc, char** argv) {
     bool bookmarksSaved = false;
     try {
         TPlayList playList(FileList());
-        TMain main(FileList(), &playList);
-        playList.SetMainWindow(&main);
+        TPlayerCore core(FileList());
+        TMain main(core, FileList(), &playList);
+        playList.SetPlayerCore(&core);
         playList.SetShortcutHandler([&main](int key) { return main.HandleShortcut(key); });
         // The list lets go of the windows and the hooks before they go.
         struct Detach {
@@ -220,7 +221,7 @@ int main(int argc, char** argv) {
             QMetaObject::invokeMethod(
                 qApp, [] { FileList().ApplyAnalysis(); }, Qt::QueuedConnection);
         };
-        hooks.UpdatePrevNext = [&main] { main.UpdatePrevNext(); };
+        hooks.UpdatePrevNext = [&core] { core.ListChanged(); };
         hooks.ShowError = [](const std::string& text) { TApplication::ShowFailure(text, false); };
         FileList().SetHooks(std::move(hooks));
         main.SetHeadless(headless);
@@ -234,23 +235,23 @@ int main(int argc, char** argv) {
             instance.receiver->Publish();
 
         session.Attach(&main, main.VideoView());
-        main.SetPlayer(session.Player());
+        core.SetPlayer(session.Player());
         main.StartPlayer(files);
         main.SetHandOff(instance.receiver.get());
         // Media keys and desktop widgets, where there is a session bus.
-        mpris::Service desktop(main, FileList());
+        mpris::Service desktop(core, main, FileList());
         desktop.Start();
         // A close during the first folder scan came before the loop, whose
         // quit was then lost: the program ends here instead.
         if (!main.Closed())
             app.exec();
         // Without a window the exit status is the only answer a script gets.
-        if (headless && main.NothingPlayed())
+        if (headless && core.NothingPlayed())
             status = 1;
         main.SetHandOff(nullptr);
 
         session.Close();
-        main.SetPlayer(nullptr);
+        core.SetPlayer(nullptr);
         // The windows write their settings, then the list its default file.
         main.FormDestroy();
         playList.FormDestroy();

@@ -34,6 +34,7 @@ protected:
         if (list)
             list->SetHooks({});
         main.reset();
+        core.reset();
         list.reset();
         playList.reset();
         std::filesystem::remove_all(dir);
@@ -60,12 +61,13 @@ protected:
         playList = std::make_unique<TPlayListStandIn>();
         list = std::make_unique<TFileList>(dir + "/default.lst");
         list->SetView(playList.get());
-        main = std::make_unique<TMain>(*list, playList.get());
+        core = std::make_unique<TPlayerCore>(*list);
+        main = std::make_unique<TMain>(*core, *list, playList.get());
         TFileList::Hooks hooks;
-        hooks.UpdatePrevNext = [this] { main->UpdatePrevNext(); };
+        hooks.UpdatePrevNext = [this] { core->ListChanged(); };
         list->SetHooks(std::move(hooks));
         player.SetWindows(main.get(), main->VideoView());
-        main->SetPlayer(&player);
+        core->SetPlayer(&player);
         main->show();
         return *main;
     }
@@ -78,11 +80,12 @@ protected:
     // Closes and destroys the window as the program does at its end.
     void Quit() {
         main->close();
-        main->SetPlayer(nullptr);
+        core->SetPlayer(nullptr);
         main->FormDestroy();
         list->SetView(nullptr);
         list->SetHooks({});
         main.reset();
+        core.reset();
         list.reset();
         playList.reset();
     }
@@ -91,5 +94,6 @@ protected:
     FakePlayer player;
     std::unique_ptr<TPlayListStandIn> playList;
     std::unique_ptr<TFileList> list;
+    std::unique_ptr<TPlayerCore> core;
     std::unique_ptr<TMain> main;
 };

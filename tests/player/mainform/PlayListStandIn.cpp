@@ -1,5 +1,7 @@
 #include "PlayListStandIn.h"
 
+#include "player/config/Tool.h"
+
 #include "player/mainform/Mainform.h"
 
 #include <QFile>

@@ -83,7 +83,7 @@ TEST_F(Commands, ViewAndOptionMenusShowTheStateWhenTheyOpen) {
     m.Zoom = 200;
     m.AutoResize = 1;
     m.StayOnTop = 0;
-    m.Resume = 1;
+    core->Resume = 1;
     m.SetPlayInfoVisible(false);
     Open(Menu(m, "Zoom1"));
     Open(Menu(m, "Zoom2"));
@@ -110,7 +110,7 @@ TEST_F(Commands, ViewAndOptionMenusShowTheStateWhenTheyOpen) {
     Action(m, "Resume1")->trigger();
     Action(m, "PlayInfo1")->trigger();
     EXPECT_EQ(m.TimeMode, 0);
-    EXPECT_EQ(m.Resume, 0);
+    EXPECT_EQ(core->Resume, 0);
     EXPECT_FALSE(m.Panel4->isHidden());
     Action(m, "PlayList1")->trigger();
     EXPECT_TRUE(playList->isVisible());
@@ -152,10 +152,10 @@ TEST_F(Commands, PlayItemsFollowTheEngineStateAndRepeatItsMode) {
     EXPECT_TRUE(Action(m, "Random1")->isChecked());
     EXPECT_FALSE(Action(m, "Repeat1")->isChecked());
     Action(m, "All1")->trigger();
-    EXPECT_EQ(m.RepeatMode, 2);
+    EXPECT_EQ(core->RepeatMode, 2);
     // Prev and Next need a second entry.
     EXPECT_FALSE(Action(m, "Next1")->isEnabled());
-    m.DropFiles({Media("a.mp3"), Media("b.mp3")}, false);
+    core->DropFiles({Media("a.mp3"), Media("b.mp3")}, false);
     EXPECT_TRUE(Action(m, "Next1")->isEnabled());
     EXPECT_TRUE(Action(m, "Prev1")->isEnabled());
 }
@@ -171,7 +171,7 @@ TEST_F(Commands, MenuKeysReachTheirCommands) {
     QTest::keyClick(&m, Qt::Key_P);
     EXPECT_EQ(player.calls, (std::vector<std::string>{"Pause", "Stop", "Play"}));
     QTest::keyClick(&m, Qt::Key_A, Qt::ControlModifier | Qt::AltModifier);
-    EXPECT_EQ(m.RepeatMode, 2);
+    EXPECT_EQ(core->RepeatMode, 2);
     QTest::keyClick(&m, Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(m.TimeMode, 1);
 }
@@ -192,9 +192,9 @@ TEST_F(Commands, MenuKeysAndThePopUpMenuWorkInFullScreen) {
     QTest::keyClick(full, Qt::Key_P);
     EXPECT_EQ(player.calls, (std::vector<std::string>{"Pause", "Stop", "Play"}));
     QTest::keyClick(full, Qt::Key_R, Qt::ControlModifier | Qt::AltModifier);
-    EXPECT_EQ(m.RepeatMode, 1);
+    EXPECT_EQ(core->RepeatMode, 1);
     QTest::keyClick(full, Qt::Key_S, Qt::ControlModifier | Qt::AltModifier);
-    EXPECT_EQ(m.RepeatMode, 3);
+    EXPECT_EQ(core->RepeatMode, 3);
     QTest::keyClick(full, Qt::Key_F1);
     EXPECT_EQ(m.Zoom, 50) << "remembered, though full screen keeps the size";
     QTest::keyClick(full, Qt::Key_T);
@@ -217,6 +217,7 @@ TEST_F(Commands, TheWindowsKeysActUnlessThePlayListHasTheFocus) {
     TMain& m = Started({Media("a.mp3")});
     m.TrackBar2->setValue(50);
     m.ComboBox1->setCurrentIndex(m.ComboBox1->findText("2.0"));
+    m.ComboBox1Change();
     player.state = PLAYER_PLAYING;
     player.calls.clear();
 
@@ -243,10 +244,10 @@ TEST_F(Commands, TheWindowsKeysActUnlessThePlayListHasTheFocus) {
     EXPECT_TRUE(m.HandleShortcut(Qt::Key_Down));
     EXPECT_EQ(m.TrackBar2->value(), 42);
     EXPECT_TRUE(m.HandleShortcut(Qt::Key_PageUp));
-    EXPECT_EQ(m.RateText, "2.2");
+    EXPECT_EQ(core->RateText, "2.2");
     EXPECT_TRUE(m.HandleShortcut(Qt::Key_PageDown));
     EXPECT_TRUE(m.HandleShortcut(Qt::Key_PageDown));
-    EXPECT_EQ(m.RateText, "1.9");
+    EXPECT_EQ(core->RateText, "1.9");
     EXPECT_FALSE(m.HandleShortcut(Qt::Key_X)) << "other keys are the menus'";
     // A key pressed in the window goes to the handler before the control.
     player.calls.clear();
@@ -281,7 +282,7 @@ TEST_F(Commands, ACtrlDropAppendsAndPlaysTheFirstAppended) {
     EXPECT_EQ(list->Current(), list->Item(1));
     // Nothing that exists: nothing is added and nothing opens.
     player.calls.clear();
-    m.DropFiles({dir + "/missing.mp3"}, true);
+    core->DropFiles({dir + "/missing.mp3"}, true);
     EXPECT_EQ(list->Count(), 3);
     EXPECT_TRUE(player.With("Open").empty());
 }

@@ -55,7 +55,7 @@ TEST_F(WindowTest, StoredRateIsSentAtStartAndAnUnknownOneBecomesOnePointZero) {
     Setting("player", "rate", "1.05");
     player.calls.clear();
     Create().StartPlayer({});
-    EXPECT_EQ(main->RateText, "1.0");
+    EXPECT_EQ(core->RateText, "1.0");
     EXPECT_EQ(main->ComboBox1->currentIndex(), 17);
     EXPECT_EQ(player.With("SetRate"), std::vector<std::string>{"SetRate(1.0)"});
 }
@@ -93,9 +93,9 @@ TEST_F(WindowTest, RateUpAndDownStepAndStopAtTheEnds) {
     TMain& m = Started();
     m.RateUp();
     EXPECT_TRUE(player.calls.empty());
-    EXPECT_EQ(m.RateText, "4.0");
+    EXPECT_EQ(core->RateText, "4.0");
     m.RateDown();
-    EXPECT_EQ(m.RateText, "3.5");
+    EXPECT_EQ(core->RateText, "3.5");
     EXPECT_EQ(player.With("SetRate"), std::vector<std::string>{"SetRate(3.5)"});
 
     m.ComboBox1->setCurrentIndex(17);
@@ -103,25 +103,25 @@ TEST_F(WindowTest, RateUpAndDownStepAndStopAtTheEnds) {
     player.calls.clear();
     m.RateDown();
     EXPECT_TRUE(player.calls.empty());
-    EXPECT_EQ(m.RateText, "1.0");
+    EXPECT_EQ(core->RateText, "1.0");
     m.RateUp();
-    EXPECT_EQ(m.RateText, "1.1");
+    EXPECT_EQ(core->RateText, "1.1");
 }
 
 TEST_F(WindowTest, WheelAndPageKeysChangeTheRateExceptForWindowsMedia) {
     Setting("player", "rate", "2.0");
     TMain& m = Started();
     Wheel(m.Panel2, 120);
-    EXPECT_EQ(m.RateText, "2.2");
+    EXPECT_EQ(core->RateText, "2.2");
     Wheel(m.TrackBar1, -120); // over a slider it is still the rate
-    EXPECT_EQ(m.RateText, "2.0");
+    EXPECT_EQ(core->RateText, "2.0");
     EXPECT_EQ(m.TrackBar1->value(), 0);
     QTest::keyClick(&m, Qt::Key_PageUp);
-    EXPECT_EQ(m.RateText, "2.2");
+    EXPECT_EQ(core->RateText, "2.2");
     QTest::keyClick(&m, Qt::Key_PageDown);
-    EXPECT_EQ(m.RateText, "2.0");
+    EXPECT_EQ(core->RateText, "2.0");
 
-    m.OpenAndPlay(Media("talk.WMA"));
+    core->OpenAndPlay(Media("talk.WMA"));
     EXPECT_TRUE(player.Has("SetRate(1.0)"));
     EXPECT_FALSE(m.ComboBox1->isEnabled());
     player.calls.clear();
@@ -129,10 +129,10 @@ TEST_F(WindowTest, WheelAndPageKeysChangeTheRateExceptForWindowsMedia) {
     QTest::keyClick(&m, Qt::Key_PageUp);
     QTest::keyClick(&m, Qt::Key_PageDown);
     EXPECT_TRUE(player.With("SetRate").empty());
-    EXPECT_EQ(m.RateText, "2.0");
+    EXPECT_EQ(core->RateText, "2.0");
 
     // The next file of another type gets the chosen rate back.
-    m.OpenAndPlay(Media("talk.mp3"));
+    core->OpenAndPlay(Media("talk.mp3"));
     EXPECT_TRUE(player.Has("SetRate(2.0)"));
     EXPECT_TRUE(m.ComboBox1->isEnabled());
 }
@@ -157,20 +157,20 @@ TEST_F(WindowTest, MuteSilencesAndMovingTheBarWhileMutedIsAudible) {
     player.calls.clear();
 
     QTest::mouseClick(m.ToolButton13, Qt::LeftButton);
-    EXPECT_EQ(m.Mute, 1);
+    EXPECT_EQ(core->Mute, 1);
     EXPECT_EQ(m.MuteImageIndex(), 1);
     EXPECT_EQ(player.With("SetVolume"), std::vector<std::string>{"SetVolume(-10000)"});
 
     m.TrackBar2->setValue(50);
     EXPECT_EQ(player.With("SetVolume").back(), "SetVolume(-1250)");
-    EXPECT_EQ(m.Mute, 1); // flag and image stay as they were
+    EXPECT_EQ(core->Mute, 1); // flag and image stay as they were
     EXPECT_EQ(m.MuteImageIndex(), 1);
 
     QTest::keyClick(&m, Qt::Key_Up);
-    EXPECT_EQ(m.Volume, 58);
+    EXPECT_EQ(core->Volume, 58);
     m.TrackBar2->setValue(96);
     QTest::keyClick(&m, Qt::Key_Up);
-    EXPECT_EQ(m.Volume, 100); // clamped
+    EXPECT_EQ(core->Volume, 100); // clamped
     m.TrackBar2->setValue(0);
     EXPECT_EQ(player.With("SetVolume").back(), "SetVolume(-10000)");
 }
@@ -248,10 +248,10 @@ TEST_F(WindowTest, ArrowKeysSeekByEightAndNeverMoveTheBarUpOrDown) {
     EXPECT_EQ(player.With("SetPosition"), std::vector<std::string>{"SetPosition(80000000)"});
     m.TrackBar2->setValue(50);
     QTest::keyClick(m.TrackBar1, Qt::Key_Up);
-    EXPECT_EQ(m.Volume, 58) << "Up is the volume's even on the seek bar";
+    EXPECT_EQ(core->Volume, 58) << "Up is the volume's even on the seek bar";
     QTest::keyClick(m.TrackBar1, Qt::Key_Down);
     QTest::keyClick(m.TrackBar1, Qt::Key_Down);
-    EXPECT_EQ(m.Volume, 42);
+    EXPECT_EQ(core->Volume, 42);
     EXPECT_EQ(m.TrackBar1->value(), 8);
     QTest::keyClick(m.TrackBar1, Qt::Key_Left);
     player.calls.clear();
@@ -324,7 +324,7 @@ TEST_F(WindowTest, TimeDisplayWithDurationZeroReverseAndVirtualTime) {
     EXPECT_EQ(Text(m.StaticText2), "00:01:30");
 
     // Windows Media plays at 1.0, yet Virtual Time divides by the chosen rate.
-    m.OpenAndPlay(Media("a.wmv"));
+    core->OpenAndPlay(Media("a.wmv"));
     player.duration = 180 * Second;
     player.position = 60 * Second;
     m.UpdateTimeDisplay();
@@ -401,15 +401,15 @@ TEST_F(WindowTest, SpaceTogglesAndDoesNothingWithoutAFile) {
 
 TEST_F(WindowTest, RepeatButtonStepsThroughFourDistinctModes) {
     TMain& m = Started();
-    EXPECT_EQ(m.RepeatMode, 1);
+    EXPECT_EQ(core->RepeatMode, 1);
     EXPECT_EQ(m.RepeatImageIndex(), 9);
     std::vector<qint64> pictures;
     for (int i = 0; i < 4; ++i) {
         m.ToolButton11->click();
-        EXPECT_EQ(m.RepeatImageIndex(), m.RepeatMode + 8);
+        EXPECT_EQ(m.RepeatImageIndex(), core->RepeatMode + 8);
         pictures.push_back(m.ToolButton11->icon().pixmap(16, 16).toImage().cacheKey());
     }
-    EXPECT_EQ(m.RepeatMode, 1); // 2, 3, 0, 1
+    EXPECT_EQ(core->RepeatMode, 1); // 2, 3, 0, 1
     QImage a = ToolImageIcon(8).pixmap(16, 16).toImage();
     for (int i = 9; i < 12; ++i)
         EXPECT_NE(ToolImageIcon(i).pixmap(16, 16).toImage(), a);
@@ -422,30 +422,30 @@ TEST_F(WindowTest, EndOfFileFollowsTheRepeatMode) {
     player.state = PLAYER_STOPPED;
 
     m.SetRepeatMode(0);
-    m.HandleEndOfStream();
+    core->HandleEndOfStream();
     EXPECT_TRUE(player.calls.empty());
 
     m.SetRepeatMode(1);
-    m.HandleEndOfStream();
+    core->HandleEndOfStream();
     EXPECT_EQ(player.calls, std::vector<std::string>{"Play"});
 
     player.calls.clear();
     m.SetRepeatMode(2); // one entry: replays it
-    m.HandleEndOfStream();
+    core->HandleEndOfStream();
     EXPECT_EQ(player.calls, std::vector<std::string>{"Play"});
 
     list->Add(b);
     player.calls.clear();
-    m.HandleEndOfStream();
+    core->HandleEndOfStream();
     EXPECT_EQ(player.calls,
               (std::vector<std::string>{"Stop", "SetRate(1.0)", "Open(" + b + ")", "Play"}));
     player.calls.clear();
-    m.HandleEndOfStream(); // wraps to the first
+    core->HandleEndOfStream(); // wraps to the first
     EXPECT_TRUE(player.Has("Open(" + a + ")"));
 
     player.calls.clear();
     m.SetRepeatMode(3);
-    m.HandleEndOfStream();
+    core->HandleEndOfStream();
     const auto opened = player.With("Open");
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_TRUE(opened[0] == "Open(" + a + ")" || opened[0] == "Open(" + b + ")");
@@ -453,7 +453,7 @@ TEST_F(WindowTest, EndOfFileFollowsTheRepeatMode) {
     list->ClearList();
     player.calls.clear();
     m.SetRepeatMode(2);
-    m.HandleEndOfStream();
+    core->HandleEndOfStream();
     EXPECT_EQ(player.calls, std::vector<std::string>{"Close"});
 }
 
@@ -482,7 +482,7 @@ TEST_F(WindowTest, FailuresAreSaidAndTheListGoesOn) {
     // The info line keeps the failure a few seconds over the file that plays.
     m.PostMessage(WM_PLAYER_OPENED, 0, 0);
     QApplication::processEvents();
-    EXPECT_FALSE(m.NothingPlayed());
+    EXPECT_FALSE(core->NothingPlayed());
     EXPECT_EQ(Text(m.StaticText3).rfind("Cannot play bad.mp3: the file is damaged", 0), 0u)
         << Text(m.StaticText3);
     player.state = PLAYER_PLAYING;
@@ -503,7 +503,7 @@ TEST_F(WindowTest, AFailureStaysInTheInfoLineWhileNothingIsOpen) {
     for (int i = 0; i < 30; ++i)
         m.Timer1Timer();
     EXPECT_EQ(Text(m.StaticText3), "Cannot play missing.mp3: there is no such file or folder");
-    EXPECT_TRUE(m.NothingPlayed());
+    EXPECT_TRUE(core->NothingPlayed());
 }
 
 // After a failure the list goes on as at the end of a file: All and Random
@@ -515,7 +515,7 @@ TEST_F(WindowTest, AfterAFailureTheRepeatModeChoosesTheNext) {
     testing::internal::CaptureStderr();
     TMain& m = Started({a, bad});
     m.SetRepeatMode(2);
-    m.HandleEndOfStream(); // bad fails, round the end to a
+    core->HandleEndOfStream(); // bad fails, round the end to a
     EXPECT_EQ(player.With("Open"),
               (std::vector<std::string>{"Open(" + bad + ")", "Open(" + a + ")"}));
     EXPECT_EQ(player.calls.back(), "Play");
@@ -523,7 +523,7 @@ TEST_F(WindowTest, AfterAFailureTheRepeatModeChoosesTheNext) {
     for (int mode : {0, 1}) {
         player.calls.clear();
         m.SetRepeatMode(mode);
-        m.OpenAndPlay(list->Select(1)); // the last entry: nothing after it
+        core->OpenAndPlay(list->Select(1)); // the last entry: nothing after it
         EXPECT_EQ(player.With("Open"), std::vector<std::string>{"Open(" + bad + ")"}) << mode;
     }
 
@@ -531,7 +531,7 @@ TEST_F(WindowTest, AfterAFailureTheRepeatModeChoosesTheNext) {
     for (int mode : {2, 3}) {
         player.calls.clear();
         m.SetRepeatMode(mode);
-        m.OpenAndPlay(list->Select(0));
+        core->OpenAndPlay(list->Select(0));
         EXPECT_EQ(player.With("Open").size(), 2u) << mode;
         EXPECT_FALSE(player.Has("Play")) << mode;
     }
@@ -727,8 +727,8 @@ TEST_F(WindowTest, FirstStartWithoutSettingsUsesTheDefaults) {
     EXPECT_TRUE(m.Panel4->isVisible());
     EXPECT_TRUE(m.Panel1->isVisible());
     EXPECT_EQ(m.TrackBar2->value(), 100);
-    EXPECT_EQ(m.RateText, "1.0");
-    EXPECT_EQ(m.RepeatMode, 1);
+    EXPECT_EQ(core->RateText, "1.0");
+    EXPECT_EQ(core->RepeatMode, 1);
     EXPECT_FALSE(playList->isVisible());
     EXPECT_TRUE(m.Timer1->isActive());
     EXPECT_EQ(Text(m.StaticText3), "No File");

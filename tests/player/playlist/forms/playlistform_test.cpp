@@ -77,21 +77,23 @@ protected:
         list = std::make_unique<TFileList>();
         window = std::make_unique<TPlayList>(*list);
         list->SetView(window.get());
-        main = std::make_unique<TMain>(*list, window.get());
-        window->SetMainWindow(main.get());
+        core = std::make_unique<TPlayerCore>(*list);
+        main = std::make_unique<TMain>(*core, *list, window.get());
+        window->SetPlayerCore(core.get());
         TFileList::Hooks hooks;
-        hooks.UpdatePrevNext = [this] { main->UpdatePrevNext(); };
+        hooks.UpdatePrevNext = [this] { core->ListChanged(); };
         hooks.ProcessPendingEvents = [] { QCoreApplication::processEvents(); };
         list->SetHooks(std::move(hooks));
-        main->SetPlayer(&player);
+        core->SetPlayer(&player);
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     }
     void TearDown() override {
         list->StopAnalysis();
         list->SetHooks({});
-        main->SetPlayer(nullptr);
+        core->SetPlayer(nullptr);
         main.reset();
+        core.reset();
         window.reset();
         list.reset();
         std::filesystem::remove_all(dir);
@@ -179,6 +181,7 @@ protected:
     FakePlayer player;
     std::unique_ptr<TFileList> list;
     std::unique_ptr<TPlayList> window;
+    std::unique_ptr<TPlayerCore> core;
     std::unique_ptr<TMain> main;
 };
 
@@ -515,7 +518,7 @@ TEST_F(PlayListWindow, MainMenuKeysWorkFromThisWindow) {
     EXPECT_EQ(player.calls, (std::vector<std::string>{"Pause", "Stop", "Play"}));
 
     QTest::keyClick(window.get(), Qt::Key_A, Qt::ControlModifier | Qt::AltModifier);
-    EXPECT_EQ(main->RepeatMode, 2);
+    EXPECT_EQ(core->RepeatMode, 2);
     QTest::keyClick(window.get(), Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(main->TimeMode, 1);
     QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);

@@ -1,0 +1,152 @@
+// The player without its windows: the one owner of the engine session's
+// IPlayer, of the player state (rate, volume, mute, repeat mode, resume),
+// of the open-and-play path with the repeat modes at the end of a file, and
+// of their settings. The main window, the play list window, the desktop bus,
+// the hand-off and dropped files send it commands; it tells them of changes
+// through its signals. Runs on the GUI thread; needs Qt Core only.
+#pragma once
+
+#include "engine/include/IPlayer.h"
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TFileList;
+
+// The level sent to the engine, in hundredths of a decibel.
+std::int32_t VolumeLevel(int volume, bool mute);
+
+class TPlayerCore : public QObject {
+    Q_OBJECT
+public:
+    explicit TPlayerCore(TFileList& list);
+
+    // The engine session gives the player before Start and takes it back
+    // (null) when it ends.
+    void SetPlayer(IPlayer* player) { player_ = player; }
+    IPlayer* Player() const { return player_; }
+
+    // Player state, read from the settings at construction.
+    int RepeatMode = 1;
+    std::string RateText = "1.0";
+    int Volume = 100;
+    int Mute = 0;
+    int Resume = 0;
+
+    void ReadSettings();
+    // Writes the state's settings; a profile::Error tells of a failure.
+    void WriteSettings() const;
+
+    // Once the engine is ready: the stored rate (1.0 when it is not one of
+    // the list's), the volume, the options, then the files given (they
+    // become the list and the first plays) or, without files, the default
+    // list and the resume point.
+    void Start(const std::vector<std::string>& files);
+    // The close path: keeps the resume point when Resume is on. May throw
+    // profile::Error.
+    void SaveResumePoint();
+
+    // Transport.
+    void Play();
+    void Stop();
+    void Pause();
+    void TogglePlay();
+    void Next();
+    void Prev();
+    // Prev and Next mean something: the list holds more than one entry.
+    bool CanGoNext() const;
+    // The list's entries changed: listChanged() tells the windows.
+    void ListChanged() { emit listChanged(); }
+
+    // Rate. The list is off for files it does not apply to (Windows Media
+    // plays at 1.0).
+    bool RateEnabled() const { return rateEnabled_; }
+    int RateIndex() const;
+    double RateValue() const;
+    // The one place a rate reaches the engine: an index of the rate list,
+    // taken only while the list applies.
+    void SetRateIndex(int index);
+    void RateUp();
+    void RateDown();
+
+    // Volume 0..100 (the mute flag stays as it is; the level sent ignores
+    // it, as the volume bar always did) and the mute switch.
+    void SetVolume(int volume);
+    void ToggleMute();
+    void ApplyVolume();
+
+    // Seeks to position (100 ns); a stopped file is started paused first.
+    void SeekTo(std::int64_t position);
+    std::int64_t Duration() const;
+
+    void SetRepeatMode(int mode);
+
+    // Opening. PrepareOpen stops what plays and sets the rate the file
+    // will play at; false when there is nothing to open.
+    bool PrepareOpen(const std::string& path);
+    // Opens and plays name; an entry that cannot be played is said, and the
+    // list goes on as the repeat mode says (Single and Repeat: down the list
+    // to its end; All: on, round the end; Random: another drawn entry) until
+    // one plays or each was tried once.
+    void OpenAndPlay(const std::string& name);
+    // The entry after one that failed, as OpenAndPlay goes on ("" at the end).
+    std::string NextAfterFailure();
+    // The play list window's Play: its selected entry, without going on.
+    void PlayEntry(const std::string& name);
+    // The chosen files replace the list; the first plays.
+    void OpenFileList(const std::vector<std::string>& names);
+    // Dropped files: replace the list and play the first, or with append
+    // add them and play the first added.
+    void DropFiles(const std::vector<std::string>& names, bool append);
+    // A second start's names: they replace the list and the first plays;
+    // an empty list only clears it.
+    void HandOff(const std::vector<std::string>& names);
+    // A bookmark's files replace the list; the first plays.
+    void PlayBookmark(int id);
+
+    // The engine's reports.
+    // A file was opened: returns its name.
+    std::string Opened();
+    void HandleEndOfStream();
+    // The engine stopped a file in mid-play on an error: said, then the list
+    // goes on as after a file that cannot be opened.
+    void HandlePlaybackFailure();
+
+    // Tells the user what could not be played and why ("cannot play", the
+    // name, the reason): on standard error with the whole name, and to the
+    // windows through failed() with the short name.
+    void ShowFailure(const std::string& what, const std::string& path, const std::string& why);
+    // Something the user asked for could not be played, and nothing could.
+    bool NothingPlayed() const { return failures_ > 0 && !played_; }
+
+signals:
+    // RateText or whether the rate list applies changed.
+    void rateChanged();
+    // Volume or Mute changed.
+    void volumeChanged();
+    void repeatModeChanged();
+    void listChanged();
+    // A seek the windows did not make themselves moved the position.
+    void positionChanged();
+    // A failure in the user's words, the file's short name in it.
+    void failed(const QString& text);
+    // Nothing more will play unless the user asks (the end of a Single file,
+    // a failure with nothing after it).
+    void finished();
+
+private:
+    std::string PlayingName() const;
+    void ReplaceList(const std::vector<std::string>& names);
+    void CloseOpenFile();
+    void StartWithoutFiles();
+
+    TFileList& list_;
+    IPlayer* player_ = nullptr;
+    bool rateEnabled_ = true;
+    int failures_ = 0;
+    bool played_ = false;
+};
