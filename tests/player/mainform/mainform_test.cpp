@@ -416,47 +416,6 @@ TEST_F(WindowTest, RepeatButtonStepsThroughFourDistinctModes) {
     EXPECT_NE(MuteImageIcon(0).pixmap(16, 16).toImage(), MuteImageIcon(1).pixmap(16, 16).toImage());
 }
 
-TEST_F(WindowTest, EndOfFileFollowsTheRepeatMode) {
-    const std::string a = Media("a.mp3"), b = Media("b.mp3");
-    TMain& m = Started({a});
-    player.state = PLAYER_STOPPED;
-
-    m.SetRepeatMode(0);
-    core->HandleEndOfStream();
-    EXPECT_TRUE(player.calls.empty());
-
-    m.SetRepeatMode(1);
-    core->HandleEndOfStream();
-    EXPECT_EQ(player.calls, std::vector<std::string>{"Play"});
-
-    player.calls.clear();
-    m.SetRepeatMode(2); // one entry: replays it
-    core->HandleEndOfStream();
-    EXPECT_EQ(player.calls, std::vector<std::string>{"Play"});
-
-    list->Add(b);
-    player.calls.clear();
-    core->HandleEndOfStream();
-    EXPECT_EQ(player.calls,
-              (std::vector<std::string>{"Stop", "SetRate(1.0)", "Open(" + b + ")", "Play"}));
-    player.calls.clear();
-    core->HandleEndOfStream(); // wraps to the first
-    EXPECT_TRUE(player.Has("Open(" + a + ")"));
-
-    player.calls.clear();
-    m.SetRepeatMode(3);
-    core->HandleEndOfStream();
-    const auto opened = player.With("Open");
-    ASSERT_EQ(opened.size(), 1u);
-    EXPECT_TRUE(opened[0] == "Open(" + a + ")" || opened[0] == "Open(" + b + ")");
-
-    list->ClearList();
-    player.calls.clear();
-    m.SetRepeatMode(2);
-    core->HandleEndOfStream();
-    EXPECT_EQ(player.calls, std::vector<std::string>{"Close"});
-}
-
 // What cannot be played is said, on standard error and in the info line,
 // and the list goes on with its next entry.
 TEST_F(WindowTest, FailuresAreSaidAndTheListGoesOn) {
@@ -504,38 +463,6 @@ TEST_F(WindowTest, AFailureStaysInTheInfoLineWhileNothingIsOpen) {
         m.Timer1Timer();
     EXPECT_EQ(Text(m.StaticText3), "Cannot play missing.mp3: there is no such file or folder");
     EXPECT_TRUE(core->NothingPlayed());
-}
-
-// After a failure the list goes on as at the end of a file: All and Random
-// round the end, Single and Repeat down the list to its end; never more
-// tries than the list has entries.
-TEST_F(WindowTest, AfterAFailureTheRepeatModeChoosesTheNext) {
-    const std::string a = Media("a.mp3"), bad = Media("bad.mp3"), worse = Media("worse.mp3");
-    player.unplayable = {bad, worse};
-    testing::internal::CaptureStderr();
-    TMain& m = Started({a, bad});
-    m.SetRepeatMode(2);
-    core->HandleEndOfStream(); // bad fails, round the end to a
-    EXPECT_EQ(player.With("Open"),
-              (std::vector<std::string>{"Open(" + bad + ")", "Open(" + a + ")"}));
-    EXPECT_EQ(player.calls.back(), "Play");
-
-    for (int mode : {0, 1}) {
-        player.calls.clear();
-        m.SetRepeatMode(mode);
-        core->OpenAndPlay(list->Select(1)); // the last entry: nothing after it
-        EXPECT_EQ(player.With("Open"), std::vector<std::string>{"Open(" + bad + ")"}) << mode;
-    }
-
-    m.OpenFileList({bad, worse});
-    for (int mode : {2, 3}) {
-        player.calls.clear();
-        m.SetRepeatMode(mode);
-        core->OpenAndPlay(list->Select(0));
-        EXPECT_EQ(player.With("Open").size(), 2u) << mode;
-        EXPECT_FALSE(player.Has("Play")) << mode;
-    }
-    testing::internal::GetCapturedStderr();
 }
 
 // A file the engine stopped in mid-play on an error is said like one that
