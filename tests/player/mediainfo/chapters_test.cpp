@@ -98,6 +98,24 @@ std::string NeroListOnly() {
     return path.string();
 }
 
+// ffmpeg writes chapters into the comments of Opus streams only; for Vorbis
+// the CHAPTERxx comments are given as the stream's metadata.
+std::string VorbisWithChapterComments() {
+    std::vector<std::string> args{"-c:a", "libvorbis"};
+    for (std::size_t i = 0; i < std::size(kChapters); ++i) {
+        char key[16];
+        std::snprintf(key, sizeof key, "CHAPTER%03zu", i);
+        char time[32];
+        std::snprintf(time, sizeof time, "00:00:%02lld.%03lld",
+                      static_cast<long long>(kChapters[i].startMs / 1000),
+                      static_cast<long long>(kChapters[i].startMs % 1000));
+        args.insert(args.end(),
+                    {"-metadata:s:a:0", std::string(key) + "=" + time, "-metadata:s:a:0",
+                     std::string(key) + "NAME=" + kChapters[i].title});
+    }
+    return Made("comments.ogg", args, TList::None);
+}
+
 std::string Cut(const std::string& name, const std::string& from, std::size_t keep) {
     fs::path path = testmedia::Dir(kFolder) / name;
     if (!fs::exists(path))
@@ -147,6 +165,10 @@ TEST(Chapters, EachContainerKindGivesTheThreeChapters) {
             ASSERT_FALSE(Holds(path, k.absent)) << "ffmpeg still writes " << k.absent;
         }
         ExpectTheThree(ReadChapters(path));
+    }
+    {
+        SCOPED_TRACE("Vorbis comments");
+        ExpectTheThree(ReadChapters(VorbisWithChapterComments()));
     }
     SCOPED_TRACE("Nero list only");
     std::string nero = NeroListOnly();
