@@ -194,7 +194,8 @@ TChapterList Read(TSource& source, std::chrono::milliseconds timeOut) {
             avformat_close_input(&ctx);
         }
     }
-    // The context never owns a buffer and a context it did not make.
+    // With I/O of its own making the format context frees neither the I/O
+    // context nor its buffer (which the library may have replaced).
     av_freep(&pb->buffer);
     avio_context_free(&pb);
     return result;
