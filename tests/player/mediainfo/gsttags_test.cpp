@@ -7,6 +7,7 @@
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
 #include "tests/player/mediainfo/ChunkBytes.h"
+#include "tests/player/mediainfo/MadeMedia.h"
 #include "tests/player/playlist/FakeView.h"
 
 #include <gst/gst.h>
@@ -26,50 +27,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Made once: a file is written under a temporary name and renamed, so test
-// processes running side by side never see half a file. The name carries a
-// digest of the command, so a changed command makes a new file.
 fs::path MediaDir() {
-    const char* build = std::getenv("ZARN_BUILD_DIR");
-    fs::path dir =
-        fs::path(build ? build : fs::temp_directory_path().string()) / "test-media" / "gsttags";
-    fs::create_directories(dir);
-    return dir;
+    return testmedia::Dir("gsttags");
 }
 
 void Publish(const fs::path& path, const std::string& bytes) {
-    std::string part = path.string() + ".part" + std::to_string(::getpid());
-    WriteFile(part, bytes);
-    fs::rename(part, path);
+    testmedia::Publish(path, bytes);
 }
 
 std::string Media(const std::string& name, const std::vector<std::string>& args) {
-    fs::path dir = MediaDir();
-    std::string joined;
-    for (const auto& a : args)
-        joined += a + '\x1f';
-    fs::path path = dir / (std::to_string(std::hash<std::string>{}(joined) % 1000000) + "-" + name);
-    if (fs::exists(path))
-        return path.string();
-    fs::path part =
-        path.string() + ".part" + std::to_string(::getpid()) + fs::path(name).extension().string();
-    std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error", "-y"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    argv.push_back(part.string());
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        std::vector<char*> c;
-        for (auto& a : argv)
-            c.push_back(a.data());
-        c.push_back(nullptr);
-        ::execvp("ffmpeg", c.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "ffmpeg failed for " << name;
-    fs::rename(part, path);
-    return path.string();
+    std::string path = testmedia::Make("gsttags", name, args);
+    EXPECT_FALSE(path.empty()) << "ffmpeg failed for " << name;
+    return path;
 }
 
 std::vector<std::string> Sine(std::vector<std::string> tail, const char* seconds = "1.5") {
