@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -21,6 +22,9 @@ constexpr std::string_view kHeader =
     "# zarnplayer positions: position (100 ns)\trate\tended\tpath\n";
 
 constexpr std::int64_t kResumeBack = 30'000'000; // 3 s
+
+// 1,000 entries of the longest paths there can be take about 4 MB.
+constexpr off_t kMaxFileSize = 16 << 20;
 
 bool ValidRate(std::string_view rate) {
     const std::optional<double> value = numbers::ParseDouble(rate);
@@ -107,32 +111,56 @@ std::string FileMemory::DefaultFileName() {
 
 std::size_t FileMemory::Load() {
     Clear();
-    const int fd = ::open(fileName_.c_str(), O_RDONLY | O_CLOEXEC);
+    unreadable_.clear();
+    try {
+        return Parse(ReadFile());
+    } catch (const profile::Error& e) {
+        unreadable_ = e.what();
+        throw;
+    }
+}
+
+std::string FileMemory::ReadFile() const {
+    // Not blocking: something other than a file (a FIFO) must not hang the
+    // player; it is refused below.
+    const int fd = ::open(fileName_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT)
-            return 0;
+            return {};
         throw profile::Error(fileName_ + ": cannot be read (" + std::strerror(errno) + ")");
     }
+    const auto fail = [&](const std::string& why) {
+        ::close(fd);
+        throw profile::Error(fileName_ + ": cannot be read (" + why + ")");
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        fail(std::strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        fail("not a regular file");
+    if (st.st_size > kMaxFileSize)
+        fail("larger than any list of positions");
     std::string text;
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            const int err = errno;
-            ::close(fd);
-            throw profile::Error(fileName_ + ": cannot be read (" + std::strerror(err) + ")");
-        }
+        if (n < 0)
+            fail(std::strerror(errno));
         if (n == 0)
             break;
         text.append(buffer, static_cast<std::size_t>(n));
+        if (text.size() > static_cast<std::size_t>(kMaxFileSize))
+            fail("larger than any list of positions");
     }
     ::close(fd);
-    return Parse(text);
+    return text;
 }
 
 void FileMemory::Save() const {
+    if (!unreadable_.empty())
+        throw profile::Error(unreadable_ + "; not replaced, so what it holds is kept");
     profile::ReplaceFileAtomically(fileName_, Format());
 }
 

@@ -34,9 +34,12 @@ public:
 
     // Replaces what is held by the file's content. A missing file is an empty
     // memory; lines that do not read are left out. Returns how many were left
-    // out; throws profile::Error when the file exists but cannot be read.
+    // out; throws profile::Error when the file exists but cannot be read
+    // (not a regular file, implausibly large, refused by the system).
     std::size_t Load();
-    // Replaces the file atomically; throws profile::Error naming the reason.
+    // Replaces the file atomically; throws profile::Error naming the reason,
+    // also while the last Load failed: a file that could not be read is
+    // never overwritten with less than it holds.
     void Save() const;
 
     // The entry of path, which becomes the newest; nothing when unknown.
@@ -59,9 +62,13 @@ public:
     std::size_t Parse(std::string_view text);
 
 private:
+    std::string ReadFile() const;
+
     using Item = std::pair<std::string, FileMemoryEntry>;
 
     std::string fileName_;
+    // Why the last Load failed; empty when it did not.
+    std::string unreadable_;
     std::list<Item> order_; // oldest first
     std::unordered_map<std::string_view, std::list<Item>::iterator> index_;
 };

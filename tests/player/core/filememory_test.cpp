@@ -161,6 +161,38 @@ TEST_F(FileMemoryTest, MissingFileIsEmptyAndFailuresAreReported) {
     EXPECT_THROW(nowhere.Save(), profile::Error);
 }
 
+// A FIFO in the file's place would block the open forever; a huge file is
+// nothing this program wrote. Neither is read, and neither is replaced by a
+// memory that never held what it had.
+TEST_F(FileMemoryTest, WhatCannotBeReadIsReportedAndNeverOverwritten) {
+    ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+    FileMemory memory(file);
+    EXPECT_THROW(memory.Load(), profile::Error);
+    EXPECT_EQ(memory.Size(), 0u);
+    memory.Remember("/a.mp3", {1, "1.0", false});
+    EXPECT_THROW(memory.Save(), profile::Error);
+    struct stat st {};
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    fs::remove(file);
+    std::ofstream(file, std::ios::binary) << "5\t1.0\t0\t/b.mp3\n";
+    fs::resize_file(file, 64 << 20);
+    EXPECT_THROW(memory.Load(), profile::Error);
+    EXPECT_THROW(memory.Save(), profile::Error);
+    EXPECT_EQ(fs::file_size(file), 64u << 20);
+
+    // Once the file reads again, the memory saves again.
+    fs::resize_file(file, 15);
+    EXPECT_EQ(memory.Load(), 0u);
+    EXPECT_EQ(memory.Paths(), std::vector<std::string>{"/b.mp3"});
+    memory.Remember("/a.mp3", {1, "1.0", false});
+    EXPECT_NO_THROW(memory.Save());
+    FileMemory again(file);
+    again.Load();
+    EXPECT_EQ(again.Size(), 2u);
+}
+
 TEST_F(FileMemoryTest, DefaultFileLivesBesideTheSettings) {
     const char* old = std::getenv("ZARNPLAYER_HOME");
     const std::string saved = old ? old : "";
