@@ -32,7 +32,8 @@ public:
         // What to multiply the user's volume with: 1 until the last 10 s
         // before the end, then down to 0.
         double volume = 1.0;
-        // Pause now; given once, after which the timer is Off.
+        // Pause now; given once, with volume 0, after which the timer is Off
+        // and gives 1 again: the core pauses before it restores the volume.
         bool pause = false;
         // Real time until the pause; nothing when Off or not known.
         std::optional<Duration> left;
