@@ -1,5 +1,6 @@
 // The option switches: race through silence, analyse added files, smooth
-// splices in the tempo change.
+// splices in the tempo change, the memory of each file's position and rate;
+// and the lengths of the skips Back and Forward.
 // Loaded when the engine session starts, saved when it ends.
 #pragma once
 
@@ -10,6 +11,13 @@ public:
     int SkipSilent = 0;
     int AnalyzeFileInfo = 0;
     int SmoothSplices = 1;
+    int RememberFiles = 1;
+    // Seconds of the file's own time, kSkipMin to kSkipMax.
+    int SkipBack = 10;
+    int SkipForward = 30;
+
+    static constexpr int kSkipMin = 1;
+    static constexpr int kSkipMax = 3600;
 
     void Load();
     void Save();

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTreeWidget>
 
@@ -44,6 +45,25 @@ TOption::TOption(QWidget* parent, IPlayer* player, TExtentions& table, TOptions&
     CheckBox3 = new QCheckBox("smooth splices (better sound, a little more CPU).", TabSheet1);
     CheckBox3->setObjectName("CheckBox3");
     CheckBox3->setGeometry(8, 52, 317, 17);
+    CheckBox4 = new QCheckBox("remember position and rate of each file.", TabSheet1);
+    CheckBox4->setObjectName("CheckBox4");
+    CheckBox4->setGeometry(8, 72, 317, 17);
+    Label2 = new QLabel("skip back (seconds):", TabSheet1);
+    Label2->setObjectName("Label2");
+    Label2->setGeometry(8, 104, 180, 17);
+    SpinEdit1 = new QSpinBox(TabSheet1);
+    SpinEdit1->setObjectName("SpinEdit1");
+    SpinEdit1->setGeometry(192, 100, 73, 24);
+    SpinEdit1->setRange(TOptions::kSkipMin, TOptions::kSkipMax);
+    Label2->setBuddy(SpinEdit1);
+    Label3 = new QLabel("skip forward (seconds):", TabSheet1);
+    Label3->setObjectName("Label3");
+    Label3->setGeometry(8, 132, 180, 17);
+    SpinEdit2 = new QSpinBox(TabSheet1);
+    SpinEdit2->setObjectName("SpinEdit2");
+    SpinEdit2->setGeometry(192, 128, 73, 24);
+    SpinEdit2->setRange(TOptions::kSkipMin, TOptions::kSkipMax);
+    Label3->setBuddy(SpinEdit2);
     PageControl1->addTab(TabSheet1, "Options");
 
     TabSheet2 = new QWidget;
@@ -111,6 +131,9 @@ void TOption::FormCreate() {
     CheckBox1->setChecked(options_.SkipSilent != 0);
     CheckBox2->setChecked(options_.AnalyzeFileInfo != 0);
     CheckBox3->setChecked(options_.SmoothSplices != 0);
+    CheckBox4->setChecked(options_.RememberFiles != 0);
+    SpinEdit1->setValue(options_.SkipBack);
+    SpinEdit2->setValue(options_.SkipForward);
 
     QStringList notices;
     for (const std::string& n : table_.Notices())
@@ -143,6 +166,9 @@ void TOption::Button1Click() {
     options_.SkipSilent = CheckBox1->isChecked() ? 1 : 0;
     options_.AnalyzeFileInfo = CheckBox2->isChecked() ? 1 : 0;
     options_.SmoothSplices = CheckBox3->isChecked() ? 1 : 0;
+    options_.RememberFiles = CheckBox4->isChecked() ? 1 : 0;
+    options_.SkipBack = SpinEdit1->value();
+    options_.SkipForward = SpinEdit2->value();
     options_.Apply(player_);
 }
 

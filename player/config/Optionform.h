@@ -1,5 +1,5 @@
-// The options dialog: the option switches and the file types the desktop
-// opens with the player. Created for each showing; OK applies, Close discards.
+// The options dialog: the option switches, the skip lengths and the file
+// types the desktop opens with the player. Created for each showing; OK applies, Close discards.
 #pragma once
 
 #include "player/config/Extention.h"
@@ -9,6 +9,7 @@
 class QCheckBox;
 class QLabel;
 class QPushButton;
+class QSpinBox;
 class QTabWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -55,6 +56,11 @@ private:
     QCheckBox* CheckBox1;
     QCheckBox* CheckBox2;
     QCheckBox* CheckBox3;
+    QCheckBox* CheckBox4;
+    QLabel* Label2;
+    QSpinBox* SpinEdit1; // skip Back, seconds
+    QLabel* Label3;
+    QSpinBox* SpinEdit2; // skip Forward, seconds
     QTreeWidget* ListView1;
     QLabel* Label1; // what the desktop overrides, when it does
     QPushButton* Button1;

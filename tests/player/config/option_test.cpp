@@ -69,6 +69,55 @@ TEST_F(OptionTest, StoredTwoIsSentAsTwoAndSavedBack) {
     EXPECT_EQ(SettingsStore().ReadInteger("option", "smooth-splices", -1), 1);
 }
 
+TEST_F(OptionTest, MemoryOnAndSkipsTenAndThirtyByDefault) {
+    std::ofstream(dir + "/zarnplayer.ini") << "[option]\nskip-slient=1\n";
+    TOptions o;
+    o.RememberFiles = 0;
+    o.SkipBack = 1;
+    o.SkipForward = 1;
+    o.Load();
+    EXPECT_EQ(o.RememberFiles, 1);
+    EXPECT_EQ(o.SkipBack, 10);
+    EXPECT_EQ(o.SkipForward, 30);
+    EXPECT_EQ(TOptions().RememberFiles, 1);
+    EXPECT_EQ(TOptions().SkipBack, 10);
+    EXPECT_EQ(TOptions().SkipForward, 30);
+}
+
+TEST_F(OptionTest, MemoryAndSkipsAreStoredAndReadBack) {
+    TOptions o;
+    o.RememberFiles = 0;
+    o.SkipBack = 5;
+    o.SkipForward = 90;
+    o.Save();
+    EXPECT_EQ(SettingsStore().ReadInteger("option", "remember-files", -1), 0);
+    EXPECT_EQ(SettingsStore().ReadInteger("option", "skip-back", -1), 5);
+    EXPECT_EQ(SettingsStore().ReadInteger("option", "skip-forward", -1), 90);
+    TOptions again;
+    again.Load();
+    EXPECT_EQ(again.RememberFiles, 0);
+    EXPECT_EQ(again.SkipBack, 5);
+    EXPECT_EQ(again.SkipForward, 90);
+    // The engine is not told: the core reads them when it skips or opens.
+    FakePlayer player;
+    again.Apply(&player);
+    EXPECT_EQ(player.options.size(), 2u);
+}
+
+TEST_F(OptionTest, SkipLengthsOutOfRangeAreBroughtIntoIt) {
+    std::ofstream(dir + "/zarnplayer.ini")
+        << "[option]\nskip-back=0\nskip-forward=100000\nremember-files=2\n";
+    TOptions o;
+    o.Load();
+    EXPECT_EQ(o.SkipBack, TOptions::kSkipMin);
+    EXPECT_EQ(o.SkipForward, TOptions::kSkipMax);
+    EXPECT_EQ(o.RememberFiles, 2);
+    std::ofstream(dir + "/zarnplayer.ini") << "[option]\nskip-back=-7\nskip-forward=abc\n";
+    o.Load();
+    EXPECT_EQ(o.SkipBack, TOptions::kSkipMin);
+    EXPECT_EQ(o.SkipForward, 30);
+}
+
 TEST(LogSink, QueryInterfaceAnswersOnlyItsOwnIdentifiers) {
     TLogSink sink;
     void* out = &sink;

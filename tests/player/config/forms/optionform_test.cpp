@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -140,6 +141,55 @@ TEST_F(OptionForm, CloseChangesNothing) {
     EXPECT_TRUE(player.options.empty());
     EXPECT_EQ(root.Changes(), changes);
     EXPECT_FALSE((*table)[9].Registered);
+}
+
+TEST_F(OptionForm, MemoryAndSkipLengthsShowStoreOnOkAndStayOnClose) {
+    options.RememberFiles = 2;
+    options.SkipBack = 15;
+    options.SkipForward = 45;
+    {
+        TOption dialog(nullptr, &player, *table, options);
+        dialog.show();
+        QCheckBox* remember = Find<QCheckBox>(dialog, "CheckBox4");
+        QSpinBox* back = Find<QSpinBox>(dialog, "SpinEdit1");
+        QSpinBox* forward = Find<QSpinBox>(dialog, "SpinEdit2");
+        EXPECT_EQ(remember->text(), "remember position and rate of each file.");
+        EXPECT_TRUE(remember->isChecked());
+        EXPECT_EQ(back->value(), 15);
+        EXPECT_EQ(forward->value(), 45);
+        EXPECT_EQ(Find<QLabel>(dialog, "Label2")->buddy(), back);
+        EXPECT_EQ(Find<QLabel>(dialog, "Label3")->buddy(), forward);
+        const QWidget* page = Find<QWidget>(dialog, "TabSheet1");
+        for (const char* name : {"CheckBox4", "Label2", "SpinEdit1", "Label3", "SpinEdit2"}) {
+            QWidget* w = Find<QWidget>(dialog, name);
+            EXPECT_LE(w->geometry().right(), page->width()) << name;
+            EXPECT_LE(w->geometry().bottom(), page->height()) << name;
+            EXPECT_GE(w->width(), w->sizeHint().width()) << name;
+        }
+        // The spin boxes keep to the lengths the settings accept.
+        back->setValue(0);
+        EXPECT_EQ(back->value(), TOptions::kSkipMin);
+        forward->setValue(99999);
+        EXPECT_EQ(forward->value(), TOptions::kSkipMax);
+        remember->setChecked(false);
+        Click(dialog, "Button2");
+    }
+    EXPECT_EQ(options.RememberFiles, 2);
+    EXPECT_EQ(options.SkipBack, 15);
+    EXPECT_EQ(options.SkipForward, 45);
+
+    TOption dialog(nullptr, &player, *table, options);
+    dialog.show();
+    Find<QCheckBox>(dialog, "CheckBox4")->setChecked(false);
+    QSpinBox* back = Find<QSpinBox>(dialog, "SpinEdit1");
+    back->selectAll();
+    QTest::keyClicks(back, "7");
+    Find<QSpinBox>(dialog, "SpinEdit2")->setValue(120);
+    Click(dialog, "Button1");
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(options.RememberFiles, 0);
+    EXPECT_EQ(options.SkipBack, 7);
+    EXPECT_EQ(options.SkipForward, 120);
 }
 
 TEST_F(OptionForm, SelectAllAndClearAndRowsThatMoveTogether) {
