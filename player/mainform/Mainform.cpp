@@ -357,7 +357,7 @@ void TMain::EngineOpened() {
     openedName_ = FromBytes(std::string(FileNamePart(core_.Opened())));
     if (failureTicks_ == 0) {
         failure_.clear();
-        StaticText3->setText(openedName_);
+        StaticText3->setText(InfoText());
     }
     if (!player()->IsAudioOnly())
         Image1->hide();
@@ -435,6 +435,10 @@ void TMain::UpdatePrevNext() {
     Next1->setEnabled(many);
 }
 
+QString TMain::InfoText() const {
+    return openedName_;
+}
+
 void TMain::ShowFailure(const QString& text) {
     failure_ = text;
     // Five seconds at the timer's pace.
@@ -494,10 +498,10 @@ void TMain::Timer1Timer() {
     // A failure stays in the info line while nothing is open; over an open
     // file only for its few seconds.
     const bool open = state == PLAYER_STOPPED || state == PLAYER_PAUSED || state == PLAYER_PLAYING;
-    if (failureTicks_ > 0 && --failureTicks_ == 0 && open) {
+    if (failureTicks_ > 0 && --failureTicks_ == 0 && open)
         failure_.clear();
-        StaticText3->setText(openedName_);
-    }
+    if (open && failure_.isEmpty() && StaticText3->text() != InfoText())
+        StaticText3->setText(InfoText());
     for (QLabel* l : {StaticText1, StaticText2}) {
         QPalette pal = l->palette();
         pal.setColor(QPalette::WindowText,

@@ -185,6 +185,8 @@ private:
     // In the info line (StaticText3) while no file is open, or for a few
     // seconds over the one that is.
     void ShowFailure(const QString& text);
+    // What the info line says over an open file.
+    QString InfoText() const;
     IPlayer* player() const { return core_.Player(); }
     void MoveSeekBar(int delta);
     void HoldButton(QToolButton* button, bool down, int step);
