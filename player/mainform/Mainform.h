@@ -13,6 +13,7 @@
 #include <QMainWindow>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,8 @@ public:
     // list view has the focus: the keys are the list's then.
     bool HandleShortcut(int key);
     bool ListViewFocused() const;
+    // Asks the play list window whether its list has the focus.
+    void SetListFocusQuery(std::function<bool()> query) { listFocused_ = std::move(query); }
 
     // Menu commands (Menus.cpp).
     void PlayListClick();
@@ -197,6 +200,7 @@ private:
     TPlayerCore& core_;
     TFileList& list_;
     QWidget* playListWindow_;
+    std::function<bool()> listFocused_;
     int repeatImage_ = -1;
     int muteImage_ = -1;
     std::uint32_t rewindTag_ = 0;

@@ -276,11 +276,7 @@ void TMain::UpdateMenus(QMenu* menu) {
 }
 
 bool TMain::ListViewFocused() const {
-    if (!playListWindow_)
-        return false;
-    auto* view = playListWindow_->findChild<QWidget*>(QStringLiteral("ListView1"));
-    QWidget* focus = QApplication::focusWidget();
-    return view && focus && (focus == view || view->isAncestorOf(focus));
+    return listFocused_ && listFocused_();
 }
 
 void TMain::PlayListClick() {

@@ -747,6 +747,11 @@ std::vector<bool> TPlayList::SelectedFlags() const {
 
 // --- Commands --------------------------------------------------------------
 
+bool TPlayList::ListHasFocus() const {
+    QWidget* focus = QApplication::focusWidget();
+    return focus && (focus == ListView1 || ListView1->isAncestorOf(focus));
+}
+
 void TPlayList::UpdatePrevNext() {
     if (core_)
         core_->ListChanged();

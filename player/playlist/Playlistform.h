@@ -75,6 +75,8 @@ public:
     // plays a chosen row; may stay null (the commands then do nothing that
     // needs it).
     void SetPlayerCore(TPlayerCore* core) { core_ = core; }
+    // The list view or one of its parts has the focus.
+    bool ListHasFocus() const;
     // Keys pressed in this window while the list view does not have the
     // focus go to handler (the main window's shortcuts) after this window's
     // own shortcuts; a key it returns true for goes no further.

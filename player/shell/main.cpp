@@ -205,6 +205,7 @@ int main(int argc, char** argv) {
         TPlayerCore core(FileList());
         TMain main(core, FileList(), &playList);
         playList.SetPlayerCore(&core);
+        main.SetListFocusQuery([&playList] { return playList.ListHasFocus(); });
         playList.SetShortcutHandler([&main](int key) { return main.HandleShortcut(key); });
         // The list lets go of the windows and the hooks before they go.
         struct Detach {

@@ -63,6 +63,7 @@ protected:
         list->SetView(playList.get());
         core = std::make_unique<TPlayerCore>(*list);
         main = std::make_unique<TMain>(*core, *list, playList.get());
+        main->SetListFocusQuery([this] { return playList->ListHasFocus(); });
         TFileList::Hooks hooks;
         hooks.UpdatePrevNext = [this] { core->ListChanged(); };
         list->SetHooks(std::move(hooks));

@@ -4,6 +4,7 @@
 
 #include "player/mainform/Mainform.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
@@ -95,4 +96,9 @@ void TPlayListStandIn::EndRowUpdate() {
 
 int TPlayListStandIn::RowCount() const {
     return list_->count();
+}
+
+bool TPlayListStandIn::ListHasFocus() const {
+    QWidget* focus = QApplication::focusWidget();
+    return focus && (focus == list_ || list_->isAncestorOf(focus));
 }

@@ -30,6 +30,7 @@ public:
     void EndRowUpdate() override;
 
     int RowCount() const;
+    bool ListHasFocus() const;
 
 private:
     QListWidget* list_;

@@ -79,6 +79,7 @@ protected:
         list->SetView(window.get());
         core = std::make_unique<TPlayerCore>(*list);
         main = std::make_unique<TMain>(*core, *list, window.get());
+        main->SetListFocusQuery([this] { return window->ListHasFocus(); });
         window->SetPlayerCore(core.get());
         TFileList::Hooks hooks;
         hooks.UpdatePrevNext = [this] { core->ListChanged(); };
