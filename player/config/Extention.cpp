@@ -3,6 +3,7 @@
 #include "player/config/Tool.h"
 
 #include <climits>
+#include <iterator>
 #include <strings.h>
 #include <unistd.h>
 
@@ -13,14 +14,23 @@ struct Row {
     const char* description;
 };
 
+// The original seventeen keep their places; today's containers follow, and
+// the open dialogs offer those as one more group.
 constexpr Row kRows[] = {
     {".avi", "Video Files"},  {".qt", "Video Files"},   {".mov", "Video Files"},
     {".mpg", "Video Files"},  {".mpeg", "Video Files"}, {".m1v", "Video Files"},
     {".wav", "Audio Files"},  {".mpa", "Audio Files"},  {".mp2", "Audio Files"},
     {".mp3", "Audio Files"},  {".au", "Audio Files"},   {".aif", "Audio Files"},
     {".aiff", "Audio Files"}, {".snd", "Audio Files"},  {".asf", "WMT Files"},
-    {".wma", "WMT Files"},    {".wmv", "WMT Files"},
+    {".wma", "WMT Files"},    {".wmv", "WMT Files"},    {".m4a", "Audio Files"},
+    {".m4b", "Audio Files"},  {".aac", "Audio Files"},  {".opus", "Audio Files"},
+    {".ogg", "Audio Files"},  {".oga", "Audio Files"},  {".flac", "Audio Files"},
+    {".mka", "Audio Files"},  {".mp4", "Video Files"},  {".m4v", "Video Files"},
+    {".mkv", "Video Files"},  {".webm", "Video Files"},
 };
+
+constexpr size_t kOriginalRows = 17;
+constexpr const char* kMoreLabel = "More Media Files";
 
 } // namespace
 
@@ -155,12 +165,15 @@ bool TExtentions::Matches(std::string_view fileName) const {
 }
 
 std::string TExtentions::Filter() {
+    std::string more;
+    for (size_t i = kOriginalRows; i < std::size(kRows); ++i)
+        more += std::string(i > kOriginalRows ? "; *" : "*") + kRows[i].ext;
     return "Video Files (*.avi; *.qt; *.mov; *.mpg; *.mpeg; *.m1v)|"
            "*.avi; *.qt; *.mov; *.mpg; *.mpeg; *.m1v|"
            "Audio files (*.wav; *.mpa; *.mp2; *.mp3; *.au; *.aif; *.aiff; *.snd)|"
            "*.wav; *.mpa; *.mp2; *.mp3; *.au; *.aif; *.aiff; *.snd|"
-           "WMT Files (*.asf; *.wma; *.wmv)|*.asf; *.wma; *.wmv|"
-           "All Files (*.*)|*.*;";
+           "WMT Files (*.asf; *.wma; *.wmv)|*.asf; *.wma; *.wmv|" +
+           std::string(kMoreLabel) + " (" + more + ")|" + more + "|All Files (*.*)|*.*;";
 }
 
 std::vector<std::string> TExtentions::FilterChoices() {

@@ -53,9 +53,10 @@ public:
     // without regard to case; a name without one matches nothing.
     bool Matches(std::string_view fileName) const;
 
-    // The open dialogs' filter: "Label|patterns|" four times.
+    // The open dialogs' filter: "Label|patterns|" for video, audio, Windows
+    // Media, today's types and all files.
     static std::string Filter();
-    // The same four choices in Qt's form, "Label (*.a *.b)", in order.
+    // The same choices in Qt's form, "Label (*.a *.b)", in order.
     static std::vector<std::string> FilterChoices();
 
     // Rows the classes root keeps as one with row i (a shared MIME type),

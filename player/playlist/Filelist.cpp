@@ -5,6 +5,7 @@
 #include "player/config/Extention.h"
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
+#include "player/playlist/M3u.h"
 #include "player/playlist/Random.h"
 
 #include <algorithm>
@@ -195,8 +196,19 @@ void TFileList::LoadFromFile(const std::string& path) {
     // A folder or a read error: nothing is added, as for a missing file.
     if (std::ferror(f.get()))
         return;
-    for (std::string& line : ParseListText(text))
-        NewEntry(std::move(line));
+    if (!IsM3uName(path)) {
+        for (std::string& line : ParseListText(text))
+            NewEntry(std::move(line));
+        return;
+    }
+    size_t slash = path.rfind('/');
+    M3uEntries m3u =
+        ParseM3uText(text, slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
+    for (std::string& name : m3u.Files)
+        NewEntry(std::move(name));
+    for (const std::string& url : m3u.Skipped)
+        std::fprintf(stderr, "zarnplayer: %s: left out %s: only local files can be played\n",
+                     path.c_str(), url.c_str());
 }
 
 void TFileList::SaveToFile(const std::string& path) const {

@@ -64,6 +64,8 @@ public:
     // The media files of this one folder (by extension only).
     void AddFolderFiles(const std::string& path);
     // Appends one entry per line; a missing or unreadable file adds nothing.
+    // An .m3u or .m3u8 list is read as such (see ParseM3uText); addresses it
+    // names that are not local files are left out with a line to stderr.
     void LoadFromFile(const std::string& path);
     // Replaces the file atomically; throws profile::Error when it cannot.
     void SaveToFile(const std::string& path) const;

@@ -40,6 +40,8 @@ constexpr int DesignHeight = 331;
 constexpr const char* Section = "playlistform";
 constexpr int MinFileColumn = 20;
 constexpr const char* ListFilter[] = {"List Files (*.lst)", "All Files (*)"};
+// Loading also reads the lists other players write; saving stays .lst.
+constexpr const char* M3uFilter = "M3U Play Lists (*.m3u *.m3u8)";
 
 // A row handle is the tree item itself; the model never looks inside it.
 ListRow* AsRow(QTreeWidgetItem* item) {
@@ -834,7 +836,7 @@ void TPlayList::Reverse1Click() {
 
 void TPlayList::ToolButton11Click() {
     QFileDialog& dialog = OpenDialog();
-    dialog.setNameFilters(Filters({ListFilter[0], ListFilter[1]}));
+    dialog.setNameFilters(Filters({ListFilter[0], M3uFilter, ListFilter[1]}));
     if (dialog.exec() != QDialog::Accepted)
         return;
     const QStringList files = dialog.selectedFiles();

@@ -1,5 +1,6 @@
 // File-type association through the settings store on a private desktop,
 // checked with the desktop's own tool.
+#include "platform/classesroot/xdg.h"
 #include "player/config/Extention.h"
 #include "player/config/Tool.h"
 #include "tests/platform/classesroot/xdg_sandbox.h"
@@ -7,6 +8,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -87,4 +93,67 @@ TEST_F(DesktopAssociation, AReadOnlyListEndsApplyAndNamesTheFile) {
     EXPECT_FALSE(table[9].Registered);
     EXPECT_FALSE(XdgSandbox::Exists(DesktopFile()));
     EXPECT_EQ(XdgSandbox::DefaultFor("audio/mpeg"), "other.desktop");
+}
+
+namespace {
+
+// The MIME types shared-mime-info files a name pattern under ("*.opus").
+std::vector<std::string> GlobTypes(const std::string& pattern) {
+    std::vector<std::string> types;
+    std::istringstream globs(XdgSandbox::Read("/usr/share/mime/globs2"));
+    for (std::string line; std::getline(globs, line);) {
+        // weight:type:pattern[:flags]
+        size_t a = line.find(':'), b = line.find(':', a + 1);
+        if (line.empty() || line[0] == '#' || b == std::string::npos)
+            continue;
+        std::string glob = line.substr(b + 1);
+        glob = glob.substr(0, glob.find(':'));
+        if (glob == pattern)
+            types.push_back(line.substr(a + 1, b - a - 1));
+    }
+    return types;
+}
+
+} // namespace
+
+// Today's types are filed under the MIME types the desktop's own database
+// gives their names, so the desktop and the options page agree.
+TEST_F(DesktopAssociation, TodaysTypesUseTheDesktopsMimeTypes) {
+    TExtentions table(*tool);
+    ASSERT_GT(table.Count(), 17);
+    for (int i = 17; i < table.Count(); ++i) {
+        const std::string& ext = table[i].Extension;
+        auto mime = classesroot::XdgRoot::MimeTypeOf(ext);
+        ASSERT_TRUE(mime) << ext;
+        auto known = GlobTypes("*" + ext);
+        EXPECT_NE(std::find(known.begin(), known.end(), *mime), known.end())
+            << ext << " is not filed under " << *mime;
+    }
+}
+
+TEST_F(DesktopAssociation, OggRowsMoveTogetherAndTheDesktopAgrees) {
+    TExtentions table(*tool);
+    FakeList list;
+    table.Fill(list);
+    int ogg = -1;
+    for (int i = 0; i < table.Count(); ++i)
+        if (table[i].Extension == ".ogg")
+            ogg = i;
+    ASSERT_GE(ogg, 0);
+    EXPECT_EQ(table.Explanation(ogg), "Audio Files (with .opus, .oga)");
+
+    list.Tick(".opus", true);
+    list.Tick(".m4b", true);
+    table.Apply();
+    EXPECT_EQ(XdgSandbox::DefaultFor("audio/ogg"), "zarnplayer.desktop");
+    EXPECT_EQ(XdgSandbox::DefaultFor("audio/x-m4b"), "zarnplayer.desktop");
+    EXPECT_EQ(XdgSandbox::DefaultFor("audio/mp4"), "");
+    classesroot::KeyFile entry(XdgSandbox::Read(DesktopFile()));
+    EXPECT_EQ(entry.Get("Desktop Entry", "MimeType"), "audio/x-m4b;audio/ogg;");
+    TExtentions again(*tool);
+    for (int i = 0; i < again.Count(); ++i) {
+        const std::string& ext = again[i].Extension;
+        bool ours = ext == ".opus" || ext == ".ogg" || ext == ".oga" || ext == ".m4b";
+        EXPECT_EQ(again[i].Registered, ours) << ext;
+    }
 }

@@ -148,3 +148,27 @@ TEST_F(Analysis, MediaMadeByFfmpeg) {
     EXPECT_EQ(list.Item(0)->Title, "made.wav - Wave Title - Wave Artist");
     EXPECT_EQ(list.Item(1)->Title, "made.mp3 - Mp3 Title - Mp3 Artist");
 }
+
+// A folder of today's files: the scan takes them (and only media), and their
+// titles come from the tags their containers carry.
+TEST_F(Analysis, FolderOfOpusAndM4aFilesIsListedAndTitled) {
+    auto make = [&](const std::string& name, const std::string& title, const std::string& artist) {
+        std::string cmd = "ffmpeg -loglevel error -y -f lavfi -i sine=frequency=440:duration=0.3 "
+                          "-metadata title='" +
+                          title + "' -metadata artist='" + artist + "' '" + (dir / name) + "'";
+        return std::system(cmd.c_str());
+    };
+    ASSERT_EQ(make("ep1.opus", "Opus Title", "Opus Artist"), 0) << "ffmpeg is needed";
+    ASSERT_EQ(make("book.m4a", "M4a Title", "M4a Artist"), 0);
+    WriteFile(dir / "notes.txt", "not media");
+    list.Add(dir.path().string());
+    ASSERT_EQ(list.Count(), 2);
+    list.Sort(TSortKind::ByName);
+    list.Relist();
+    for (int i = 0; i < list.Count(); ++i)
+        list.Item(i)->Analyze();
+    EXPECT_EQ(list.Item(0)->Title, "book.m4a - M4a Title - M4a Artist");
+    EXPECT_EQ(list.Item(1)->Title, "ep1.opus - Opus Title - Opus Artist");
+    EXPECT_EQ(Caption(*list.Item(1)), list.Item(1)->Title);
+    EXPECT_FALSE(list.Item(0)->TimeText.empty());
+}

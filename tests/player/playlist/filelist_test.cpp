@@ -3,6 +3,7 @@
 #include "platform/profile.h"
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
+#include "player/playlist/M3u.h"
 #include "player/playlist/Random.h"
 
 #include <set>
@@ -288,6 +289,77 @@ TEST_F(Model, ThreeLinesWithEmptyMiddleWithOrWithoutFinalTerminator) {
     list.LoadFromFile(dir / "u.lst"); // appends, does not clear
     EXPECT_EQ(Names(list), (Strings{"one", "", "three", "one", "", "three"}));
     view.ExpectMatches(list);
+}
+
+// A list another player wrote: BOM, extended information, CRLF, a blank
+// line, names relative to the list's folder, a local file: address and a
+// stream the player cannot list.
+TEST_F(Model, M3u8ListLoadsItsFilesInOrder) {
+    const std::string folder = dir.path().string();
+    WriteFile(dir / "book.m3u8", "\xEF\xBB\xBF#EXTM3U\r\n"
+                                 "#EXTINF:125,Author - Chapter One\r\n"
+                                 "01 one.m4b\r\n"
+                                 "\r\n"
+                                 "sub/02 \xC3\xA9t\xC3\xA9.opus\r\n"
+                                 "  # an indented comment\r\n"
+                                 "/abs/03.mp3\r\n"
+                                 "http://example.org/live.mp3\r\n"
+                                 "file:///music/04%20four.ogg\r\n"
+                                 "../05.flac\n");
+    testing::internal::CaptureStderr();
+    list.BeginUpdate();
+    list.LoadFromFile(dir / "book.m3u8");
+    list.EndUpdate();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Names(list),
+              (Strings{folder + "/01 one.m4b", folder + "/sub/02 \xC3\xA9t\xC3\xA9.opus",
+                       "/abs/03.mp3", "/music/04 four.ogg", folder + "/../05.flac"}));
+    EXPECT_EQ(view.Captions(), (Strings{"01 one.m4b", "02 \xC3\xA9t\xC3\xA9.opus", "03.mp3",
+                                        "04 four.ogg", "05.flac"}));
+    view.ExpectMatches(list);
+    // One line for the one address left out, naming it.
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find("http://example.org/live.mp3"), std::string::npos) << said;
+
+    // .m3u without a BOM is UTF-8 too; the extension is matched in any case.
+    WriteFile(dir / "OLD.M3U", "#EXTM3U\n\xC3\xA9.mp3\n");
+    list.LoadFromFile(dir / "OLD.M3U");
+    EXPECT_EQ(list.Item(list.Count() - 1)->FileName, folder + "/\xC3\xA9.mp3");
+
+    // A list of our own format still takes every line as a name.
+    WriteFile(dir / "own.lst", "#kept\r\n");
+    list.LoadFromFile(dir / "own.lst");
+    EXPECT_EQ(list.Item(list.Count() - 1)->FileName, "#kept");
+}
+
+TEST(M3uText, AddressesAndOddLines) {
+    M3uEntries e = ParseM3uText("file://localhost/a%2Fb%25.mp3\n"
+                                "FILE:/short/form.mp3\n"
+                                "file:///q.mp3?x=1#frag\n"
+                                "file:///bad%zz%4\n"
+                                "file://otherhost/x.mp3\n"
+                                "file:///nul%00.mp3\n"
+                                "file:///two%0Alines.mp3\n"
+                                "file:relative.mp3\n"
+                                "rtsp://cam/stream\n"
+                                "c:/drive.mp3\n"
+                                "name:with:colons.mp3\n"
+                                "\t spaced.mp3 \t\n"
+                                " \t \n",
+                                "/lists");
+    EXPECT_EQ(e.Files,
+              (Strings{"/a/b%.mp3", "/short/form.mp3", "/q.mp3", "/bad%zz%4", "/lists/c:/drive.mp3",
+                       "/lists/name:with:colons.mp3", "/lists/spaced.mp3"}));
+    EXPECT_EQ(e.Skipped,
+              (Strings{"file://otherhost/x.mp3", "file:///nul%00.mp3", "file:///two%0Alines.mp3",
+                       "file:relative.mp3", "rtsp://cam/stream"}));
+    // Without a folder a relative name stays as written.
+    EXPECT_EQ(ParseM3uText("a.mp3\r", "").Files, Strings{"a.mp3"});
+    EXPECT_EQ(ParseM3uText("\xEF\xBB\xBF", "/x").Files, Strings{});
+    EXPECT_TRUE(IsM3uName("/l/x.M3U8"));
+    EXPECT_TRUE(IsM3uName("x.m3u"));
+    EXPECT_FALSE(IsM3uName("x.m3u.lst"));
+    EXPECT_FALSE(IsM3uName("/m3u/x"));
 }
 
 TEST_F(Model, MissingListFileAddsNothing) {

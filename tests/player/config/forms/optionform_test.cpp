@@ -71,7 +71,7 @@ TEST_F(OptionForm, OpensWithTheStoredValuesAndTheAssociationState) {
         EXPECT_GE(box->width(), box->sizeHint().width()) << name;
     }
     QTreeWidget* list = Find<QTreeWidget>(dialog, "ListView1");
-    ASSERT_EQ(list->topLevelItemCount(), 17);
+    ASSERT_EQ(list->topLevelItemCount(), 29);
     EXPECT_EQ(list->headerItem()->text(0), "Extention");
     EXPECT_EQ(list->headerItem()->text(1), "Explanation");
     EXPECT_EQ(list->topLevelItem(0)->text(0), ".avi");

@@ -618,6 +618,7 @@ TEST_F(PlayListWindow, OpenListFilesJoinsThemAndPlaysNothing) {
     list->Select(0);
     whenModal<QFileDialog>([this](QFileDialog* f) {
         EXPECT_TRUE(f->nameFilters().contains(QStringLiteral("List Files (*.lst)")));
+        EXPECT_TRUE(f->nameFilters().contains(QStringLiteral("M3U Play Lists (*.m3u *.m3u8)")));
         TypeAndAccept(f, dir, "\"two.lst\" \"one.lst\"");
     });
     QTest::mouseClick(window->ToolButton11, Qt::LeftButton);
@@ -637,6 +638,8 @@ TEST_F(PlayListWindow, SaveAppendsLstOnlyToANameWithoutExtension) {
     for (const char* typed : {"x", "x.m3u"}) {
         whenModal<QFileDialog>([this, typed](QFileDialog* f) {
             EXPECT_EQ(f->acceptMode(), QFileDialog::AcceptSave);
+            // Saving writes our own format only.
+            EXPECT_EQ(f->nameFilters().filter(QStringLiteral("m3u")).size(), 0);
             TypeAndAccept(f, dir, QString::fromLatin1(typed));
         });
         QTest::mouseClick(window->ToolButton12, Qt::LeftButton);
