@@ -351,3 +351,30 @@ TEST(Cutter, TimesStayExactAfterMonthsAt192kHz) {
         EXPECT_EQ(expected, months + std::int64_t(input.size()) * 10) << flags;
     }
 }
+
+TEST(Cutter, OutputOfTwoStreamsMatchesItsChecksums) {
+    const auto input = golden_input();
+    for (const auto& g : golden_cases) {
+        SCOPED_TRACE(testing::Message() << g.first << " then " << g.second << " flags " << g.flags);
+        stage_run run(g.first, golden_block, g.flags);
+        std::size_t at = 0;
+        bool second = false;
+        for (std::size_t k = 0; at < input.size(); ++k) {
+            if (at == golden_split && !second) {
+                second = true;
+                ASSERT_TRUE(run.finish());
+                // The stage waits for the second stream's first packet:
+                // the new ratio applies from its first block.
+                ASSERT_TRUE(run.stage->set_ratio(g.second));
+            }
+            const std::size_t end = at < golden_split ? golden_split : input.size();
+            const std::size_t n =
+                std::min<std::size_t>(golden_packets[k % golden_packets.size()], end - at);
+            run.send(input, at, at + n, golden_tick, golden_origin);
+            at += n;
+        }
+        ASSERT_TRUE(run.finish());
+        EXPECT_EQ(run.output.end_mark_count(), 2);
+        EXPECT_EQ(checksum(run.output.taken()), g.sum) << std::hex << checksum(run.output.taken());
+    }
+}
