@@ -1,7 +1,7 @@
 #include "stage_harness.h"
 
 #include "audio/stage/splice.h"
-#include "audio/stage/window.h"
+#include "audio/stage/tempo.h"
 
 #include <gtest/gtest.h>
 
