@@ -6,7 +6,11 @@
 #include "audio/stage/analysis.h"
 #include "audio/stage/smooth.h"
 #include "audio/stage/splice.h"
+#include "audio/stage/tempo.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -15,6 +19,69 @@ struct output_block {
     std::vector<float> samples;
     std::int64_t start, stop;
 };
+
+// Runs the tempo core the way the stage does, without its thread: blocks
+// fed one by one, every output block kept, settings changed between blocks.
+class core_run {
+public:
+    explicit core_run(double ratio, std::int32_t block_length, std::int32_t flags = 0)
+        : core(block_length), settings{ratio, flags} {}
+
+    // Feeds samples[from, to) as one block; sample i lasts from origin +
+    // i × tick to origin + (i + 1) × tick.
+    void send(const std::vector<float>& samples, std::size_t from, std::size_t to,
+              std::int64_t tick, std::int64_t origin = 0) {
+        feed(samples.data() + from, static_cast<std::int32_t>(to - from),
+             origin + std::int64_t(from) * tick, origin + std::int64_t(to) * tick);
+    }
+
+    // Feeds one block and cuts all it completes.
+    void feed(const float* samples, std::int32_t n, std::int64_t start, std::int64_t stop) {
+        EXPECT_TRUE(core.feed(samples, n, start, stop));
+        take();
+    }
+
+    // Ends the stream, keeps the play-out and starts the next stream.
+    bool finish() {
+        core.end();
+        take();
+        ++end_marks;
+        core.start(core.block_length());
+        return true;
+    }
+
+    zarnfilter::tempo_core core;
+    zarnfilter::tempo_settings settings;
+    std::vector<output_block> blocks;
+    int end_marks = 0;
+
+private:
+    void take() {
+        zarnfilter::tempo_block out;
+        while (core.next(settings, out))
+            blocks.push_back({out.samples, out.start_time, out.stop_time});
+    }
+};
+
+// Sends samples in packets of the given sizes, cycling through them.
+template <typename Run>
+void send_in_pieces(Run& run, const std::vector<float>& s, const std::vector<int>& sizes,
+                    std::int64_t tick, std::int64_t origin = 0) {
+    std::size_t at = 0;
+    for (std::size_t k = 0; at < s.size(); ++k) {
+        const std::size_t n = std::min<std::size_t>(sizes[k % sizes.size()], s.size() - at);
+        run.send(s, at, at + n, tick, origin);
+        at += n;
+    }
+}
+
+inline std::vector<float> joined(const std::vector<output_block>& blocks,
+                                 std::size_t count = SIZE_MAX) {
+    std::vector<float> all;
+    for (std::size_t k = 0; k < std::min(count, blocks.size()); ++k)
+        all.insert(all.end(), blocks[k].samples.begin(), blocks[k].samples.end());
+    return all;
+}
 
 // FNV-1a over every block's length, times and sample bits, in order.
 inline std::uint64_t checksum(const std::vector<output_block>& blocks) {
@@ -98,3 +165,19 @@ inline const std::vector<golden_case> golden_cases = {
     {1.0, 2.0, zarnfilter::flag_smooth_splices | zarnfilter::flag_skip_silence,
      0x73b82340a47edda3ull},
 };
+
+// Plays the programme of case g into run (a stage_run or a core_run):
+// set_ratio gives the second stream its ratio once the first has ended.
+template <typename Run, typename SetRatio>
+void play_golden(Run& run, const golden_case& g, SetRatio set_ratio) {
+    static const auto input = golden_input();
+    const std::vector<float> first(input.begin(), input.begin() + golden_split);
+    send_in_pieces(run, first, golden_packets, golden_tick, golden_origin);
+    ASSERT_TRUE(run.finish());
+    set_ratio(g.second);
+    // The second stream goes on in time where the first left off.
+    const std::vector<float> second(input.begin() + golden_split, input.end());
+    send_in_pieces(run, second, golden_packets, golden_tick,
+                   golden_origin + std::int64_t(golden_split) * golden_tick);
+    ASSERT_TRUE(run.finish());
+}
