@@ -1,24 +1,17 @@
-// The tempo-change stage: on its own thread it reads sample blocks, cuts
-// every eighth of a second of input down (or stretches it) to the chosen
-// ratio without changing the pitch, and sends the result on. Each output
-// block keeps the time span of the input it was made from, so the clock
-// downstream runs at the chosen rate.
+// The tempo-change stage of the pipeline: on its own thread it reads sample
+// blocks from its queue, hands them to the tempo core with the ratio and
+// flags of the moment, sends the core's output blocks on, and marks the end
+// of each stream once the core has played it out.
 #pragma once
 
 #include "audio/pipeline/transfer.h"
-#include "audio/stage/pauses.h"
-#include "audio/stage/smooth.h"
-#include "audio/stage/splice.h"
-#include "audio/stage/window.h"
+#include "audio/stage/tempo.h"
 
 #include <atomic>
 #include <cstdint>
 
 class cutter_t : public zarnfilter::audio_transfer_t {
 public:
-    using window_type =
-        zarnfilter::recieve_buffered_t<zarnfilter::audio_transfer_t, packet::blockdata_t<float>>;
-
     // An unsupported ratio falls back to 1.
     explicit cutter_t(double ratio);
     ~cutter_t() override;
@@ -45,21 +38,12 @@ protected:
     void route_control_in(const ref_ptr<packet::control_base_t>& p) override;
 
 private:
-    void cut_and_send(window_type& w, std::int32_t B, std::int32_t b,
-                      zarnfilter::fade_weights& fades);
-    void play_out(window_type& w, std::int32_t B, std::int32_t b, zarnfilter::fade_weights& fades);
-    // Cuts one block the chosen way (map: the smooth mode's plan of the
-    // block's input); the smooth splicer hands over to the plain cut with a
-    // short fade whenever a block is cut plainly.
-    void cut(float* out, const float* window, std::int32_t window_length, std::int32_t B,
-             std::int32_t b, std::int32_t c, std::int32_t span, double r, std::int32_t f,
-             zarnfilter::fade_weights& fades, const zarnfilter::time_map* map = nullptr);
+    zarnfilter::tempo_settings settings() const { return {get_ratio(), get_flags()}; }
+    static ref_ptr<packet::blockdata_t<float>> packet_of(zarnfilter::tempo_block& b);
 
     std::atomic<double> ratio;
     std::atomic<std::int32_t> flags{0};
     std::atomic<std::int32_t> block_length{4410};
-    // Stage thread only.
-    zarnfilter::smooth_splicer smooth;
-    zarnfilter::pause_racer pauses;
-    zarnfilter::time_map plan;
+    // Stage thread only (and set up by the constructor).
+    zarnfilter::tempo_core core{4410};
 };

@@ -5,15 +5,11 @@
 
 #include "audio/pipeline/connector.h"
 #include "audio/stage/cutter.h"
+#include "tempo_harness.h"
 
 #include <cstdint>
 #include <mutex>
 #include <vector>
-
-struct output_block {
-    std::vector<float> samples;
-    std::int64_t start, stop;
-};
 
 // The sound output as the device sender sees it.
 class recording_output {
