@@ -3,6 +3,8 @@
 // the machine needs only the locale sources of the `locales` package.
 #pragma once
 
+#include "tests/support/Files.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -14,13 +16,12 @@ namespace zarntest {
 
 inline constexpr const char* CommaLocaleName = "de_DE.UTF-8";
 
-// The folder holding the generated locale; made once per test program.
+// The folder holding the generated locale; made once per test program and
+// removed when it ends.
 inline const std::string& CommaLocaleDir() {
+    static const TempDir folder("locale");
     static const std::string dir = [] {
-        char pattern[] = "/tmp/zarn-locale-XXXXXX";
-        if (!mkdtemp(pattern))
-            return std::string();
-        const std::string d = pattern;
+        const std::string d = folder.path();
         const std::string command =
             "localedef -i de_DE -f UTF-8 '" + d + "/" + CommaLocaleName + "' >/dev/null 2>&1";
         // localedef warns on some sources yet writes the locale (status 1).

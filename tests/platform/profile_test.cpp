@@ -15,16 +15,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ProfileTest : public ::testing::Test {
+class ProfileTest : public zarntest::FolderTest {
 protected:
-    void SetUp() override {
-        dir = zarntest::MakeTempDir("profile");
-        file = dir + "/zarnplayer.ini";
-    }
-    void TearDown() override {
-        ::chmod(dir.c_str(), 0700);
-        fs::remove_all(dir);
-    }
     void write(const std::string& text) { std::ofstream(file, std::ios::binary) << text; }
     std::string read() {
         std::ifstream in(file, std::ios::binary);
@@ -32,7 +24,7 @@ protected:
         s << in.rdbuf();
         return s.str();
     }
-    std::string dir, file;
+    const std::string file = dir + "/zarnplayer.ini";
 };
 
 } // namespace

@@ -62,23 +62,21 @@ HRESULT FakePlayer::Close() {
 }
 
 HRESULT FakePlayer::Play() {
-    Record("Play");
-    if (state != PLAYER_NOFILE)
-        state = PLAYER_PLAYING;
-    return S_OK;
+    return Transport("Play", PLAYER_PLAYING);
 }
 
 HRESULT FakePlayer::Stop() {
-    Record("Stop");
-    if (state != PLAYER_NOFILE)
-        state = PLAYER_STOPPED;
-    return S_OK;
+    return Transport("Stop", PLAYER_STOPPED);
 }
 
 HRESULT FakePlayer::Pause() {
-    Record("Pause");
+    return Transport("Pause", PLAYER_PAUSED);
+}
+
+HRESULT FakePlayer::Transport(const char* command, std::int32_t to) {
+    Record(command);
     if (state != PLAYER_NOFILE)
-        state = PLAYER_PAUSED;
+        state = to;
     return S_OK;
 }
 

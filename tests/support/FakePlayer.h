@@ -76,5 +76,7 @@ public:
     HRESULT GetExtraInfoText(char** buffer, std::uint32_t* size) override;
 
 private:
+    // A play, stop or pause: recorded, and the state it leads to once a file is open.
+    HRESULT Transport(const char* command, std::int32_t to);
     HRESULT Fill(char** buffer, std::uint32_t* size, const std::string& text, HRESULT hr);
 };

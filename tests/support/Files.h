@@ -2,7 +2,10 @@
 // whole file, waiting for a condition with a limit.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -12,6 +15,32 @@ namespace zarntest {
 std::string MakeTempDir(const std::string& name);
 // The file's bytes; empty when it cannot be read.
 std::string ReadAll(const std::string& path);
+
+// A private folder, removed with all it holds when the object goes, even
+// where a test took its write permission away. Named after the running test
+// suite unless given a name. Throws when it cannot be made, so that no test
+// goes on to write beside the folder it lacks.
+class TempDir {
+public:
+    TempDir();
+    explicit TempDir(const std::string& name);
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// A fixture whose every test has a fresh private folder, dir.
+class FolderTest : public ::testing::Test {
+protected:
+    TempDir folder;
+    const std::string dir = folder.path();
+};
 
 // Polls p every millisecond until it holds or the limit has passed.
 template <typename Pred>

@@ -1,6 +1,7 @@
 // zarnaudiosink in real GStreamer pipelines, writing what would be heard to a
 // WAV file through the wav: device.
 #include "audio/filter/IZarnRate.h"
+#include "tests/support/Files.h"
 #include "wav_analysis.h"
 
 #include <gst/app/gstappsink.h>
@@ -25,13 +26,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class ElementTest : public ::testing::Test {
+class ElementTest : public zarntest::FolderTest {
 protected:
     static void SetUpTestSuite() { gst_init(nullptr, nullptr); }
 
     void SetUp() override {
-        char tmpl[] = "/tmp/zarn-element-XXXXXX";
-        dir = mkdtemp(tmpl);
         out = dir + "/heard.wav";
         setenv("ZARN_AUDIO_DEVICE", ("wav:" + out).c_str(), 1);
         ASSERT_NE(gst_element_factory_find(ZARN_SINK_FACTORY), nullptr)
@@ -42,7 +41,6 @@ protected:
             gst_element_set_state(pipeline, GST_STATE_NULL);
             gst_object_unref(pipeline);
         }
-        fs::remove_all(dir);
     }
 
     void sox(const std::string& args) {
@@ -95,7 +93,7 @@ protected:
         return pos;
     }
 
-    std::string dir, out;
+    std::string out;
     GstElement* pipeline = nullptr;
     GstElement* sink = nullptr;
 };

@@ -1,6 +1,7 @@
 // The renderer core against a sound device whose cursor the test moves.
 #include "audio/filter/AudioRenderer.h"
 #include "platform/sound/VirtualBuffer.h"
+#include "tests/support/Files.h"
 #include "wav_analysis.h"
 
 #include <gtest/gtest.h>
@@ -202,9 +203,8 @@ TEST_F(RendererTest, EndOfStreamIsReportedAfterTheTailWasHeard) {
 // one, and each part keeps its length and pitch. The devices keep real time,
 // so whatever the run takes beyond the sound itself was a gap.
 TEST(RendererFormatChange, EachPartPlaysInItsOwnFormatWithAGapShorterThanTheLatency) {
-    char tmpl[] = "/tmp/zarn-renderer-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string dir = tmpl;
+    const zarntest::TempDir folder("renderer");
+    const std::string dir = folder.path();
     CAudioRenderer renderer;
     std::vector<std::string> opened;
     renderer.Output().SetDeviceFactory([&](const sound::PcmFormat& f, std::uint32_t bytes) {
@@ -263,5 +263,4 @@ TEST(RendererFormatChange, EachPartPlaysInItsOwnFormatWithAGapShorterThanTheLate
     // Ten blocks of a tenth of a second: the output's latency.
     RecordProperty("seconds_beyond_the_sound", std::to_string(took - 2.0));
     EXPECT_LT(took - 2.0, 1.0) << "the change of format left a gap";
-    std::filesystem::remove_all(dir);
 }

@@ -4,6 +4,7 @@
 #include "platform/commatext.h"
 #include "platform/handoff/Channel.h"
 #include "tests/support/Files.h"
+#include "tests/support/Process.h"
 
 #include <gtest/gtest.h>
 
@@ -29,148 +30,68 @@
 
 namespace fs = std::filesystem;
 using namespace handoff;
+using zarntest::Program;
 using namespace std::chrono_literals;
 
 namespace {
 
-struct Process {
-    pid_t pid = -1;
-    int out = -1;
-    std::string err;
-    std::string buffered;
-
-    // The next line of its stdout, or "" after the time.
-    std::string Line(std::chrono::milliseconds wait = 5000ms) {
-        const auto until = std::chrono::steady_clock::now() + wait;
-        for (;;) {
-            if (auto nl = buffered.find('\n'); nl != std::string::npos) {
-                std::string line = buffered.substr(0, nl);
-                buffered.erase(0, nl + 1);
-                return line;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                until - std::chrono::steady_clock::now());
-            pollfd p = {out, POLLIN, 0};
-            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
-                return "";
-            char chunk[4096];
-            const ssize_t n = read(out, chunk, sizeof chunk);
-            if (n <= 0)
-                return "";
-            buffered.append(chunk, static_cast<std::size_t>(n));
-        }
-    }
-    // Waits for the exit; the status, or -1 when it had to be killed.
-    int Wait(std::chrono::milliseconds wait = 15000ms) {
-        const auto until = std::chrono::steady_clock::now() + wait;
-        int status = 0;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > until) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                pid = -1;
-                return -1;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    void Kill(int sig = SIGKILL) {
-        if (pid > 0) {
-            kill(pid, sig);
-            waitpid(pid, nullptr, 0);
-            pid = -1;
-        }
-    }
-    ~Process() {
-        Kill();
-        if (out >= 0)
-            close(out);
-    }
-};
-
-class Channel : public ::testing::Test {
+class Channel : public zarntest::FolderTest {
 protected:
     void SetUp() override {
         peer = std::getenv("HANDOFF_PEER") ? std::getenv("HANDOFF_PEER") : "";
         if (peer.empty() || !fs::exists(peer))
             GTEST_SKIP() << "handoff_peer is not built";
-        char pattern[] = "/tmp/zarn-handoff-XXXXXX";
-        dir = mkdtemp(pattern);
         setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
         scope = dir + "/scope";
     }
-    void TearDown() override {
-        processes.clear();
-        if (!dir.empty())
-            fs::remove_all(dir);
-    }
+    void TearDown() override { processes.clear(); }
 
-    Process& Start(const std::vector<std::string>& names, const std::string& mode = "",
+    Program& Start(const std::vector<std::string>& names, const std::string& mode = "",
                    int timeoutMs = 3000, int delayMs = 0) {
-        auto p = std::make_unique<Process>();
-        int pipeFds[2];
-        EXPECT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
-        p->err = dir + "/err" + std::to_string(processes.size());
-        const pid_t pid = fork();
-        if (pid == 0) {
-            dup2(pipeFds[1], 1);
-            const int e = open(p->err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(e, 2);
-            if (!mode.empty())
-                setenv("HANDOFF_PEER_MODE", mode.c_str(), 1);
-            if (delayMs > 0)
-                setenv("HANDOFF_PEER_DELAY_MS", std::to_string(delayMs).c_str(), 1);
-            std::vector<std::string> args = {peer, scope, std::to_string(timeoutMs)};
-            args.insert(args.end(), names.begin(), names.end());
-            std::vector<char*> argv;
-            for (auto& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(peer.c_str(), argv.data());
-            _exit(127);
-        }
-        close(pipeFds[1]);
-        p->pid = pid;
-        p->out = pipeFds[0];
-        processes.push_back(std::move(p));
+        std::vector<std::string> args = {peer, scope, std::to_string(timeoutMs)};
+        args.insert(args.end(), names.begin(), names.end());
+        Program::Environment env;
+        if (!mode.empty())
+            env["HANDOFF_PEER_MODE"] = mode;
+        if (delayMs > 0)
+            env["HANDOFF_PEER_DELAY_MS"] = std::to_string(delayMs);
+        const std::string n = std::to_string(processes.size());
+        processes.push_back(
+            std::make_unique<Program>(args, env, dir + "/out" + n, dir + "/err" + n));
         return *processes.back();
     }
-    std::string Err(const Process& p) { return zarntest::ReadAll(p.err); }
     std::string BlockPath() const { return "/dev/shm" + BlockName(scope); }
 
     std::string peer;
-    std::string dir;
     std::string scope;
-    std::vector<std::unique_ptr<Process>> processes;
+    std::vector<std::unique_ptr<Program>> processes;
 };
 
 } // namespace
 
 TEST_F(Channel, ASecondStartHandsItsNamesToTheRunningOneAndEnds) {
-    Process& running = Start({"/first.mp3"});
+    Program& running = Start({"/first.mp3"});
     ASSERT_EQ(running.Line(), "running");
     const std::vector<std::string> names = {"/music/a b,c.mp3", "/x/\"q\".wav", "/plain.au"};
-    Process& second = Start(names);
+    Program& second = Start(names);
     EXPECT_EQ(second.Line(), "forwarded");
-    EXPECT_EQ(second.Wait(), 0) << Err(second);
+    EXPECT_EQ(second.Wait(), 0) << second.Err();
     EXPECT_EQ(running.Line(), "list: " + CommaText(names));
     // An empty list is a list too.
-    Process& third = Start({});
-    EXPECT_EQ(third.Wait(), 0) << Err(third);
+    Program& third = Start({});
+    EXPECT_EQ(third.Wait(), 0) << third.Err();
     EXPECT_EQ(running.Line(), "list: ");
 }
 
 TEST_F(Channel, TwoSecondStartsAtOnceArriveOneAfterTheOther) {
-    Process& running = Start({});
+    Program& running = Start({});
     ASSERT_EQ(running.Line(), "running");
     const std::vector<std::string> one = {"/one/a.mp3", "/one/b c.mp3"};
     const std::vector<std::string> two = {"/two/x.mp3"};
-    Process& a = Start(one);
-    Process& b = Start(two);
-    EXPECT_EQ(a.Wait(), 0) << Err(a);
-    EXPECT_EQ(b.Wait(), 0) << Err(b);
+    Program& a = Start(one);
+    Program& b = Start(two);
+    EXPECT_EQ(a.Wait(), 0) << a.Err();
+    EXPECT_EQ(b.Wait(), 0) << b.Err();
     const std::string first = running.Line();
     const std::string second = running.Line();
     EXPECT_NE(first, second);
@@ -179,31 +100,32 @@ TEST_F(Channel, TwoSecondStartsAtOnceArriveOneAfterTheOther) {
 }
 
 TEST_F(Channel, ASecondStartGivesUpOnAPlayerThatNeverAnswers) {
-    Process& frozen = Start({}, "frozen");
+    Program& frozen = Start({}, "frozen");
     ASSERT_EQ(frozen.Line(), "running");
     const auto t0 = std::chrono::steady_clock::now();
-    Process& second = Start({"/a.mp3"}, "", 400);
+    Program& second = Start({"/a.mp3"}, "", 400);
     EXPECT_EQ(second.Wait(), 2);
     EXPECT_GE(std::chrono::steady_clock::now() - t0, 400ms);
-    EXPECT_NE(Err(second).find("did not answer within 0.4 s"), std::string::npos) << Err(second);
+    EXPECT_NE(second.Err().find("did not answer within 0.4 s"), std::string::npos) << second.Err();
 }
 
 TEST_F(Channel, ASecondStartGivesUpWhileTheHandleIsStillZero) {
-    Process& starting = Start({}, "unpublished");
+    Program& starting = Start({}, "unpublished");
     ASSERT_EQ(starting.Line(), "running");
-    Process& second = Start({"/a.mp3"}, "", 300);
+    Program& second = Start({"/a.mp3"}, "", 300);
     EXPECT_EQ(second.Wait(), 2);
-    EXPECT_NE(Err(second).find("did not get ready within 0.3 s"), std::string::npos) << Err(second);
+    EXPECT_NE(second.Err().find("did not get ready within 0.3 s"), std::string::npos)
+        << second.Err();
 }
 
 // A start that gave up has said so: its names must not arrive later, nor
 // may the next start's names be taken for its late connection.
 TEST_F(Channel, ANamesListIsTakenOnlyWhileItsSenderWaits) {
-    Process& slow = Start({}, "", 3000, 1000);
+    Program& slow = Start({}, "", 3000, 1000);
     ASSERT_EQ(slow.Line(), "running");
-    Process& gaveUp = Start({"/a/1.mp3", "/a/2.mp3"}, "", 300);
+    Program& gaveUp = Start({"/a/1.mp3", "/a/2.mp3"}, "", 300);
     EXPECT_EQ(gaveUp.Wait(), 2);
-    EXPECT_NE(Err(gaveUp).find("did not answer within 0.3 s"), std::string::npos) << Err(gaveUp);
+    EXPECT_NE(gaveUp.Err().find("did not answer within 0.3 s"), std::string::npos) << gaveUp.Err();
     {
         // Its text is gone from the block.
         std::ifstream block(BlockPath(), std::ios::binary);
@@ -211,21 +133,21 @@ TEST_F(Channel, ANamesListIsTakenOnlyWhileItsSenderWaits) {
         block.read(head, sizeof head);
         EXPECT_EQ(head[4], 0);
     }
-    Process& waits = Start({"/b.mp3"}, "", 8000);
-    EXPECT_EQ(slow.Line(3000ms), "nothing taken");
-    EXPECT_EQ(slow.Line(3000ms), "list: /b.mp3");
-    EXPECT_EQ(waits.Wait(), 0) << Err(waits);
-    EXPECT_EQ(slow.Line(1500ms), "") << "no other list arrives";
+    Program& waits = Start({"/b.mp3"}, "", 8000);
+    EXPECT_EQ(slow.Line(3), "nothing taken");
+    EXPECT_EQ(slow.Line(3), "list: /b.mp3");
+    EXPECT_EQ(waits.Wait(), 0) << waits.Err();
+    EXPECT_EQ(slow.Line(1.5), "") << "no other list arrives";
 }
 
 // Starts that give up at all moments against a player that answers late:
 // each list arrives whole and once exactly when its sender said it was
 // handed over, and no other list arrives.
 TEST_F(Channel, EverySendersListArrivesWholeOrNotAtAll) {
-    Process& slow = Start({}, "", 3000, 100);
+    Program& slow = Start({}, "", 3000, 100);
     ASSERT_EQ(slow.Line(), "running");
     std::vector<std::vector<std::string>> lists;
-    std::vector<Process*> senders;
+    std::vector<Program*> senders;
     for (int i = 0; i < 10; ++i) {
         std::vector<std::string> names;
         for (int k = 0; k <= i % 3; ++k)
@@ -243,54 +165,55 @@ TEST_F(Channel, EverySendersListArrivesWholeOrNotAtAll) {
             expected.insert("list: " + CommaText(lists[i]));
     }
     std::multiset<std::string> arrived;
-    for (std::string line = slow.Line(2000ms); !line.empty(); line = slow.Line(1000ms))
+    for (std::string line = slow.Line(2); !line.empty(); line = slow.Line(1))
         if (line != "nothing taken")
             arrived.insert(line);
     EXPECT_EQ(arrived, expected);
 }
 
 TEST_F(Channel, AfterAKilledPlayerTheNextStartRunsAndServesOthers) {
-    Process& first = Start({});
+    Program& first = Start({});
     ASSERT_EQ(first.Line(), "running");
     const std::string stale = BlockPath();
     ASSERT_FALSE(stale.empty());
-    first.Kill(SIGKILL);
+    first.Kill();
     EXPECT_TRUE(fs::exists(stale)) << "a killed player leaves its block behind";
-    Process& next = Start({});
-    ASSERT_EQ(next.Line(), "running") << Err(next);
-    Process& second = Start({"/after.mp3"});
-    EXPECT_EQ(second.Wait(), 0) << Err(second);
+    Program& next = Start({});
+    ASSERT_EQ(next.Line(), "running") << next.Err();
+    Program& second = Start({"/after.mp3"});
+    EXPECT_EQ(second.Wait(), 0) << second.Err();
     EXPECT_EQ(next.Line(), "list: /after.mp3");
 }
 
 TEST_F(Channel, AChildOfThePlayerDoesNotKeepItRunning) {
-    Process& first = Start({}, "spawn");
+    Program& first = Start({}, "spawn");
     ASSERT_EQ(first.Line(), "running");
-    first.Kill(SIGKILL); // its child, a sleep, lives on
-    Process& next = Start({});
-    EXPECT_EQ(next.Line(), "running") << Err(next);
+    first.Kill(); // its child, a sleep, lives on
+    Program& next = Start({});
+    EXPECT_EQ(next.Line(), "running") << next.Err();
 }
 
 TEST_F(Channel, AWaitingSecondStartBecomesThePlayerWhenTheOldOneEnds) {
-    Process& frozen = Start({}, "frozen");
+    Program& frozen = Start({}, "frozen");
     ASSERT_EQ(frozen.Line(), "running");
-    Process& second = Start({"/late.mp3"}, "", 5000);
+    Program& second = Start({"/late.mp3"}, "", 5000);
     ASSERT_EQ(frozen.Line(), "connected");
-    frozen.Kill(SIGKILL);
+    frozen.Kill();
     // It was waiting for an answer when the player died: it reports that.
     EXPECT_EQ(second.Wait(), 2);
-    EXPECT_NE(Err(second).find("ended before it took the files"), std::string::npos) << Err(second);
-    Process& unpublished = Start({}, "unpublished");
+    EXPECT_NE(second.Err().find("ended before it took the files"), std::string::npos)
+        << second.Err();
+    Program& unpublished = Start({}, "unpublished");
     ASSERT_EQ(unpublished.Line(), "running");
-    Process& waiting = Start({"/x.mp3"}, "", 3000);
+    Program& waiting = Start({"/x.mp3"}, "", 3000);
     std::this_thread::sleep_for(200ms);
-    unpublished.Kill(SIGKILL);
+    unpublished.Kill();
     // It was still waiting for the handle: now it is the player itself.
-    EXPECT_EQ(waiting.Line(), "running") << Err(waiting);
+    EXPECT_EQ(waiting.Line(), "running") << waiting.Err();
 }
 
 TEST_F(Channel, ALongListIsCutToWholeNamesWithAWarning) {
-    Process& running = Start({});
+    Program& running = Start({});
     ASSERT_EQ(running.Line(), "running");
     std::vector<std::string> names;
     std::size_t total = 0;
@@ -299,22 +222,22 @@ TEST_F(Channel, ALongListIsCutToWholeNamesWithAWarning) {
                         std::to_string(i) + ".mp3");
         total += names.back().size() + 3;
     }
-    Process& second = Start(names);
-    EXPECT_EQ(second.Wait(), 0) << Err(second);
+    Program& second = Start(names);
+    EXPECT_EQ(second.Wait(), 0) << second.Err();
     std::size_t taken = 0;
     const std::string fitted = FitCommaText(names, TextLimit, taken);
     EXPECT_EQ(running.Line(), "list: " + fitted);
-    EXPECT_NE(Err(second).find("only the first " + std::to_string(taken) + " of " +
-                               std::to_string(names.size())),
+    EXPECT_NE(second.Err().find("only the first " + std::to_string(taken) + " of " +
+                                std::to_string(names.size())),
               std::string::npos)
-        << Err(second);
+        << second.Err();
     struct stat st = {};
     ASSERT_EQ(stat(BlockPath().c_str(), &st), 0);
     EXPECT_EQ(st.st_size, static_cast<off_t>(BlockSize)) << "the block never grows";
 }
 
 TEST_F(Channel, TheChannelsFilesArePrivate) {
-    Process& running = Start({});
+    Program& running = Start({});
     ASSERT_EQ(running.Line(), "running");
     struct stat st = {};
     ASSERT_EQ(lstat((dir + "/zarnplayer").c_str(), &st), 0);
@@ -332,8 +255,8 @@ TEST_F(Channel, TheChannelsFilesArePrivate) {
 }
 
 TEST(ChannelFolder, RefusesALinkAnOpenFolderAndAForeignOne) {
-    char pattern[] = "/tmp/zarn-handoff-folder-XXXXXX";
-    const std::string base = mkdtemp(pattern);
+    const zarntest::TempDir temp("handoff-folder");
+    const std::string base = temp.path();
     std::string error;
     EXPECT_TRUE(CheckFolder(base + "/fresh", error)) << error;
     struct stat st = {};
@@ -370,12 +293,11 @@ TEST(ChannelFolder, RefusesALinkAnOpenFolderAndAForeignOne) {
     EXPECT_FALSE(s.receiver);
     EXPECT_NE(s.message.find("cannot hand over"), std::string::npos) << s.message;
     EXPECT_TRUE(fs::is_empty(base + "/real")) << "nothing was made behind the link";
-    fs::remove_all(base);
 }
 
 TEST(ChannelBlock, ASecondStartNeverWritesIntoABlockThatIsNotPrivate) {
-    char pattern[] = "/tmp/zarn-handoff-block-XXXXXX";
-    const std::string base = mkdtemp(pattern);
+    const zarntest::TempDir temp("handoff-block");
+    const std::string base = temp.path();
     setenv("XDG_RUNTIME_DIR", base.c_str(), 1);
     Settings settings{base + "/scope", 300ms};
     // Run, and note the block's name, then take the player's place by hand:
@@ -408,12 +330,11 @@ TEST(ChannelBlock, ASecondStartNeverWritesIntoABlockThatIsNotPrivate) {
     close(fd);
     shm_unlink(name.c_str());
     close(lock);
-    fs::remove_all(base);
 }
 
 TEST(ChannelAnswer, OnlyAHandOffFromOurUserIsTaken) {
-    char pattern[] = "/tmp/zarn-handoff-answer-XXXXXX";
-    const std::string base = mkdtemp(pattern);
+    const zarntest::TempDir temp("handoff-answer");
+    const std::string base = temp.path();
     chmod(base.c_str(), 0777);
     const std::string path = base + "/s";
     const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -465,5 +386,4 @@ TEST(ChannelAnswer, OnlyAHandOffFromOurUserIsTaken) {
         EXPECT_EQ(bytes[4], '/') << "and its hand-off is not taken";
     }
     close(listener);
-    fs::remove_all(base);
 }

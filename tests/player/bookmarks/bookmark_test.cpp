@@ -19,15 +19,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class BookmarkFile : public ::testing::Test {
+class BookmarkFile : public zarntest::FolderTest {
 protected:
-    void SetUp() override {
-        dir = zarntest::MakeTempDir("bookmarks");
-        ASSERT_FALSE(dir.empty());
-        file = dir + "/bookmark.txt";
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     void write(const std::string& data) {
         std::ofstream out(file, std::ios::binary);
         out << data;
@@ -45,8 +38,7 @@ protected:
         return r.GetText();
     }
 
-    std::string dir;
-    std::string file;
+    const std::string file = dir + "/bookmark.txt";
     TBookmarks b;
 };
 

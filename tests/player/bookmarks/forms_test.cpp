@@ -127,16 +127,9 @@ TEST(EditTitle, CloseEscAndAutoWithoutNamesChangeNothing) {
 
 // --- the bookmark editor ----------------------------------------------------
 
-class EditBookmark : public ::testing::Test {
+class EditBookmark : public zarntest::FolderTest {
 protected:
-    void SetUp() override {
-        dir = zarntest::MakeTempDir("bookmarkforms");
-        ASSERT_FALSE(dir.empty());
-    }
-    void TearDown() override {
-        SettingsStore().SetFolderBrowser(nullptr);
-        fs::remove_all(dir);
-    }
+    void TearDown() override { SettingsStore().SetFolderBrowser(nullptr); }
 
     std::string touch(const std::string& name) {
         std::string path = dir + "/" + name;
@@ -178,7 +171,6 @@ protected:
         EXPECT_TRUE(dropped.isAccepted());
     }
 
-    std::string dir;
     TBookmarks b;
     using Titles = std::vector<std::string>;
 };

@@ -1,4 +1,5 @@
 #include "player/config/Helpdoc.h"
+#include "tests/support/Files.h"
 
 #include <filesystem>
 #include <fstream>
@@ -7,8 +8,8 @@
 namespace fs = std::filesystem;
 
 TEST(HelpDocument, BesideTheProgramFirstThenTheSharedFolder) {
-    char tmpl[] = "/tmp/zarn-help-XXXXXX";
-    fs::path root = ::mkdtemp(tmpl);
+    const zarntest::TempDir folder("help");
+    const fs::path& root = folder.path();
     fs::create_directories(root / "bin");
     std::string bin = (root / "bin").string() + "/";
     EXPECT_FALSE(HelpDocument(bin));
@@ -18,7 +19,6 @@ TEST(HelpDocument, BesideTheProgramFirstThenTheSharedFolder) {
     fs::create_directories(root / "bin/doc");
     std::ofstream(root / "bin/doc/index.htm") << "<html></html>";
     EXPECT_EQ(HelpDocument(bin), (root / "bin/doc/index.htm").string());
-    fs::remove_all(root);
 }
 
 TEST(HelpDocument, TheBuildTreeShipsIt) {

@@ -14,14 +14,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class OptionTest : public ::testing::Test {
+class OptionTest : public zarntest::FolderTest {
 protected:
-    void SetUp() override {
-        dir = zarntest::MakeTempDir("option");
-        SettingsStore().SetFileName(dir + "/zarnplayer.ini");
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string dir;
+    void SetUp() override { SettingsStore().SetFileName(dir + "/zarnplayer.ini"); }
 };
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "player/config/Tool.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -18,15 +19,7 @@ struct FakeWindow : Placeable {
     ShowState State() const override { return state; }
 };
 
-class ToolTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/zarn-tool-XXXXXX";
-        dir = mkdtemp(tmpl);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string dir;
-};
+using ToolTest = zarntest::FolderTest;
 
 } // namespace
 

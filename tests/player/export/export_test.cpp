@@ -1,6 +1,8 @@
 // The export command end to end: media made here, exported through the
 // renderer, decoded back and measured.
 #include "player/export/Formats.h"
+#include "tests/support/Files.h"
+#include "tests/support/Process.h"
 #include "tools.h"
 
 #include <gst/gst.h>
@@ -9,7 +11,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -23,16 +24,10 @@ using namespace exporttest;
 
 namespace {
 
-class Export : public ::testing::Test {
+class Export : public zarntest::FolderTest {
 protected:
-    void SetUp() override {
-        dir = MakeTempDir();
-        ASSERT_FALSE(dir.empty());
-        // The stored settings the command reads its defaults from.
-        home = dir + "/home";
-        fs::create_directories(home);
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    // The stored settings the command reads its defaults from.
+    void SetUp() override { fs::create_directories(home); }
 
     // A tone, or a tone with a pause, made by ffmpeg with title and artist.
     std::string Tone(const std::string& name, double seconds, const std::string& expr = "",
@@ -58,7 +53,7 @@ protected:
             EXPECT_EQ(n.rfind("zarnplayer-export-", 0), std::string::npos) << n;
     }
 
-    std::string dir, home;
+    const std::string home = dir + "/home";
 };
 
 TEST_F(Export, RateTwoHalvesTheLengthAndKeepsThePitchRateFourQuarters) {
@@ -248,16 +243,9 @@ TEST_F(Export, InterruptRemovesTheTemporaryFiles) {
     const std::string outDir = dir + "/out";
     fs::create_directories(outDir);
     const std::string log = dir + "/log";
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setenv("ZARNPLAYER_HOME", home.c_str(), 1);
-        setenv("TMPDIR", dir.c_str(), 1);
-        freopen(log.c_str(), "w", stderr);
-        execl(CliPath().c_str(), CliPath().c_str(), "--export", (outDir + "/live.wav").c_str(),
-              "--rate", "2", in.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    zarntest::Program cli({CliPath(), "--export", outDir + "/live.wav", "--rate", "2", in},
+                          {{"ZARNPLAYER_HOME", home}, {"TMPDIR", dir}}, dir + "/stdout", log);
+    ASSERT_TRUE(cli.Running()) << "the command ended at once: " << ReadFile(log);
     // Two seconds of sound, then the writer holds the pipe open.
     const std::string head = dir + "/head.wav";
     ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i sine=f=440:d=2:r=44100 -ac 2 " + Quote(head)),
@@ -282,13 +270,10 @@ TEST_F(Export, InterruptRemovesTheTemporaryFiles) {
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     EXPECT_TRUE(started);
-    kill(pid, SIGINT);
+    cli.Signal(SIGINT);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     close(fd); // lets a read of the pipe that is under way return
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130) << ReadFile(log);
+    EXPECT_EQ(cli.Wait(30), 130) << ReadFile(log);
     EXPECT_TRUE(List(outDir).empty());
     ExpectNoCaptureLeft();
 }

@@ -5,6 +5,7 @@
 #include "player/export/ProgressLine.h"
 #include "player/export/Request.h"
 #include "tests/CommaLocale.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -54,13 +55,12 @@ TEST(ExportRequest, RatesAndProgressIgnoreADecimalCommaLocale) {
 }
 
 TEST(ExportRequest, SmoothFollowsTheStoredOptionAndIsOnWhenNoneIsStored) {
-    char tmpl[] = "/tmp/zarn-request-XXXXXX";
-    const std::string dir = mkdtemp(tmpl);
+    const zarntest::TempDir folder("request");
+    const std::string dir = folder.path();
     SettingsStore().SetFileName(dir + "/zarnplayer.ini");
     EXPECT_TRUE(StoredDefaults().smooth);
     std::ofstream(dir + "/zarnplayer.ini") << "[option]\nsmooth-splices=0\n";
     EXPECT_FALSE(StoredDefaults().smooth);
-    fs::remove_all(dir);
 }
 
 TEST(ExportRequest, RatesOutsideTheListAreRefused) {
@@ -110,13 +110,10 @@ TEST(ExportRequest, BadCommandLinesSayWhy) {
 class ExportPlan : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() / ("zarn-plan-" + std::to_string(getpid()));
-        fs::remove_all(dir);
         fs::create_directories(dir / "in");
         for (const char* n : {"a.mp3", "b.m4a", "c.WAV"})
             std::ofstream(dir / "in" / n) << n;
     }
-    void TearDown() override { fs::remove_all(dir); }
     Request Make(std::string out, std::vector<std::string> names, bool force = false) {
         Request r;
         r.out = std::move(out);
@@ -125,7 +122,8 @@ protected:
             r.inputs.push_back((dir / "in" / n).string());
         return r;
     }
-    fs::path dir;
+    zarntest::TempDir folder;
+    const fs::path dir = folder.path();
 };
 
 TEST_F(ExportPlan, SeveralInputsKeepTheirNamesInACreatedFolder) {

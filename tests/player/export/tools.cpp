@@ -1,5 +1,7 @@
 #include "tools.h"
 
+#include "tests/support/Files.h"
+
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 
@@ -14,14 +16,6 @@
 namespace fs = std::filesystem;
 
 namespace exporttest {
-
-std::string MakeTempDir() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/zarn-export-test-XXXXXX";
-    if (!mkdtemp(dir.data()))
-        return {};
-    return dir;
-}
 
 std::string Quote(const std::string& s) {
     std::string q = "'";
@@ -65,8 +59,8 @@ std::vector<std::string> List(const std::string& dir) {
 }
 
 Result Export(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-    const std::string dir = MakeTempDir();
-    const std::string out = dir + "/stdout", err = dir + "/stderr";
+    const zarntest::TempDir folder("export-run");
+    const std::string out = folder / "stdout", err = folder / "stderr";
     std::string cmd = "env";
     for (const std::string& e : env)
         cmd += " " + Quote(e);
@@ -78,7 +72,6 @@ Result Export(const std::vector<std::string>& args, const std::vector<std::strin
     r.status = Shell(cmd);
     r.out = ReadFile(out);
     r.err = ReadFile(err);
-    fs::remove_all(dir);
     return r;
 }
 

@@ -8,9 +8,6 @@
 
 namespace exporttest {
 
-// A fresh folder under the test's temporary folder.
-std::string MakeTempDir();
-
 // Runs sh -c `command`; the exit status (128 + n for signal n).
 int Shell(const std::string& command);
 std::string Quote(const std::string& s);

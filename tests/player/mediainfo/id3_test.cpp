@@ -1,4 +1,5 @@
 #include "player/mediainfo/Id3.h"
+#include "tests/support/Files.h"
 
 #include "ChunkBytes.h"
 
@@ -81,11 +82,8 @@ TEST(Id3Found, OnlyTheLast128BytesCount) {
 
 class Id3File : public ::testing::Test {
 protected:
-    std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                ("id3-" + std::to_string(::getpid()) + "-" +
-                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    void SetUp() override { std::filesystem::create_directories(dir); }
-    void TearDown() override { std::filesystem::remove_all(dir); }
+    zarntest::TempDir folder;
+    const std::filesystem::path dir = folder.path();
     std::string Write(const std::string& name, const Bytes& content) {
         std::string path = (dir / name).string();
         std::ofstream(path, std::ios::binary)

@@ -4,6 +4,7 @@
 #include "player/mediainfo/Id3.h"
 #include "player/mediainfo/RegularFile.h"
 #include "player/mediainfo/Riffinfo.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -24,12 +25,9 @@ using namespace std::chrono_literals;
 class FifoDir : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = std::filesystem::temp_directory_path() / ("zarn-fifo-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir);
         fifo = (dir / "pipe.mp3").string();
         ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     }
-    void TearDown() override { std::filesystem::remove_all(dir); }
 
     // Runs read on a thread; true when it returned within the bound. A
     // reader stuck in the open is released by a writer coming and going,
@@ -48,7 +46,8 @@ protected:
         return prompt;
     }
 
-    std::filesystem::path dir;
+    zarntest::TempDir folder;
+    const std::filesystem::path dir = folder.path();
     std::string fifo;
 };
 

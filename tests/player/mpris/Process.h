@@ -1,12 +1,14 @@
-// Helpers of the program tests: commands and their output, a program
-// started with its own environment, and waiting for a condition.
+// Helpers of the program tests: commands and their output, and waiting for
+// a condition; the program itself runs as a zarntest::Program in a
+// zarntest::TempDir.
 #pragma once
+
+#include "tests/support/Files.h"
+#include "tests/support/Process.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,8 +23,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace zarntest {
 
@@ -71,73 +71,5 @@ inline bool WaitFor(const std::function<bool()>& condition, double seconds) {
     }
     return condition();
 }
-
-// A program with this process's environment, changed by overrides (an
-// empty value removes the variable); its output goes to files.
-class Program {
-public:
-    Program(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-            const std::string& out, const std::string& err) {
-        std::vector<std::string> vars;
-        for (char** e = environ; *e; ++e) {
-            const std::string var = *e;
-            if (!env.count(var.substr(0, var.find('='))))
-                vars.push_back(var);
-        }
-        for (const auto& [name, value] : env)
-            if (!value.empty())
-                vars.push_back(name + "=" + value);
-        std::vector<char*> args, envp;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        for (const std::string& v : vars)
-            envp.push_back(const_cast<char*>(v.c_str()));
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Program() {
-        if (Running()) {
-            kill(pid_, SIGKILL);
-            Wait(5);
-        }
-    }
-    bool Running() {
-        if (pid_ <= 0 || exited_)
-            return false;
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            exited_ = true;
-            status_ = status;
-            return false;
-        }
-        return true;
-    }
-    // The exit status, or -1 when it did not end in time or was killed.
-    int Wait(double seconds) {
-        WaitFor([this] { return !Running(); }, seconds);
-        if (!exited_)
-            return -1;
-        return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
-    }
-    void Signal(int sig) {
-        if (Running())
-            kill(pid_, sig);
-    }
-
-private:
-    pid_t pid_ = -1;
-    bool exited_ = false;
-    int status_ = 0;
-};
 
 } // namespace zarntest

@@ -25,8 +25,8 @@ TEST(InstallTest, InstalledProgramPlaysAndUninstallLeavesNothingBehind) {
          {"/bin/zarnplayer", "/lib/libzarnengine.so", "/lib/gstreamer-1.0/libgstzarnaudio.so"})
         if (build.empty() || !fs::exists(build + part))
             GTEST_SKIP() << build + part + " is not built";
-    char pattern[] = "/tmp/zarn-install-XXXXXX";
-    const std::string dir = mkdtemp(pattern);
+    const TempDir folder("install");
+    const std::string dir = folder.path();
     const std::string prefix = dir + "/prefix";
     // The user's own things in a folder the install shares stay put.
     fs::create_directories(prefix + "/share/applications");
@@ -81,7 +81,6 @@ TEST(InstallTest, InstalledProgramPlaysAndUninstallLeavesNothingBehind) {
     EXPECT_EQ(Tree(prefix), before);
     // A second uninstall has nothing to remove and says so.
     EXPECT_NE(Shell(zarn + "uninstall '" + prefix + "' >/dev/null 2>&1"), 0);
-    fs::remove_all(dir);
 }
 
 } // namespace

@@ -15,7 +15,7 @@ namespace {
 
 constexpr const char* Dest = "org.mpris.MediaPlayer2.zarnplayer";
 
-class MprisTest : public ::testing::Test {
+class MprisTest : public FolderTest {
 protected:
     void SetUp() override {
         const std::string build = Env("ZARN_BUILD_DIR");
@@ -25,8 +25,6 @@ protected:
             GTEST_SKIP() << "playerctl is not installed (./zarn deps installs it)";
         if (!Have("dbus-daemon") || !Have("dbus-send"))
             GTEST_SKIP() << "dbus-daemon or dbus-send is not installed";
-        char pattern[] = "/tmp/zarn-mpris-XXXXXX";
-        dir = mkdtemp(pattern);
         program = build + "/bin/zarnplayer";
         // Two lines: the address, then the process id.
         const std::string bus =
@@ -40,8 +38,6 @@ protected:
     void TearDown() override {
         player.reset();
         StopBus();
-        if (!dir.empty())
-            fs::remove_all(dir);
     }
     void StopBus() {
         if (busPid > 0)
@@ -85,7 +81,7 @@ protected:
     }
     double Position() { return std::atof(Ctl("position").c_str()); }
 
-    std::string dir, program, address;
+    std::string program, address;
     int busPid = -1;
     std::unique_ptr<Program> player;
 };

@@ -2,7 +2,9 @@
 // text, and the hooks the GUI would supply, so tests can watch the model.
 #pragma once
 
+#include "player/config/Option.h"
 #include "player/playlist/Filelist.h"
+#include "tests/support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -85,26 +88,29 @@ private:
     }
 };
 
-// A private folder per test, removed afterwards.
-class TempDir {
-public:
-    TempDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = std::filesystem::temp_directory_path() /
-                ("zarn-list-" + std::to_string(::getpid()) + "-" + info->test_suite_name() + "-" +
-                 info->name());
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-    const std::filesystem::path& path() const { return path_; }
+using zarntest::TempDir;
 
-private:
-    std::filesystem::path path_;
+// A list shown in a FakeView, with a private folder for its files. The list
+// counts the turns it gives the windows and calls onPendingEvents there.
+class ListTest : public ::testing::Test {
+protected:
+    // Shows the list in the view with hooks, analysing new entries or not.
+    void Connect(bool analyse, TFileList::Hooks hooks = {}) {
+        Options().AnalyzeFileInfo = analyse ? 1 : 0;
+        list.SetView(&view);
+        hooks.ProcessPendingEvents = [this] {
+            ++pendingEvents;
+            if (onPendingEvents)
+                onPendingEvents();
+        };
+        list.SetHooks(hooks);
+    }
+
+    TempDir dir;
+    FakeView view;
+    TFileList list;
+    int pendingEvents = 0;
+    std::function<void()> onPendingEvents;
 };
 
 inline void WriteFile(const std::string& path, const std::string& content) {

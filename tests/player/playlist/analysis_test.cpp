@@ -25,7 +25,7 @@ Bytes Wave(const std::vector<Bytes>& info) {
                 {Chunk("fmt ", Bytes(16, 1)), List("LIST", "INFO", info), Chunk("data", Bytes(8))});
 }
 
-class Analysis : public ::testing::Test {
+class Analysis : public ListTest {
 protected:
     void SetUp() override { list.SetView(&view); }
     TFile& AddFile(const std::string& name, const Bytes& content) {
@@ -34,10 +34,6 @@ protected:
         return *list.Item(list.Count() - 1);
     }
     std::string Caption(const TFile& f) const { return f.Row ? f.Row->caption : "<no row>"; }
-
-    TempDir dir;
-    FakeView view;
-    TFileList list;
 };
 
 } // namespace

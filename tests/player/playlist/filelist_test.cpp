@@ -17,16 +17,13 @@
 
 namespace {
 
-class Model : public ::testing::Test {
+class Model : public ListTest {
 protected:
     void SetUp() override {
-        Options().AnalyzeFileInfo = 0;
-        list.SetView(&view);
         TFileList::Hooks hooks;
-        hooks.ProcessPendingEvents = [this] { ++pendingEvents; };
         hooks.UpdatePrevNext = [this] { ++prevNextUpdates; };
         hooks.ShowError = [this](const std::string& m) { errors.push_back(m); };
-        list.SetHooks(hooks);
+        Connect(false, hooks);
     }
     void AddNames(std::initializer_list<const char*> names) {
         std::string text;
@@ -38,10 +35,6 @@ protected:
         list.EndUpdate();
     }
 
-    TempDir dir;
-    FakeView view;
-    TFileList list;
-    int pendingEvents = 0;
     int prevNextUpdates = 0;
     std::vector<std::string> errors;
 };

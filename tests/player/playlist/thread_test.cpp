@@ -24,19 +24,12 @@ using namespace testbytes;
 
 namespace {
 
-class Pass : public ::testing::Test {
+class Pass : public ListTest {
 protected:
     void SetUp() override {
-        Options().AnalyzeFileInfo = 1;
-        list.SetView(&view);
         TFileList::Hooks hooks;
         hooks.AnalysisReady = [this] { Ready(); };
-        hooks.ProcessPendingEvents = [this] {
-            ++pendingEvents;
-            if (onPendingEvents)
-                onPendingEvents();
-        };
-        list.SetHooks(hooks);
+        Connect(true, hooks);
     }
     void TearDown() override {
         list.StopAnalysis();
@@ -80,14 +73,9 @@ protected:
         return list.ApplyAnalysis();
     }
 
-    TempDir dir;
-    FakeView view;
-    TFileList list;
     std::thread::id gui = std::this_thread::get_id();
     std::atomic<int> readyCalls{0}, notIdle{0}, onGui{0};
     std::function<void(int)> onReady;
-    int pendingEvents = 0;
-    std::function<void()> onPendingEvents;
 };
 
 // Blocks the pass inside its hook until the test opens it.

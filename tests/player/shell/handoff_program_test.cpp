@@ -1,32 +1,24 @@
 // Second starts of the real program, without a display: the running player
 // plays a long tone, prints its state, and saves its list when it ends.
 #include "platform/commatext.h"
+#include "tests/support/Files.h"
+#include "tests/support/Process.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using zarntest::Program;
 
 namespace {
-
-std::string Read(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> out;
@@ -44,7 +36,7 @@ std::vector<std::string> Lines(const std::string& text) {
     return out;
 }
 
-class HandOffProgram : public ::testing::Test {
+class HandOffProgram : public zarntest::FolderTest {
 protected:
     void SetUp() override {
         const char* build = std::getenv("ZARN_BUILD_DIR");
@@ -52,8 +44,6 @@ protected:
         if (program.empty() || !fs::exists(program) ||
             !fs::exists(std::string(build) + "/lib/gstreamer-1.0/libgstzarnaudio.so"))
             GTEST_SKIP() << "the program is not built";
-        char pattern[] = "/tmp/zarn-handoff-program-XXXXXX";
-        dir = mkdtemp(pattern);
         setenv("ZARNPLAYER_HOME", dir.c_str(), 1);
         setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
         setenv("ZARN_AUDIO_DEVICE", "null", 1);
@@ -68,58 +58,24 @@ protected:
                                   .c_str()),
                   0);
     }
-    void TearDown() override {
-        for (pid_t p : pids) {
-            kill(p, SIGKILL);
-            waitpid(p, nullptr, 0);
-        }
-        if (!dir.empty())
-            fs::remove_all(dir);
-    }
+    void TearDown() override { started.clear(); }
 
-    // Starts the program with its output in out<n>.txt and err<n>.txt.
-    pid_t Start(const std::vector<std::string>& args) {
-        const int n = counter++;
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int out = open((dir + "/out" + std::to_string(n) + ".txt").c_str(),
-                                 O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int err = open((dir + "/err" + std::to_string(n) + ".txt").c_str(),
-                                 O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(out, 1);
-            dup2(err, 2);
-            std::vector<std::string> all = {program};
-            all.insert(all.end(), args.begin(), args.end());
-            std::vector<char*> argv;
-            for (auto& a : all)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
-        }
-        pids.push_back(pid);
-        return pid;
+    // Starts the program (in folder, when given) with its output in
+    // out<n>.txt and err<n>.txt, n counting the starts from 0.
+    Program& Start(const std::vector<std::string>& args, const std::string& folder = {}) {
+        const std::string n = std::to_string(started.size());
+        std::vector<std::string> argv = {program};
+        argv.insert(argv.end(), args.begin(), args.end());
+        started.push_back(std::make_unique<Program>(argv, Program::Environment{},
+                                                    dir + "/out" + n + ".txt",
+                                                    dir + "/err" + n + ".txt", folder));
+        return *started.back();
     }
-    std::string Out(int n) { return Read(dir + "/out" + std::to_string(n) + ".txt"); }
-    std::string Err(int n) { return Read(dir + "/err" + std::to_string(n) + ".txt"); }
+    std::string Out(int n) { return zarntest::ReadAll(dir + "/out" + std::to_string(n) + ".txt"); }
+    std::string Err(int n) { return zarntest::ReadAll(dir + "/err" + std::to_string(n) + ".txt"); }
     // Runs a second start to its end; its exit status.
-    int Run(const std::vector<std::string>& args, std::chrono::seconds limit = 20s) {
-        const pid_t pid = Start(args);
-        return Wait(pid, limit);
-    }
-    int Wait(pid_t pid, std::chrono::seconds limit = 20s) {
-        const auto until = std::chrono::steady_clock::now() + limit;
-        int status = 0;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > until) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                return -1;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        std::erase(pids, pid);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    int Run(const std::vector<std::string>& args, double seconds = 20) {
+        return Start(args).Wait(seconds);
     }
     // Waits until the output of start n holds text.
     bool Shows(int n, const std::string& text, std::chrono::seconds limit = 15s) {
@@ -132,35 +88,26 @@ protected:
         return false;
     }
     // Ends the running player as the desktop would; its saved list.
-    std::vector<std::string> End(pid_t pid) {
-        kill(pid, SIGTERM);
-        EXPECT_EQ(Wait(pid), 0);
-        return Lines(Read(dir + "/default.lst"));
+    std::vector<std::string> End(Program& player) {
+        player.Signal(SIGTERM);
+        EXPECT_EQ(player.Wait(20), 0);
+        return Lines(zarntest::ReadAll(dir + "/default.lst"));
     }
 
     std::string program;
-    std::string dir;
     std::string tone;
-    std::vector<pid_t> pids;
-    int counter = 0;
+    std::vector<std::unique_ptr<Program>> started;
 };
 
 } // namespace
 
 TEST_F(HandOffProgram, ASecondStartRefillsTheListAndPlaysItsFirstName) {
-    const pid_t running = Start({tone});
+    Program& running = Start({tone});
     ASSERT_TRUE(Shows(0, "tone.mp3  ")) << Err(0);
     fs::copy_file(tone, dir + "/a b,c.mp3");
     fs::copy_file(tone, dir + "/d.mp3");
     // Relative names, as a shell in that folder would pass them.
-    const pid_t second = fork();
-    if (second == 0) {
-        if (chdir(dir.c_str()) != 0)
-            _exit(126);
-        execl(program.c_str(), program.c_str(), "a b,c.mp3", "d.mp3", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    EXPECT_EQ(Wait(second), 0);
+    EXPECT_EQ(Start({"a b,c.mp3", "d.mp3"}, dir).Wait(20), 0) << Err(1);
     EXPECT_TRUE(Shows(0, "hand-off: 2 names"));
     EXPECT_TRUE(Shows(0, "a b,c.mp3  ")) << Out(0);
     EXPECT_FALSE(fs::exists(dir + "/bookmark.txt")) << "the second start wrote no bookmarks";
@@ -170,7 +117,7 @@ TEST_F(HandOffProgram, ASecondStartRefillsTheListAndPlaysItsFirstName) {
 }
 
 TEST_F(HandOffProgram, ASecondStartWithoutNamesClearsTheListAndTheFileGoesOn) {
-    const pid_t running = Start({tone});
+    Program& running = Start({tone});
     ASSERT_TRUE(Shows(0, "tone.mp3  00:00:01")) << Err(0);
     EXPECT_EQ(Run({}), 0) << Err(1);
     EXPECT_TRUE(Shows(0, "hand-off: 0 names"));
@@ -179,14 +126,14 @@ TEST_F(HandOffProgram, ASecondStartWithoutNamesClearsTheListAndTheFileGoesOn) {
 }
 
 TEST_F(HandOffProgram, TwoSecondStartsAtOnceArriveInTurnAndTheLaterListWins) {
-    const pid_t running = Start({tone});
+    Program& running = Start({tone});
     ASSERT_TRUE(Shows(0, "tone.mp3  ")) << Err(0);
     fs::copy_file(tone, dir + "/one.mp3");
     fs::copy_file(tone, dir + "/two.mp3");
-    const pid_t a = Start({dir + "/one.mp3", dir + "/two.mp3"});
-    const pid_t b = Start({dir + "/two.mp3"});
-    EXPECT_EQ(Wait(a), 0) << Err(1);
-    EXPECT_EQ(Wait(b), 0) << Err(2);
+    Program& a = Start({dir + "/one.mp3", dir + "/two.mp3"});
+    Program& b = Start({dir + "/two.mp3"});
+    EXPECT_EQ(a.Wait(20), 0) << Err(1);
+    EXPECT_EQ(b.Wait(20), 0) << Err(2);
     ASSERT_TRUE(Shows(0, "hand-off: 1 name\n"));
     ASSERT_TRUE(Shows(0, "hand-off: 2 names\n"));
     const std::string out = Out(0);
@@ -196,11 +143,10 @@ TEST_F(HandOffProgram, TwoSecondStartsAtOnceArriveInTurnAndTheLaterListWins) {
 }
 
 TEST_F(HandOffProgram, AfterAKilledPlayerTheNextStartIsThePlayer) {
-    const pid_t first = Start({tone});
+    Program& first = Start({tone});
     ASSERT_TRUE(Shows(0, "tone.mp3  ")) << Err(0);
-    kill(first, SIGKILL);
-    Wait(first);
-    const pid_t next = Start({tone});
+    first.Kill();
+    Program& next = Start({tone});
     ASSERT_TRUE(Shows(1, "tone.mp3  ")) << "it plays itself:\n" << Err(1);
     EXPECT_EQ(Run({}), 0) << Err(2);
     EXPECT_TRUE(Shows(1, "hand-off: 0 names"));
@@ -208,7 +154,7 @@ TEST_F(HandOffProgram, AfterAKilledPlayerTheNextStartIsThePlayer) {
 }
 
 TEST_F(HandOffProgram, ANameListLongerThanTheBlockIsCutToWholeNames) {
-    const pid_t running = Start({tone});
+    Program& running = Start({tone});
     ASSERT_TRUE(Shows(0, "tone.mp3  ")) << Err(0);
     fs::create_directory(dir + "/many");
     std::vector<std::string> names;
@@ -234,20 +180,20 @@ TEST_F(HandOffProgram, ANameListLongerThanTheBlockIsCutToWholeNames) {
 
 // --help and --version answer and end; a running player never hears of them.
 TEST_F(HandOffProgram, HelpAndVersionPrintAndNeverHandOff) {
-    EXPECT_EQ(Run({"--version"}, 10s), 0) << Err(0);
+    EXPECT_EQ(Run({"--version"}, 10), 0) << Err(0);
     EXPECT_EQ(Out(0), "zarnplayer ver 0.3.5\n");
     EXPECT_FALSE(fs::exists(dir + "/default.lst")) << "no player was started";
 
-    const pid_t running = Start({tone});
+    Program& running = Start({tone});
     ASSERT_TRUE(Shows(1, "tone.mp3  ")) << Err(1);
-    EXPECT_EQ(Run({"--help"}, 10s), 0) << Err(2);
+    EXPECT_EQ(Run({"--help"}, 10), 0) << Err(2);
     const std::string usage = Out(2);
     for (const char* part :
          {"usage: zarnplayer [FILE|FOLDER...]", "--export OUT", "--version", "handed to it",
           "ZARNPLAYER_HOME", "ZARN_AUDIO_DEVICE", "ZARNPLAYER_LOG", "ZARNPLAYER_STATUS"})
         EXPECT_NE(usage.find(part), std::string::npos) << part << " in\n" << usage;
     EXPECT_EQ(Err(2), "");
-    EXPECT_EQ(Run({tone, "--version"}, 10s), 0) << Err(3);
+    EXPECT_EQ(Run({tone, "--version"}, 10), 0) << Err(3);
     EXPECT_EQ(Out(3), "zarnplayer ver 0.3.5\n");
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(Out(1).find("hand-off"), std::string::npos) << Out(1);

@@ -1,6 +1,9 @@
 // The program itself with the real engine and renderer: under Xvfb with a
 // window, and without a display. Sound goes to a WAV file, media is made
 // with ffmpeg, and a screenshot of the window is kept as an artifact.
+#include "tests/support/Files.h"
+#include "tests/support/Process.h"
+
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -54,18 +57,12 @@ std::string Read(const std::string& path) {
     return s.str();
 }
 
-class ProgramTest : public ::testing::Test {
+class ProgramTest : public zarntest::FolderTest {
 protected:
     void SetUp() override {
         if (std::string missing = MissingPiece(); !missing.empty())
             GTEST_SKIP() << "the program cannot play yet: " << missing;
-        char pattern[] = "/tmp/zarn-program-XXXXXX";
-        dir = mkdtemp(pattern);
         program = Env("ZARN_BUILD_DIR") + "/bin/zarnplayer";
-    }
-    void TearDown() override {
-        if (!dir.empty())
-            fs::remove_all(dir);
     }
 
     // A tone of the given length as MP3.
@@ -88,7 +85,6 @@ protected:
         return "export ZARNPLAYER_HOME=" + dir + " ZARN_AUDIO_DEVICE=wav:" + dir + "/out.wav; ";
     }
 
-    std::string dir;
     std::string program;
 };
 
@@ -230,19 +226,14 @@ TEST_F(ProgramTest, ACloseDuringTheFirstFolderScanEndsTheProgram) {
         inotify_add_watch(watch, (tree + "/g" + std::to_string(g)).c_str(), IN_OPEN);
     const int saves = inotify_add_watch(watch, dir.c_str(), IN_MOVED_TO);
 
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setenv("ZARNPLAYER_HOME", dir.c_str(), 1);
-        setenv("ZARN_AUDIO_DEVICE", ("wav:" + dir + "/out.wav").c_str(), 1);
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
-        unsetenv("QT_QPA_PLATFORM");
-        freopen((dir + "/out.txt").c_str(), "w", stdout);
-        freopen((dir + "/err.txt").c_str(), "w", stderr);
-        execl(program.c_str(), program.c_str(), tree.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    ASSERT_GT(pid, 0);
+    zarntest::Program player({program, tree},
+                             {{"ZARNPLAYER_HOME", dir},
+                              {"ZARN_AUDIO_DEVICE", "wav:" + dir + "/out.wav"},
+                              {"DISPLAY", ""},
+                              {"WAYLAND_DISPLAY", ""},
+                              {"QT_QPA_PLATFORM", ""}},
+                             dir + "/out.txt", dir + "/err.txt");
+    ASSERT_TRUE(player.Running()) << "the program ended at once: " << Read(dir + "/err.txt");
 
     // The watch's events, counted: group folders read, list files saved.
     int opened = 0, listSaves = 0;
@@ -268,22 +259,17 @@ TEST_F(ProgramTest, ACloseDuringTheFirstFolderScanEndsTheProgram) {
         drain(100);
     ASSERT_GE(opened, 4) << "the scan never began: " << Read(dir + "/err.txt");
     // The close the end of the desktop session sends, during the scan.
-    kill(pid, SIGTERM);
+    player.Signal(SIGTERM);
 
-    int status = 0;
     bool ended = false;
     const auto exitDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!(ended = waitpid(pid, &status, WNOHANG) == pid) &&
-           std::chrono::steady_clock::now() < exitDeadline)
+    while (!(ended = !player.Running()) && std::chrono::steady_clock::now() < exitDeadline)
         drain(20);
-    if (!ended) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    }
+    const int status = player.Wait(0);
     drain(0);
     close(watch);
     ASSERT_TRUE(ended) << "the program lived on after its window closed";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Read(dir + "/err.txt");
+    EXPECT_EQ(status, 0) << Read(dir + "/err.txt");
     EXPECT_LT(opened, Groups) << "the scan went on after the close";
     EXPECT_FALSE(fs::exists(dir + "/out.wav") && fs::file_size(dir + "/out.wav") > 44)
         << "it started playing after the close";

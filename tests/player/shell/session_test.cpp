@@ -71,19 +71,16 @@ struct NoWindow : VideoWindow {
     bool IsFullScreen() const override { return false; }
 };
 
-class SessionTest : public ::testing::Test {
+class SessionTest : public zarntest::FolderTest {
 protected:
     void SetUp() override {
         Log.clear();
         InitResult = S_OK;
         GiveRoot = RootAnswers = true;
         RootRefs = PlayerRefs = 0;
-        dir = zarntest::MakeTempDir("session");
         SettingsStore().SetFileName(dir + "/zarnplayer.ini");
         Options() = TOptions{};
     }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-    std::string dir;
 };
 
 } // namespace
