@@ -8,7 +8,7 @@
 #include "player/core/Player.h"
 #include "player/playlist/Filelist.h"
 #include "tests/support/FakePlayer.h"
-#include "tests/support/Files.h"
+#include "tests/support/PlayerFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -16,26 +16,8 @@
 #include <fstream>
 #include <memory>
 
-class CoreTest : public ::testing::Test {
+class CoreTest : public zarntest::PlayerFolderTest {
 protected:
-    void SetUp() override {
-        dir = zarntest::MakeTempDir("core");
-        SettingsStore().SetFileName(dir + "/zarnplayer.ini");
-        Options() = TOptions{};
-        ClosingFlag = false;
-    }
-    void TearDown() override {
-        core.reset();
-        list.reset();
-        std::filesystem::remove_all(dir);
-    }
-
-    // An (empty) media file in the test folder.
-    std::string Media(const std::string& name) {
-        const std::string path = dir + "/" + name;
-        std::ofstream(path) << "x";
-        return path;
-    }
     // The core reads its settings now, gets the engine and starts with files.
     TPlayerCore& Started(const std::vector<std::string>& files = {}) {
         list = std::make_unique<TFileList>(dir + "/default.lst");
@@ -46,7 +28,6 @@ protected:
         return *core;
     }
 
-    std::string dir;
     FakePlayer player;
     std::unique_ptr<TFileList> list;
     std::unique_ptr<TPlayerCore> core;

@@ -21,17 +21,9 @@ namespace {
 
 constexpr std::int64_t kSecond = 10'000'000;
 
-class FileMemoryTest : public ::testing::Test {
+class FileMemoryTest : public zarntest::FolderTest {
 protected:
-    void SetUp() override {
-        dir = zarntest::MakeTempDir("filememory");
-        ASSERT_FALSE(dir.empty());
-        file = dir + "/positions.txt";
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::string dir;
-    std::string file;
+    const std::string file = dir + "/positions.txt";
 };
 
 std::string Name(int i) {

@@ -9,7 +9,7 @@
 #include "player/mainform/Mainform.h"
 #include "player/playlist/Filelist.h"
 #include "tests/support/FakePlayer.h"
-#include "tests/support/Files.h"
+#include "tests/support/PlayerFolder.h"
 #include "tests/support/Windows.h"
 
 #include <QApplication>
@@ -21,15 +21,9 @@
 #include <fstream>
 #include <memory>
 
-class WindowTest : public ::testing::Test {
+class WindowTest : public zarntest::PlayerFolderTest {
 protected:
-    void SetUp() override {
-        zarntest::App();
-        dir = zarntest::MakeTempDir("mainform");
-        SettingsStore().SetFileName(dir + "/zarnplayer.ini");
-        Options() = TOptions{};
-        ClosingFlag = false;
-    }
+    void SetUp() override { zarntest::App(); }
     void TearDown() override {
         if (list)
             list->SetHooks({});
@@ -37,15 +31,8 @@ protected:
         core.reset();
         list.reset();
         playList.reset();
-        std::filesystem::remove_all(dir);
     }
 
-    // An (empty) media file in the test folder.
-    std::string Media(const std::string& name) {
-        const std::string path = dir + "/" + name;
-        std::ofstream(path) << "x";
-        return path;
-    }
     void Setting(const char* section, const char* key, int value) {
         SettingsStore().WriteInteger(section, key, value);
     }
@@ -91,7 +78,6 @@ protected:
         playList.reset();
     }
 
-    std::string dir;
     FakePlayer player;
     std::unique_ptr<TPlayListStandIn> playList;
     std::unique_ptr<TFileList> list;
