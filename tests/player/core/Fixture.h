@@ -1,6 +1,7 @@
-// What every core test starts from: a fresh settings file and default list
-// in a private folder, a play list model of its own, the core and the
-// recording engine. No window and no Qt Widgets.
+// What every core test starts from: a Qt Core application (for the core's
+// timers and deferred writes), a fresh settings file and default list in a
+// private folder, a play list model of its own, the core and the recording
+// engine. No window and no Qt Widgets.
 #pragma once
 
 #include "player/config/Option.h"
@@ -10,6 +11,7 @@
 #include "tests/support/FakePlayer.h"
 #include "tests/support/Files.h"
 
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -19,6 +21,10 @@
 class CoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        static int argc = 1;
+        static char name[] = "test_core";
+        static char* argv[] = {name, nullptr};
+        static QCoreApplication app(argc, argv);
         dir = zarntest::MakeTempDir("core");
         SettingsStore().SetFileName(dir + "/zarnplayer.ini");
         Options() = TOptions{};
