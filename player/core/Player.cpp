@@ -7,6 +7,9 @@
 #include "player/config/Tool.h"
 #include "player/playlist/Filelist.h"
 
+#include "platform/numbers.h"
+#include "platform/profile.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -78,6 +81,7 @@ void TPlayerCore::WriteSettings() const {
 // --- Start and close ------------------------------------------------------
 
 void TPlayerCore::Start(const std::vector<std::string>& files) {
+    LoadMemory();
     // 1. The stored rate, or 1.0 when it is not one of the list's.
     int index = rates::IndexOfText(RateText);
     if (index < 0)
@@ -114,7 +118,7 @@ void TPlayerCore::StartWithoutFiles() {
         list_.LoadFromFile(list_.DefaultList());
     if (!Resume) {
         const std::string name = list_.Select(0);
-        if (PrepareOpen(name) && player_->Open(name.c_str()) != S_OK)
+        if (PrepareOpen(name) && OpenPrepared(name) != S_OK)
             ShowFailure("cannot open", name, WhyNotPlayable(name));
         list_.EndUpdate();
         return;
@@ -126,7 +130,8 @@ void TPlayerCore::StartWithoutFiles() {
             static_cast<std::int64_t>(SettingsStore().ReadInteger("player", "resume_position", 0)) *
             1000000;
         HRESULT opened = E_FAIL;
-        if (PrepareOpen(file) && (opened = player_->Open(file.c_str())) != S_OK)
+        // The resume point has its own position and plays at the stored rate.
+        if (PrepareOpen(file, false) && (opened = OpenPrepared(file)) != S_OK)
             ShowFailure("cannot resume", file, WhyNotPlayable(file));
         if (opened == S_OK) {
             player_->SetPosition(position);
@@ -144,8 +149,20 @@ void TPlayerCore::StartWithoutFiles() {
 }
 
 void TPlayerCore::SaveResumePoint() {
-    if (!Resume)
-        return;
+    RememberPosition();
+    std::optional<profile::Error> memoryFailure;
+    try {
+        SaveMemory();
+    } catch (const profile::Error& e) {
+        memoryFailure = e;
+    }
+    if (Resume)
+        WriteResumePoint();
+    if (memoryFailure)
+        throw *memoryFailure;
+}
+
+void TPlayerCore::WriteResumePoint() {
     std::int32_t state = 0;
     if (player_)
         player_->GetState(&state);
@@ -166,8 +183,10 @@ void TPlayerCore::SaveResumePoint() {
 // --- Transport --------------------------------------------------------------
 
 void TPlayerCore::Play() {
-    if (player_)
-        player_->Play();
+    if (!player_)
+        return;
+    RewindAfterPause();
+    player_->Play();
 }
 
 void TPlayerCore::Stop() {
@@ -176,8 +195,12 @@ void TPlayerCore::Stop() {
 }
 
 void TPlayerCore::Pause() {
-    if (player_)
-        player_->Pause();
+    if (!player_)
+        return;
+    std::int32_t state = 0;
+    player_->GetState(&state);
+    player_->Pause();
+    NotePause(state);
 }
 
 void TPlayerCore::TogglePlay() {
@@ -185,10 +208,13 @@ void TPlayerCore::TogglePlay() {
         return;
     std::int32_t state = 0;
     player_->GetState(&state);
-    if (state == PLAYER_PLAYING)
+    if (state == PLAYER_PLAYING) {
         player_->Pause();
-    else if (state == PLAYER_PAUSED || state == PLAYER_STOPPED)
+        NotePause(state);
+    } else if (state == PLAYER_PAUSED || state == PLAYER_STOPPED) {
+        RewindAfterPause();
         player_->Play();
+    }
 }
 
 void TPlayerCore::Next() {
@@ -241,7 +267,7 @@ void TPlayerCore::SetVolume(int volume) {
         return;
     Volume = volume;
     if (player_)
-        player_->SetVolume(VolumeLevel(Volume, false));
+        player_->SetVolume(VolumeLevel(FadedVolume(), false));
     emit volumeChanged();
 }
 
@@ -253,7 +279,7 @@ void TPlayerCore::ToggleMute() {
 
 void TPlayerCore::ApplyVolume() {
     if (player_)
-        player_->SetVolume(VolumeLevel(Volume, Mute != 0));
+        player_->SetVolume(VolumeLevel(FadedVolume(), Mute != 0));
 }
 
 void TPlayerCore::SeekTo(std::int64_t position) {
@@ -265,6 +291,10 @@ void TPlayerCore::SeekTo(std::int64_t position) {
         player_->Play();
         player_->Pause();
     }
+    // A place chosen: no rewind for the pause before it, and a file played
+    // to its end is being listened to again.
+    pausedAt_.reset();
+    ended_ = false;
     player_->SetPosition(position);
     emit positionChanged();
 }
@@ -283,23 +313,34 @@ void TPlayerCore::SetRepeatMode(int mode) {
 
 // --- Opening ----------------------------------------------------------------
 
-bool TPlayerCore::PrepareOpen(const std::string& path) {
+bool TPlayerCore::PrepareOpen(const std::string& path, bool recall) {
     if (path.empty() || !player_)
         return false;
+    RememberLeft();
     player_->Stop();
     const bool applies = !IsWindowsMedia(path);
-    player_->SetRate(applies ? RateValue() : 1.0);
-    if (applies != rateEnabled_) {
-        rateEnabled_ = applies;
-        emit rateChanged();
+    recalled_.reset();
+    if (recall && Options().RememberFiles)
+        recalled_ = memory_.Find(path);
+    bool changed = applies != rateEnabled_;
+    if (applies && recalled_) {
+        int index = rates::IndexOfText(recalled_->rate);
+        if (index < 0)
+            index = rates::Nearest(numbers::ParseDouble(recalled_->rate).value_or(1.0));
+        changed = changed || index != RateIndex();
+        RateText = rates::kTexts[index];
     }
+    player_->SetRate(applies ? RateValue() : 1.0);
+    rateEnabled_ = applies;
+    if (changed)
+        emit rateChanged();
     return true;
 }
 
 void TPlayerCore::OpenAndPlay(const std::string& name) {
     std::string next = name;
     for (int tries = list_.Count(); PrepareOpen(next); --tries) {
-        if (player_->Open(next.c_str()) == S_OK) {
+        if (OpenPrepared(next) == S_OK) {
             player_->Play();
             return;
         }
@@ -321,11 +362,13 @@ std::string TPlayerCore::NextAfterFailure() {
 }
 
 void TPlayerCore::PlayEntry(const std::string& name) {
-    if (player_)
+    if (player_) {
+        RememberLeft();
         player_->Close();
+    }
     if (!PrepareOpen(name))
         return;
-    if (player_->Open(name.c_str()) != S_OK)
+    if (OpenPrepared(name) != S_OK)
         ShowFailure("cannot play", name, WhyNotPlayable(name));
     // Play even so, as the engine expects after every open.
     player_->Play();
@@ -336,8 +379,10 @@ void TPlayerCore::CloseOpenFile() {
         return;
     std::int32_t state = 0;
     player_->GetState(&state);
-    if (state != PLAYER_NOFILE)
+    if (state != PLAYER_NOFILE) {
+        RememberLeft();
         player_->Close();
+    }
 }
 
 void TPlayerCore::ReplaceList(const std::vector<std::string>& names) {
@@ -398,16 +443,19 @@ std::string TPlayerCore::Opened() {
 }
 
 void TPlayerCore::HandleEndOfStream() {
+    RememberEnded();
     switch (RepeatMode) {
     case 0:
         emit finished();
         break;
     case 1:
+        ended_ = false; // heard again from the start
         player_->Play();
         break;
     case 2:
     case 3: {
         if (list_.Count() == 1) {
+            ended_ = false;
             player_->Play();
             break;
         }

@@ -7,14 +7,20 @@
 #pragma once
 
 #include "engine/include/IPlayer.h"
+#include "player/core/FileMemory.h"
+#include "player/core/SleepTimer.h"
 
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+class QTimer;
 class TFileList;
 
 // The level sent to the engine, in hundredths of a decibel.
@@ -85,9 +91,11 @@ public:
 
     void SetRepeatMode(int mode);
 
-    // Opening. PrepareOpen stops what plays and sets the rate the file
-    // will play at; false when there is nothing to open.
-    bool PrepareOpen(const std::string& path);
+    // Opening. PrepareOpen stops what plays (remembering where it was
+    // left) and sets the rate the file will play at: with recall, the one
+    // it was last played at when the memory holds it. False when there is
+    // nothing to open.
+    bool PrepareOpen(const std::string& path, bool recall = true);
     // Opens and plays name; an entry that cannot be played is said, and the
     // list goes on as the repeat mode says (Single and Repeat: down the list
     // to its end; All: on, round the end; Random: another drawn entry) until
@@ -123,6 +131,33 @@ public:
     // Something the user asked for could not be played, and nothing could.
     bool NothingPlayed() const { return failures_ > 0 && !played_; }
 
+    // Per-file memory, skips and the sleep timer.
+    using Clock = std::chrono::steady_clock;
+    // The clock of the sleep timer and of the rewind after a long pause.
+    void SetClock(std::function<Clock::time_point()> now) { now_ = std::move(now); }
+    // Where each file was left and at which rate: positions.txt beside the
+    // settings, read by Start. Changes are written from the event loop, so
+    // no write delays an open; a failed write is said through failed().
+    FileMemory& Memory() { return memory_; }
+    // Writes the memory when it changed; throws profile::Error.
+    void SaveMemory();
+    // Back and forward by the options' seconds of the file's own time;
+    // forward past the end goes to the next entry, or to the end of a list
+    // of one.
+    void SkipBack();
+    void SkipForward();
+    // The sleep timer: the sound fades out over its last 10 seconds, then
+    // the player pauses with the position remembered. Ticks by a timer of
+    // its own while a mode is set.
+    void SetSleepMode(SleepMode mode);
+    SleepMode GetSleepMode() const { return sleep_.Mode(); }
+    // Real time until the pause; nothing when off or not known.
+    std::optional<SleepTimer::Duration> SleepLeft() const { return sleepLeft_; }
+    void SleepTick();
+    // The end (100 ns) of the chapter that plays; a file without chapters
+    // is one chapter.
+    std::int64_t CurrentChapterEnd() const;
+
 signals:
     // RateText or whether the rate list applies changed.
     void rateChanged();
@@ -137,9 +172,12 @@ signals:
     // Nothing more will play unless the user asks (the end of a Single file,
     // a failure with nothing after it).
     void finished();
+    // The sleep timer's mode changed (also when it ended in a pause).
+    void sleepChanged();
 
 private:
     std::string PlayingName() const;
+    void WriteResumePoint();
     void ReplaceList(const std::vector<std::string>& names);
     void CloseOpenFile();
     void StartWithoutFiles();
@@ -149,4 +187,42 @@ private:
     bool rateEnabled_ = true;
     int failures_ = 0;
     bool played_ = false;
+
+    // Per-file memory, skips and the sleep timer.
+    static std::string MemoryFileName();
+    void LoadMemory();
+    // Opens a prepared file and starts it where the memory says.
+    HRESULT OpenPrepared(const std::string& path);
+    // Stores where the open file is (playing or paused), and with leaving
+    // forgets it as the open one.
+    void RememberPosition();
+    void RememberLeft();
+    void RememberEnded();
+    void ScheduleSave();
+    void SayMemoryFailure(const std::string& why);
+    // Playing again after a long pause starts a little earlier.
+    void RewindAfterPause();
+    void NotePause(std::int32_t stateBefore);
+    void SkipBy(std::int64_t delta);
+    // The volume as the sleep timer's fade lets it be heard.
+    int FadedVolume() const;
+    void Fade(double factor);
+
+    std::function<Clock::time_point()> now_ = [] { return Clock::now(); };
+    FileMemory memory_{MemoryFileName()};
+    // Read without a failure: only then may it replace the file.
+    bool memoryLoaded_ = false;
+    bool memoryDirty_ = false;
+    bool savePosted_ = false;
+    // The open file the memory follows; empty when none.
+    std::string current_;
+    // Played to its end and remembered so; a later leaving changes nothing.
+    bool ended_ = false;
+    // What PrepareOpen recalled for the file about to open.
+    std::optional<FileMemoryEntry> recalled_;
+    std::optional<Clock::time_point> pausedAt_;
+    SleepTimer sleep_;
+    QTimer* sleepTimer_ = nullptr;
+    double fade_ = 1.0;
+    std::optional<SleepTimer::Duration> sleepLeft_;
 };

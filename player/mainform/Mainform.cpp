@@ -436,6 +436,9 @@ void TMain::UpdatePrevNext() {
 }
 
 QString TMain::InfoText() const {
+    if (const auto left = core_.SleepLeft())
+        return openedName_ + QStringLiteral("  ") +
+               QString::fromStdString(SleepTimer::LeftText(*left));
     return openedName_;
 }
 
@@ -832,7 +835,9 @@ void TMain::FormClose() {
         SettingsStore().WriteInteger("playlistform", "visible",
                                      playListWindow_ && playListWindow_->isVisible() ? 1 : 0);
     } catch (const profile::Error& e) {
-        ReportError(this, std::string("The resume point could not be saved: ") + e.what());
+        ReportError(this,
+                    std::string("The resume point or the positions of files could not be saved: ") +
+                        e.what());
     }
     ClosingFlag = true;
 }

@@ -176,6 +176,7 @@ protected:
 private:
     void BuildLayout();
     void BuildMenus();
+    void BuildListeningMenu(QMenu* play);
     void UpdateMenus(QMenu* menu);
     void AnswerHandOff();
     void ReadSettings();

@@ -15,6 +15,7 @@
 #include "player/mainform/Widgetsupport.h"
 #include "player/playlist/Filelist.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
@@ -47,6 +48,7 @@ enum class Mirror {
     Pause,
     Repeat,
     Resume,
+    Sleep,
 };
 
 constexpr const char* MirrorKey = "zarnMirror";
@@ -155,6 +157,7 @@ void TMain::BuildMenus() {
         connect(Item(repeat, (QByteArray(modes[i]) + "1").constData(), tr(modes[i]),
                      key(Qt::CTRL | Qt::ALT | modeKeys[i]), Mirror::Repeat, i),
                 &QAction::triggered, this, [this, i] { SetRepeatMode(i); });
+    BuildListeningMenu(play);
 
     BookmarkMenu = MainMenu1->addMenu(tr("&Bookmark"));
     BookmarkMenu->setObjectName(QStringLiteral("Bookmark1"));
@@ -269,9 +272,36 @@ void TMain::UpdateMenus(QMenu* menu) {
         case Mirror::Resume:
             a->setChecked(core_.Resume != 0);
             break;
+        case Mirror::Sleep:
+            a->setChecked(static_cast<int>(core_.GetSleepMode()) == a->data().toInt());
+            break;
         case Mirror::None:
             break;
         }
+    }
+}
+
+// Skips by seconds and the sleep timer, at the end of the Play menu. The
+// keys are ones the window's own key handler leaves to the menus.
+void TMain::BuildListeningMenu(QMenu* play) {
+    play->addSeparator();
+    connect(Item(play, "SkipBack1", tr("Skip &Back"), QKeySequence(Qt::Key_Comma), Mirror::None),
+            &QAction::triggered, this, [this] { core_.SkipBack(); });
+    connect(
+        Item(play, "SkipForward1", tr("Skip &Forward"), QKeySequence(Qt::Key_Period), Mirror::None),
+        &QAction::triggered, this, [this] { core_.SkipForward(); });
+    QMenu* sleep = play->addMenu(tr("S&leep Timer"));
+    sleep->setObjectName(QStringLiteral("SleepTimer1"));
+    auto* group = new QActionGroup(sleep);
+    const SleepMode modes[] = {SleepMode::Off,       SleepMode::Minutes15, SleepMode::Minutes30,
+                               SleepMode::Minutes45, SleepMode::Minutes60, SleepMode::EndOfChapter,
+                               SleepMode::EndOfFile};
+    for (const SleepMode mode : modes) {
+        const int value = static_cast<int>(mode);
+        QAction* a = Item(sleep, (QByteArray("Sleep") + QByteArray::number(value)).constData(),
+                          tr(SleepTimer::ModeText(mode)), QKeySequence(), Mirror::Sleep, value);
+        group->addAction(a);
+        connect(a, &QAction::triggered, this, [this, mode] { core_.SetSleepMode(mode); });
     }
 }
 

@@ -1,7 +1,12 @@
 #include "Fixture.h"
 
+#include "platform/profile.h"
+#include "player/bookmarks/Bookmark.h"
 #include "player/config/Rates.h"
 
+#include <chrono>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -163,4 +168,344 @@ TEST_F(CoreTest, AfterAFailureTheRepeatModeChoosesTheNext) {
         EXPECT_FALSE(player.Has("Play")) << mode;
     }
     testing::internal::GetCapturedStderr();
+}
+
+// --- Per-file memory, skips and the sleep timer -------------------------------
+
+namespace {
+
+constexpr std::int64_t kSecond = 10'000'000; // 100 ns units
+
+// A clock the test moves.
+struct TestClock {
+    TPlayerCore::Clock::time_point now =
+        TPlayerCore::Clock::time_point{} + std::chrono::hours(1000);
+};
+
+// Runs what the core left for the event loop (the memory's write).
+void RunEvents() {
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+class MemoryTest : public CoreTest {
+protected:
+    void SetUp() override {
+        CoreTest::SetUp();
+        player.duration = 600 * kSecond;
+    }
+    // Plays from position at the current rate, as the engine would report.
+    void At(std::int64_t position) {
+        player.state = PLAYER_PLAYING;
+        player.position = position;
+    }
+    // A new core with the engine, not yet started.
+    TPlayerCore& Make() {
+        core.reset();
+        list = std::make_unique<TFileList>(dir + "/default.lst");
+        core = std::make_unique<TPlayerCore>(*list);
+        core->SetPlayer(&player);
+        return *core;
+    }
+    // What a fresh core reads back from the file.
+    std::optional<FileMemoryEntry> Stored(const std::string& path) {
+        FileMemory memory(dir + "/positions.txt");
+        memory.Load();
+        return memory.Find(path);
+    }
+};
+
+TEST_F(MemoryTest, AFileLeftReopensThreeSecondsEarlierAtItsRateFromEveryOpenPath) {
+    const std::string book = Media("book.m4b"), talk = Media("talk.mp3");
+    TPlayerCore& c = Started({book, talk});
+    c.SetRateIndex(rates::IndexOfText("2.6"));
+    At(90 * kSecond);
+    c.Next(); // the book is left at 1:30
+    c.SetRateIndex(rates::IndexOfText("1.4"));
+    At(20 * kSecond);
+    int* rateShown = Count(c, &TPlayerCore::rateChanged);
+    player.calls.clear();
+    c.Prev();
+    EXPECT_EQ(player.calls, (std::vector<std::string>{"Stop", "SetRate(2.6)", "Open(" + book + ")",
+                                                      "SetPosition(870000000)", "Play"}));
+    EXPECT_EQ(c.RateText, "2.6");
+    EXPECT_EQ(*rateShown, 1) << "the rate list shows the file's rate";
+
+    RunEvents();
+    EXPECT_EQ(Stored(book), (FileMemoryEntry{90 * kSecond, "2.6", false}));
+    EXPECT_EQ(Stored(talk), (FileMemoryEntry{20 * kSecond, "1.4", false}));
+
+    // The play list window, a second start, dropped files and a bookmark
+    // reach the same place.
+    const TBookmarks saved = Bookmarks();
+    const std::vector<std::function<void()>> paths = {
+        [&] { c.PlayEntry(talk); },
+        [&] { c.HandOff({talk}); },
+        [&] { c.DropFiles({talk}, false); },
+        [&] { c.PlayBookmark(Bookmarks().AddFiles("talk", {talk})); },
+    };
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        c.SetRateIndex(rates::IndexOfText("3.0"));
+        At(40 * kSecond);
+        player.calls.clear();
+        paths[i]();
+        EXPECT_TRUE(player.Has("SetPosition(170000000)")) << i; // 0:20 less 3 s
+        EXPECT_EQ(player.With("SetRate").back(), "SetRate(1.4)") << i;
+        EXPECT_EQ(c.RateText, "1.4") << i;
+        // Back to the book, remembered at 0:40 at 3.0 just now.
+        At(20 * kSecond);
+        c.OpenAndPlay(book);
+        EXPECT_EQ(c.RateText, "3.0") << i;
+    }
+    Bookmarks() = saved;
+}
+
+TEST_F(MemoryTest, AStoredRateOutsideTheListTakesTheNearestAndWindowsMediaStaysAtNormal) {
+    {
+        FileMemory memory(dir + "/positions.txt");
+        memory.Remember(dir + "/odd.mp3", {60 * kSecond, "2.45", false});
+        memory.Remember(dir + "/talk.wma", {60 * kSecond, "2.0", false});
+        memory.Save();
+    }
+    const std::string odd = Media("odd.mp3"), wma = Media("talk.wma");
+    TPlayerCore& c = Started({Media("first.mp3")});
+    c.OpenAndPlay(odd);
+    EXPECT_EQ(c.RateText, "2.4");
+    EXPECT_EQ(player.With("SetRate").back(), "SetRate(2.4)");
+    player.calls.clear();
+    c.OpenAndPlay(wma);
+    EXPECT_EQ(player.With("SetRate"), std::vector<std::string>{"SetRate(1.0)"});
+    EXPECT_TRUE(player.Has("SetPosition(570000000)")) << "the position still applies";
+    EXPECT_FALSE(c.RateEnabled());
+}
+
+TEST_F(MemoryTest, AFilePlayedToItsEndStartsAgainFromTheBeginning) {
+    const std::string a = Media("a.mp3"), b = Media("b.mp3");
+    TPlayerCore& c = Started({a, b});
+    c.SetRepeatMode(2);
+    At(600 * kSecond);
+    c.HandleEndOfStream(); // b follows
+    At(10 * kSecond);
+    player.calls.clear();
+    c.Prev();
+    EXPECT_TRUE(player.With("SetPosition").empty());
+    RunEvents();
+    EXPECT_EQ(Stored(a), (FileMemoryEntry{600 * kSecond, "1.0", true}));
+
+    // Played again after its end (Repeat) and left in the middle: remembered there.
+    c.SetRepeatMode(1);
+    At(600 * kSecond);
+    c.HandleEndOfStream();
+    At(50 * kSecond);
+    c.Next();
+    RunEvents();
+    EXPECT_EQ(Stored(a), (FileMemoryEntry{50 * kSecond, "1.0", false}));
+}
+
+TEST_F(MemoryTest, WithTheMemoryOffNothingIsRememberedOrRecalled) {
+    const std::string a = Media("a.mp3"), b = Media("b.mp3");
+    {
+        FileMemory memory(dir + "/positions.txt");
+        memory.Remember(b, {60 * kSecond, "2.0", false});
+        memory.Save();
+    }
+    const std::string before = zarntest::ReadAll(dir + "/positions.txt");
+    Options().RememberFiles = 0;
+    TPlayerCore& c = Started({a, b});
+    At(90 * kSecond);
+    c.Next();
+    EXPECT_TRUE(player.With("SetPosition").empty());
+    EXPECT_EQ(c.RateText, "1.0");
+    At(30 * kSecond);
+    c.SaveResumePoint();
+    RunEvents();
+    EXPECT_EQ(zarntest::ReadAll(dir + "/positions.txt"), before);
+}
+
+// The start-up's resume point keeps its own position and the stored rate,
+// whatever the memory says of the file; leaving it is remembered.
+TEST_F(MemoryTest, TheStartUpResumePointIsNotTheMemorys) {
+    const std::string file = Media("lecture.mp3");
+    {
+        FileMemory memory(dir + "/positions.txt");
+        memory.Remember(file, {300 * kSecond, "3.0", false});
+        memory.Save();
+    }
+    SettingsStore().WriteInteger("player", "resume", 1);
+    SettingsStore().WriteString("player", "resume_file", file);
+    SettingsStore().WriteInteger("player", "resume_position", 834);
+    SettingsStore().WriteInteger("player", "resume_status", 3);
+    SettingsStore().WriteString("player", "rate", "1.5");
+    Make().Start({});
+    const auto tail = std::vector<std::string>(player.calls.end() - 4, player.calls.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"SetRate(1.5)", "Open(" + file + ")",
+                                              "SetPosition(834000000)", "Play"}));
+    EXPECT_EQ(core->RateText, "1.5");
+    At(840 * kSecond);
+    core->SaveResumePoint(); // the close path writes at once
+    EXPECT_EQ(Stored(file), (FileMemoryEntry{840 * kSecond, "1.5", false}));
+}
+
+TEST_F(MemoryTest, AMemoryThatCannotBeReadOrWrittenIsSaid) {
+    std::filesystem::create_directory(dir + "/positions.txt");
+    const std::string a = Media("a.mp3"), b = Media("b.mp3");
+    Make();
+    std::vector<QString> said;
+    QObject::connect(core.get(), &TPlayerCore::failed,
+                     [&said](const QString& t) { said.push_back(t); });
+    testing::internal::CaptureStderr();
+    core->Start({a, b});
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_TRUE(said[0].contains("not a regular file")) << said[0].toStdString();
+    // Still remembered for this run, and nothing replaces what cannot be read.
+    At(90 * kSecond);
+    core->Next();
+    RunEvents();
+    core->Prev();
+    EXPECT_TRUE(player.Has("SetPosition(870000000)"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir + "/positions.txt"));
+    EXPECT_EQ(said.size(), 1u);
+
+    // Read at the start, then the write fails: said, not silent.
+    std::filesystem::remove(dir + "/positions.txt");
+    said.clear();
+    Make();
+    QObject::connect(core.get(), &TPlayerCore::failed,
+                     [&said](const QString& t) { said.push_back(t); });
+    core->Start({a, b});
+    std::filesystem::create_directory(dir + "/positions.txt");
+    At(90 * kSecond);
+    core->Next();
+    EXPECT_TRUE(said.empty()) << "no write on the open path";
+    RunEvents();
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_TRUE(said[0].startsWith("The positions of files could not be saved"))
+        << said[0].toStdString();
+    At(30 * kSecond);
+    EXPECT_THROW(core->SaveResumePoint(), profile::Error);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("could not be saved"), std::string::npos) << err;
+}
+
+TEST_F(MemoryTest, PlayingAgainAfterMoreThanFiveMinutesOfPauseStartsFiveSecondsEarlier) {
+    TestClock clock;
+    TPlayerCore& c = Started({Media("a.mp3")});
+    c.SetClock([&clock] { return clock.now; });
+    for (const bool toggle : {false, true}) {
+        At(100 * kSecond);
+        toggle ? c.TogglePlay() : c.Pause();
+        clock.now += std::chrono::minutes(5);
+        player.calls.clear();
+        toggle ? c.TogglePlay() : c.Play();
+        EXPECT_EQ(player.calls, std::vector<std::string>{"Play"}) << toggle;
+
+        toggle ? c.TogglePlay() : c.Pause();
+        clock.now += std::chrono::minutes(5) + std::chrono::seconds(1);
+        player.calls.clear();
+        toggle ? c.TogglePlay() : c.Play();
+        EXPECT_EQ(player.calls, (std::vector<std::string>{"SetPosition(950000000)", "Play"}))
+            << toggle;
+    }
+    // Near the start not below 0; a seek during the pause chooses the place.
+    At(3 * kSecond);
+    c.Pause();
+    clock.now += std::chrono::hours(1);
+    player.calls.clear();
+    c.Play();
+    EXPECT_EQ(player.calls, (std::vector<std::string>{"SetPosition(0)", "Play"}));
+    c.Pause();
+    clock.now += std::chrono::hours(1);
+    c.SeekTo(200 * kSecond);
+    player.calls.clear();
+    c.Play();
+    EXPECT_EQ(player.calls, std::vector<std::string>{"Play"});
+}
+
+TEST_F(MemoryTest, SkipsMoveByTheOptionsSecondsWithinTheFile) {
+    const std::string a = Media("a.mp3"), b = Media("b.mp3");
+    TPlayerCore& c = Started({a});
+    Options().SkipBack = 10;
+    Options().SkipForward = 30;
+    At(100 * kSecond);
+    c.SkipBack();
+    EXPECT_EQ(player.position, 90 * kSecond);
+    c.SkipForward();
+    EXPECT_EQ(player.position, 120 * kSecond);
+    At(4 * kSecond);
+    c.SkipBack();
+    EXPECT_EQ(player.position, 0);
+    At(590 * kSecond);
+    player.calls.clear();
+    c.SkipForward(); // one entry: to its end
+    EXPECT_EQ(player.calls, std::vector<std::string>{"SetPosition(6000000000)"});
+    // The seconds are the file's own, whatever the rate.
+    c.SetRateIndex(rates::IndexOfText("2.0"));
+    Options().SkipBack = 45;
+    At(100 * kSecond);
+    c.SkipBack();
+    EXPECT_EQ(player.position, 55 * kSecond);
+    // Past the end with more in the list: the next entry, as the desktop bus's Seek.
+    list->Add(b);
+    At(590 * kSecond);
+    player.calls.clear();
+    c.SkipForward();
+    EXPECT_TRUE(player.Has("Open(" + b + ")"));
+    // Nothing open: nothing moves.
+    player.state = PLAYER_NOFILE;
+    player.calls.clear();
+    c.SkipBack();
+    c.SkipForward();
+    EXPECT_TRUE(player.calls.empty());
+}
+
+TEST_F(MemoryTest, TheSleepTimerFadesOutThenPausesWithThePositionKept) {
+    TestClock clock;
+    const std::string a = Media("a.mp3");
+    TPlayerCore& c = Started({a});
+    c.SetClock([&clock] { return clock.now; });
+    c.SetVolume(80);
+    int* changes = Count(c, &TPlayerCore::sleepChanged);
+    At(100 * kSecond);
+    c.SetSleepMode(SleepMode::Minutes15);
+    EXPECT_EQ(*changes, 1);
+    player.calls.clear();
+    clock.now += std::chrono::minutes(14) + std::chrono::seconds(50);
+    c.SleepTick();
+    ASSERT_TRUE(c.SleepLeft());
+    EXPECT_EQ(SleepTimer::LeftText(*c.SleepLeft()), "sleep 0:10");
+    EXPECT_TRUE(player.calls.empty()) << "no fade before the last 10 seconds";
+    clock.now += std::chrono::seconds(5);
+    c.SleepTick();
+    // Half of 80 is 40: the level of 40.
+    EXPECT_EQ(player.calls, std::vector<std::string>{"SetVolume(" +
+                                                     std::to_string(VolumeLevel(40, false)) + ")"});
+    player.position = 200 * kSecond;
+    clock.now += std::chrono::seconds(5);
+    player.calls.clear();
+    c.SleepTick();
+    EXPECT_EQ(player.calls, (std::vector<std::string>{
+                                "SetVolume(" + std::to_string(VolumeLevel(0, false)) + ")", "Pause",
+                                "SetVolume(" + std::to_string(VolumeLevel(80, false)) + ")"}));
+    EXPECT_EQ(player.state, PLAYER_PAUSED);
+    EXPECT_EQ(player.position, 200 * kSecond);
+    EXPECT_EQ(c.GetSleepMode(), SleepMode::Off);
+    EXPECT_FALSE(c.SleepLeft());
+    EXPECT_EQ(*changes, 2);
+    RunEvents();
+    EXPECT_EQ(Stored(a), (FileMemoryEntry{200 * kSecond, "1.0", false}));
+
+    // End of file, muted: the mute holds through the fade and after it.
+    c.ToggleMute();
+    At(595 * kSecond); // 5 s before the end: half
+    player.calls.clear();
+    c.SetSleepMode(SleepMode::EndOfFile);
+    EXPECT_EQ(player.calls, std::vector<std::string>{"SetVolume(-10000)"});
+    c.ToggleMute();
+    EXPECT_EQ(player.calls.back(), "SetVolume(" + std::to_string(VolumeLevel(40, false)) + ")");
+    // Switched off in the fade: the volume comes back.
+    player.calls.clear();
+    c.SetSleepMode(SleepMode::Off);
+    EXPECT_EQ(player.calls, std::vector<std::string>{"SetVolume(" +
+                                                     std::to_string(VolumeLevel(80, false)) + ")"});
 }

@@ -256,6 +256,46 @@ TEST_F(Commands, TheWindowsKeysActUnlessThePlayListHasTheFocus) {
     EXPECT_EQ(player.calls, std::vector<std::string>{"Play"});
 }
 
+// Skips by seconds on keys the window's handler leaves to the menus, and
+// the sleep timer's submenu: one mode checked, the time left in the info line.
+TEST_F(Commands, SkipKeysAndTheSleepTimerMenu) {
+    constexpr std::int64_t second = 10'000'000;
+    TMain& m = Started({Media("a.mp3")});
+    m.activateWindow();
+    QApplication::setActiveWindow(&m);
+    player.state = PLAYER_PLAYING;
+    player.duration = 600 * second;
+    player.position = 100 * second;
+    EXPECT_FALSE(m.HandleShortcut(Qt::Key_Comma));
+    EXPECT_FALSE(m.HandleShortcut(Qt::Key_Period));
+    QTest::keyClick(&m, Qt::Key_Comma);
+    EXPECT_EQ(player.position, 90 * second);
+    QTest::keyClick(&m, Qt::Key_Period);
+    EXPECT_EQ(player.position, 120 * second);
+
+    const char* modes[] = {"Sleep0", "Sleep1", "Sleep2", "Sleep3", "Sleep4", "Sleep5", "Sleep6"};
+    auto checked = [&] {
+        Open(Menu(m, "SleepTimer1"));
+        std::vector<std::string> on;
+        for (const char* name : modes)
+            if (Action(m, name)->isChecked())
+                on.push_back(name);
+        return on;
+    };
+    EXPECT_EQ(checked(), std::vector<std::string>{"Sleep0"});
+    EXPECT_EQ(Action(m, "Sleep2")->text(), "30 minutes");
+    Action(m, "Sleep2")->trigger();
+    EXPECT_EQ(core->GetSleepMode(), SleepMode::Minutes30);
+    EXPECT_EQ(checked(), std::vector<std::string>{"Sleep2"});
+    m.Timer1Timer();
+    EXPECT_TRUE(m.StaticText3->text().endsWith("  sleep 30:00"))
+        << m.StaticText3->text().toStdString();
+    Action(m, "Sleep0")->trigger();
+    EXPECT_EQ(checked(), std::vector<std::string>{"Sleep0"});
+    m.Timer1Timer();
+    EXPECT_FALSE(m.StaticText3->text().contains("sleep"));
+}
+
 TEST_F(Commands, APlainDropReplacesTheListAndPlaysTheFirst) {
     TMain& m = Started({Media("old.mp3")});
     player.calls.clear();
