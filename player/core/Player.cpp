@@ -287,6 +287,7 @@ bool TPlayerCore::PrepareOpen(const std::string& path) {
     if (path.empty() || !player_)
         return false;
     player_->Stop();
+    ForgetChapters();
     const bool applies = !IsWindowsMedia(path);
     player_->SetRate(applies ? RateValue() : 1.0);
     if (applies != rateEnabled_) {
@@ -394,6 +395,7 @@ std::string TPlayerCore::PlayingName() const {
 
 std::string TPlayerCore::Opened() {
     played_ = true;
+    ReadChaptersOfOpenFile();
     return PlayingName();
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "engine/include/IPlayer.h"
+#include "player/mediainfo/Chapters.h"
 
 #include <QObject>
 #include <QString>
@@ -83,6 +84,25 @@ public:
     void SeekTo(std::int64_t position);
     std::int64_t Duration() const;
 
+    // Chapters.
+    // The open file's chapters, read when the engine reports it opened;
+    // empty while it has none or nothing is open. Times in 100 ns of the
+    // file's own time.
+    const std::vector<TChapter>& Chapters() const { return chapters_; }
+    int ChapterCount() const { return static_cast<int>(chapters_.size()); }
+    // The chapter the position is in; -1 without chapters or before the first.
+    int CurrentChapter() const;
+    // The chapter's title, or "Chapter n" when the file names none.
+    std::string ChapterTitle(int index) const;
+    // The end of the current chapter, or the file's duration when it has no
+    // chapters.
+    std::int64_t CurrentChapterEnd() const;
+    void NextChapter();
+    // Within the first 3 s of a chapter to the one before, else to the start
+    // of the current one.
+    void PrevChapter();
+    void GoToChapter(int index);
+
     void SetRepeatMode(int mode);
 
     // Opening. PrepareOpen stops what plays and sets the rate the file
@@ -137,12 +157,21 @@ signals:
     // Nothing more will play unless the user asks (the end of a Single file,
     // a failure with nothing after it).
     void finished();
+    // Another file's chapters (or none) apply.
+    void chaptersChanged();
 
 private:
     std::string PlayingName() const;
     void ReplaceList(const std::vector<std::string>& names);
     void CloseOpenFile();
     void StartWithoutFiles();
+
+    // Chapters.
+    void ReadChaptersOfOpenFile();
+    void ForgetChapters();
+    bool FileOpen() const;
+    std::int64_t Position() const;
+    std::vector<TChapter> chapters_;
 
     TFileList& list_;
     IPlayer* player_ = nullptr;

@@ -436,7 +436,12 @@ void TMain::UpdatePrevNext() {
 }
 
 QString TMain::InfoText() const {
-    return openedName_;
+    const int chapter = core_.CurrentChapter();
+    if (chapter < 0)
+        return openedName_;
+    return QStringLiteral("%1 \u2014 %2 %3/%4")
+        .arg(openedName_, QString::fromUtf8(core_.ChapterTitle(chapter)),
+             QString::number(chapter + 1), QString::number(core_.ChapterCount()));
 }
 
 void TMain::ShowFailure(const QString& text) {
