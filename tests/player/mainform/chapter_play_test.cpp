@@ -71,14 +71,22 @@ TEST(ChapterPlay, NextChapterAtRateTwoLandsOnTheSecondChapterAndTheInfoLineSaysI
 
         main.NextChapter1->trigger();
         const std::int64_t start = core.Chapters()[1].Start;
+        testing::Test::RecordProperty("landed_ms_from_start",
+                                      std::to_string((position() - start) / Ms));
         EXPECT_LT(std::abs(position() - start), 100 * Ms)
             << position() / Ms << " ms, the chapter starts at " << start / Ms << " ms";
         EXPECT_EQ(core.CurrentChapter(), 1);
         main.Timer1Timer();
         const std::string info = main.StaticText3->text().toStdString();
         EXPECT_NE(info.find("Chapter two 2/3"), std::string::npos) << info;
-        EXPECT_TRUE(Until([&] { return position() > start + 200 * Ms; }, 3s))
-            << "it plays on from there";
+        // It plays on from there at twice the speed (what is heard, on a
+        // device whose cursor runs in real time).
+        const auto heardFrom = std::chrono::steady_clock::now();
+        const std::int64_t from = position();
+        ASSERT_TRUE(Until([&] { return position() > from + 1000 * Ms; }, 3s));
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - heardFrom).count();
+        EXPECT_GT(static_cast<double>(position() - from) / 1e7 / wall, 1.5);
 
         main.close();
         core.SetPlayer(nullptr);

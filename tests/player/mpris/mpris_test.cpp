@@ -152,7 +152,14 @@ TEST_F(MprisTest, TheCurrentChapterIsInTheMetadata) {
     Ctl("position 9");
     EXPECT_TRUE(WaitFor([this] { return Ctl("metadata xesam:comment") == "Ending 3/3"; }, 3))
         << Ctl("metadata");
-    EXPECT_TRUE(WaitFor([this] { return Ctl("metadata title") == "Book"; }, 5))
+    // As the play list shows the file: its tag title, never the chapter.
+    EXPECT_TRUE(WaitFor(
+        [this] {
+            const std::string title = Ctl("metadata title");
+            return title.find("Book") != std::string::npos &&
+                   title.find("Ending") == std::string::npos;
+        },
+        5))
         << Ctl("metadata");
 }
 
