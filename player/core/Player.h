@@ -94,6 +94,9 @@ public:
     int CurrentChapter() const;
     // The chapter's title, or "Chapter n" when the file names none.
     std::string ChapterTitle(int index) const;
+    // The current chapter's title and place, "Chapter two 2/3"; empty
+    // without one.
+    std::string CurrentChapterText() const;
     // The end of the current chapter, or the file's duration when it has no
     // chapters.
     std::int64_t CurrentChapterEnd() const;

@@ -60,6 +60,14 @@ std::string TPlayerCore::ChapterTitle(int index) const {
     return title.empty() ? "Chapter " + std::to_string(index + 1) : title;
 }
 
+std::string TPlayerCore::CurrentChapterText() const {
+    const int current = CurrentChapter();
+    if (current < 0)
+        return {};
+    return ChapterTitle(current) + " " + std::to_string(current + 1) + "/" +
+           std::to_string(ChapterCount());
+}
+
 std::int64_t TPlayerCore::CurrentChapterEnd() const {
     if (chapters_.empty())
         return Duration();

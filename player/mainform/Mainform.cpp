@@ -436,12 +436,10 @@ void TMain::UpdatePrevNext() {
 }
 
 QString TMain::InfoText() const {
-    const int chapter = core_.CurrentChapter();
-    if (chapter < 0)
+    const std::string chapter = core_.CurrentChapterText();
+    if (chapter.empty())
         return openedName_;
-    return QStringLiteral("%1 \u2014 %2 %3/%4")
-        .arg(openedName_, QString::fromUtf8(core_.ChapterTitle(chapter)),
-             QString::number(chapter + 1), QString::number(core_.ChapterCount()));
+    return openedName_ + QStringLiteral(" \u2014 ") + QString::fromUtf8(chapter);
 }
 
 void TMain::ShowFailure(const QString& text) {

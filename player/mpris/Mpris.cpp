@@ -160,12 +160,8 @@ QVariantMap Service::Metadata() const {
         m.insert(QStringLiteral("xesam:artist"), QStringList{FromTagBytes(entry->TagArtist)});
     // The chapter, where desktop widgets that show more than title and
     // artist look: the title stays the book's.
-    if (const int chapter = core_.CurrentChapter(); chapter >= 0)
-        m.insert(QStringLiteral("xesam:comment"),
-                 QStringList{QStringLiteral("%1 %2/%3")
-                                 .arg(QString::fromUtf8(core_.ChapterTitle(chapter)),
-                                      QString::number(chapter + 1),
-                                      QString::number(core_.ChapterCount()))});
+    if (const std::string chapter = core_.CurrentChapterText(); !chapter.empty())
+        m.insert(QStringLiteral("xesam:comment"), QStringList{QString::fromUtf8(chapter)});
     m.insert(QStringLiteral("mpris:length"), static_cast<qlonglong>(Length()));
     m.insert(QStringLiteral("xesam:url"),
              QString::fromLatin1(QUrl::fromLocalFile(openedFile_).toEncoded()));

@@ -193,6 +193,7 @@ TEST_F(CoreTest, ChaptersComeWithTheOpenedFileAndGoWithIt) {
     c.Opened();
     EXPECT_EQ(c.ChapterCount(), 0);
     EXPECT_EQ(c.CurrentChapter(), -1);
+    EXPECT_EQ(c.CurrentChapterText(), "");
     player.duration = 90 * 1000 * Ms;
     EXPECT_EQ(c.CurrentChapterEnd(), player.duration) << "without chapters: the file's end";
     player.calls.clear();
@@ -227,8 +228,10 @@ TEST_F(CoreTest, NextAndPreviousChapterMoveByTheFilesOwnTime) {
     EXPECT_EQ(*moves, 1);
     player.position = second - 50 * Ms;
     EXPECT_EQ(c.CurrentChapter(), 1);
+    EXPECT_EQ(c.CurrentChapterText(), "Chapter two 2/3");
     c.NextChapter();
     EXPECT_EQ(player.position, third);
+    EXPECT_EQ(c.CurrentChapterText(), "Chapter 3 3/3");
     EXPECT_EQ(c.CurrentChapterEnd(), 12000 * Ms) << "the last chapter ends with the file";
     player.calls.clear();
     c.NextChapter();
