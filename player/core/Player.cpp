@@ -318,6 +318,7 @@ bool TPlayerCore::PrepareOpen(const std::string& path, bool recall) {
         return false;
     RememberLeft();
     player_->Stop();
+    ForgetChapters();
     const bool applies = !IsWindowsMedia(path);
     recalled_.reset();
     if (recall && Options().RememberFiles)
@@ -439,6 +440,7 @@ std::string TPlayerCore::PlayingName() const {
 
 std::string TPlayerCore::Opened() {
     played_ = true;
+    ReadChaptersOfOpenFile();
     return PlayingName();
 }
 

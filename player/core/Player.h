@@ -9,6 +9,7 @@
 #include "engine/include/IPlayer.h"
 #include "player/core/FileMemory.h"
 #include "player/core/SleepTimer.h"
+#include "player/mediainfo/Chapters.h"
 
 #include <QObject>
 #include <QString>
@@ -89,6 +90,28 @@ public:
     void SeekTo(std::int64_t position);
     std::int64_t Duration() const;
 
+    // Chapters.
+    // The open file's chapters, read when the engine reports it opened;
+    // empty while it has none or nothing is open. Times in 100 ns of the
+    // file's own time.
+    const std::vector<TChapter>& Chapters() const { return chapters_; }
+    int ChapterCount() const { return static_cast<int>(chapters_.size()); }
+    // The chapter the position is in; -1 without chapters or before the first.
+    int CurrentChapter() const;
+    // The chapter's title, or "Chapter n" when the file names none.
+    std::string ChapterTitle(int index) const;
+    // The current chapter's title and place, "Chapter two 2/3"; empty
+    // without one.
+    std::string CurrentChapterText() const;
+    // The end of the current chapter, or the file's duration when it has no
+    // chapters.
+    std::int64_t CurrentChapterEnd() const;
+    void NextChapter();
+    // Within the first 3 s of a chapter to the one before, else to the start
+    // of the current one.
+    void PrevChapter();
+    void GoToChapter(int index);
+
     void SetRepeatMode(int mode);
 
     // Opening. PrepareOpen stops what plays (remembering where it was
@@ -154,9 +177,6 @@ public:
     // Real time until the pause; nothing when off or not known.
     std::optional<SleepTimer::Duration> SleepLeft() const { return sleepLeft_; }
     void SleepTick();
-    // The end (100 ns) of the chapter that plays; a file without chapters
-    // is one chapter.
-    std::int64_t CurrentChapterEnd() const;
 
 signals:
     // RateText or whether the rate list applies changed.
@@ -174,6 +194,8 @@ signals:
     void finished();
     // The sleep timer's mode changed (also when it ended in a pause).
     void sleepChanged();
+    // Another file's chapters (or none) apply.
+    void chaptersChanged();
 
 private:
     std::string PlayingName() const;
@@ -181,6 +203,13 @@ private:
     void ReplaceList(const std::vector<std::string>& names);
     void CloseOpenFile();
     void StartWithoutFiles();
+
+    // Chapters.
+    void ReadChaptersOfOpenFile();
+    void ForgetChapters();
+    bool FileOpen() const;
+    std::int64_t Position() const;
+    std::vector<TChapter> chapters_;
 
     TFileList& list_;
     IPlayer* player_ = nullptr;

@@ -235,8 +235,3 @@ void TPlayerCore::Fade(double factor) {
     if (FadedVolume() != before)
         ApplyVolume();
 }
-
-// Without chapters the file is one chapter.
-std::int64_t TPlayerCore::CurrentChapterEnd() const {
-    return Duration();
-}

@@ -436,10 +436,13 @@ void TMain::UpdatePrevNext() {
 }
 
 QString TMain::InfoText() const {
+    QString text = openedName_;
+    const std::string chapter = core_.CurrentChapterText();
+    if (!chapter.empty())
+        text += QStringLiteral(" \u2014 ") + QString::fromUtf8(chapter);
     if (const auto left = core_.SleepLeft())
-        return openedName_ + QStringLiteral("  ") +
-               QString::fromStdString(SleepTimer::LeftText(*left));
-    return openedName_;
+        text += QStringLiteral("  ") + QString::fromStdString(SleepTimer::LeftText(*left));
+    return text;
 }
 
 void TMain::ShowFailure(const QString& text) {

@@ -156,6 +156,9 @@ public:
     QMenu* BookmarkMenu = nullptr;
     QAction* Next1 = nullptr;
     QAction* Prev1 = nullptr;
+    QAction* NextChapter1 = nullptr;
+    QAction* PrevChapter1 = nullptr;
+    QMenu* ChapterMenu = nullptr;
     QTimer* Timer1 = nullptr;
 
     // The image index each button shows (its place in the image list).
@@ -178,6 +181,10 @@ private:
     void BuildMenus();
     void BuildListeningMenu(QMenu* play);
     void UpdateMenus(QMenu* menu);
+    // The chapter items: enabled when the open file has chapters; the
+    // submenu lists them with their starts, refilled each time it opens.
+    void ShowChapters();
+    void FillChapterMenu();
     void AnswerHandOff();
     void ReadSettings();
     void WriteSettings();

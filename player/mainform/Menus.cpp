@@ -149,6 +149,20 @@ void TMain::BuildMenus() {
     Prev1 = Item(play, "Prev1", tr("Pre&v"), key(Qt::Key_B), Mirror::None);
     connect(Prev1, &QAction::triggered, this, &TMain::PrevClick);
     play->addSeparator();
+    // The bracket keys are no menu's, no list's and not the window's own
+    // (which ignores modifiers: Ctrl+Right would seek).
+    NextChapter1 =
+        Item(play, "NextChapter1", tr("Next &Chapter"), key(Qt::Key_BracketRight), Mirror::None);
+    connect(NextChapter1, &QAction::triggered, &core_, &TPlayerCore::NextChapter);
+    PrevChapter1 =
+        Item(play, "PrevChapter1", tr("Previous C&hapter"), key(Qt::Key_BracketLeft), Mirror::None);
+    connect(PrevChapter1, &QAction::triggered, &core_, &TPlayerCore::PrevChapter);
+    ChapterMenu = play->addMenu(tr("Ch&apters"));
+    ChapterMenu->setObjectName(QStringLiteral("Chapters1"));
+    connect(ChapterMenu, &QMenu::aboutToShow, this, &TMain::FillChapterMenu);
+    connect(&core_, &TPlayerCore::chaptersChanged, this, &TMain::ShowChapters);
+    ShowChapters();
+    play->addSeparator();
     QMenu* repeat = play->addMenu(tr("&Repeat"));
     repeat->setObjectName(QStringLiteral("Repeat1Menu"));
     const char* modes[] = {"Single", "Repeat", "All", "Random"};
@@ -302,6 +316,33 @@ void TMain::BuildListeningMenu(QMenu* play) {
                           tr(SleepTimer::ModeText(mode)), QKeySequence(), Mirror::Sleep, value);
         group->addAction(a);
         connect(a, &QAction::triggered, this, [this, mode] { core_.SetSleepMode(mode); });
+    }
+}
+
+void TMain::ShowChapters() {
+    const bool any = core_.ChapterCount() > 0;
+    NextChapter1->setEnabled(any);
+    PrevChapter1->setEnabled(any);
+    ChapterMenu->menuAction()->setEnabled(any);
+    FillChapterMenu();
+}
+
+void TMain::FillChapterMenu() {
+    ChapterMenu->clear();
+    const int current = core_.CurrentChapter();
+    const double rate = core_.RateValue();
+    for (int i = 0; i < core_.ChapterCount(); ++i) {
+        std::int64_t start = core_.Chapters()[i].Start;
+        if (TimeMode)
+            start = static_cast<std::int64_t>(static_cast<double>(start) / rate);
+        // The start stands where a shortcut would; a title's "&" is no mnemonic.
+        const QString title =
+            QString::fromUtf8(core_.ChapterTitle(i)).replace(QLatin1Char('&'), QLatin1String("&&"));
+        QAction* a = ChapterMenu->addAction(title + QLatin1Char('\t') +
+                                            QString::fromStdString(FormatTime(start)));
+        a->setCheckable(true);
+        a->setChecked(i == current);
+        connect(a, &QAction::triggered, this, [this, i] { core_.GoToChapter(i); });
     }
 }
 

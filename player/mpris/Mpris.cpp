@@ -158,6 +158,10 @@ QVariantMap Service::Metadata() const {
     m.insert(QStringLiteral("xesam:title"), title);
     if (entry && !entry->TagArtist.empty())
         m.insert(QStringLiteral("xesam:artist"), QStringList{FromTagBytes(entry->TagArtist)});
+    // The chapter, where desktop widgets that show more than title and
+    // artist look: the title stays the book's.
+    if (const std::string chapter = core_.CurrentChapterText(); !chapter.empty())
+        m.insert(QStringLiteral("xesam:comment"), QStringList{QString::fromUtf8(chapter)});
     m.insert(QStringLiteral("mpris:length"), static_cast<qlonglong>(Length()));
     m.insert(QStringLiteral("xesam:url"),
              QString::fromLatin1(QUrl::fromLocalFile(openedFile_).toEncoded()));

@@ -8,6 +8,7 @@
 #include "player/bookmarks/Bookmarkqt.h"
 #include "player/config/Helpdoc.h"
 #include "player/mainform/Videopanel.h"
+#include "tests/player/mediainfo/MadeMedia.h"
 
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -415,3 +416,67 @@ TEST_F(Commands, ASecondStartsNamesRefillTheListAndTheFirstPlays) {
 }
 
 #include "commands_test.moc"
+
+// The chapter items follow the open file: off without chapters; the submenu
+// lists each chapter with its start (in Virtual Time divided by the rate),
+// marks the current one and jumps to the one chosen; the bracket keys move
+// by chapters; the info line names the current chapter with n/N.
+TEST_F(Commands, ChapterItemsTheSubmenuAndTheInfoLineFollowTheOpenFile) {
+    const std::string book = testmedia::ThreeChapterBook();
+    ASSERT_FALSE(book.empty()) << "ffmpeg could not make the book";
+    const std::string plain = Media("plain.mp3");
+    TMain& m = Started({plain});
+    auto opened = [&m] {
+        m.PostMessage(WM_PLAYER_OPENED, 0, 0);
+        QApplication::processEvents();
+    };
+    opened();
+    auto info = [&m] { return m.StaticText3->text().toStdString(); };
+    QMenu* chapters = Menu(m, "Chapters1");
+    auto enabled = [&] {
+        return std::vector<bool>{chapters->menuAction()->isEnabled(),
+                                 Action(m, "NextChapter1")->isEnabled(),
+                                 Action(m, "PrevChapter1")->isEnabled()};
+    };
+    EXPECT_EQ(enabled(), std::vector<bool>(3, false));
+    EXPECT_EQ(info(), "plain.mp3");
+
+    core->OpenAndPlay(book);
+    opened();
+    EXPECT_EQ(enabled(), std::vector<bool>(3, true));
+    const std::string name = std::filesystem::path(book).filename().string();
+    EXPECT_EQ(info(), name + " \u2014 Opening 1/3");
+    Open(chapters);
+    auto items = [chapters] {
+        std::vector<std::string> out;
+        for (QAction* a : chapters->actions())
+            out.push_back(a->text().toStdString() + (a->isChecked() ? " *" : ""));
+        return out;
+    };
+    EXPECT_EQ(items(), (std::vector<std::string>{"Opening\t00:00:00 *", "Chapter two\t00:00:04",
+                                                 "Chapter 3\t00:00:08"}));
+    m.ComboBox1->setCurrentIndex(m.ComboBox1->findText("2.0"));
+    m.ComboBox1Change();
+    m.TimeMode = 1;
+    Open(chapters);
+    EXPECT_EQ(items(), (std::vector<std::string>{"Opening\t00:00:00 *", "Chapter two\t00:00:02",
+                                                 "Chapter 3\t00:00:04"}));
+
+    chapters->actions()[2]->trigger();
+    EXPECT_NEAR(player.position, 8 * 10'000'000, 10'000);
+    m.Timer1Timer();
+    EXPECT_EQ(info(), name + " \u2014 Chapter 3 3/3");
+
+    m.activateWindow();
+    QApplication::setActiveWindow(&m);
+    QTest::keyClick(&m, Qt::Key_BracketLeft);
+    EXPECT_NEAR(player.position, 4 * 10'000'000, 10'000) << "at its start: the one before";
+    QTest::keyClick(&m, Qt::Key_BracketRight);
+    EXPECT_NEAR(player.position, 8 * 10'000'000, 10'000);
+
+    core->OpenAndPlay(plain);
+    EXPECT_EQ(enabled(), std::vector<bool>(3, false)) << "off while the next file opens";
+    opened();
+    EXPECT_EQ(info(), "plain.mp3");
+    EXPECT_TRUE(chapters->actions().isEmpty());
+}

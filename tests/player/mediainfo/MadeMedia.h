@@ -4,6 +4,7 @@
 // carries a digest of the command, so a changed command makes a new file.
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -67,6 +68,53 @@ inline std::string Make(const std::string& folder, const std::string& name,
     }
     fs::rename(part, path);
     return path.string();
+}
+
+struct MadeChapter {
+    std::int64_t startMs;
+    std::string title;
+};
+
+// A tone of lengthMs with chapters, each running to the next one's start and
+// the last to the end, written through ffmpeg's metadata file; codec gives
+// the encoder's arguments, name's extension the container. Empty when ffmpeg
+// failed.
+inline std::string ToneWithChapters(const std::string& folder, const std::string& name,
+                                    const std::vector<MadeChapter>& chapters, std::int64_t lengthMs,
+                                    const std::vector<std::string>& codec) {
+    std::string meta = ";FFMETADATA1\ntitle=" + name + "\n";
+    for (std::size_t i = 0; i < chapters.size(); ++i) {
+        const std::int64_t end = i + 1 < chapters.size() ? chapters[i + 1].startMs : lengthMs;
+        meta += "\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=" + std::to_string(chapters[i].startMs) +
+                "\nEND=" + std::to_string(end) + "\ntitle=" + chapters[i].title + "\n";
+    }
+    // The list's text names its file, so a changed list makes new media.
+    const std::filesystem::path metaPath =
+        Dir(folder) / (std::to_string(std::hash<std::string>{}(meta) % 1000000) + ".ffmeta");
+    if (!std::filesystem::exists(metaPath))
+        Publish(metaPath, meta);
+    std::vector<std::string> args{"-f",
+                                  "lavfi",
+                                  "-i",
+                                  "sine=d=" + std::to_string(lengthMs) + "ms",
+                                  "-i",
+                                  metaPath.string(),
+                                  "-map_metadata",
+                                  "1",
+                                  "-map_chapters",
+                                  "1",
+                                  "-fflags",
+                                  "+bitexact"};
+    args.insert(args.end(), codec.begin(), codec.end());
+    return Make(folder, name, args);
+}
+
+// The book the player's chapter tests share: 12 s of AAC in an .m4b, three
+// chapters of 4 s ("Opening", "Chapter two", the last untitled).
+inline std::string ThreeChapterBook() {
+    return ToneWithChapters("books", "book.m4b",
+                            {{0, "Opening"}, {4000, "Chapter two"}, {8000, ""}}, 12000,
+                            {"-c:a", "aac"});
 }
 
 } // namespace testmedia

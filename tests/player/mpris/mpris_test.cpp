@@ -3,6 +3,7 @@
 // media key or a desktop widget would.
 #include "Process.h"
 #include "tests/CommaLocale.h"
+#include "tests/player/mediainfo/MadeMedia.h"
 
 #include <algorithm>
 #include <regex>
@@ -132,6 +133,30 @@ TEST_F(MprisTest, TransportPositionAndTrackActOnThePlayerAndAreAnnounced) {
     EXPECT_NE(heard.find("string \"Paused\""), std::string::npos) << heard;
     EXPECT_NE(heard.find("\"Metadata\""), std::string::npos) << heard;
     EXPECT_NE(heard.find("second.mp3"), std::string::npos) << heard;
+}
+
+// The chapter rides in the comment; the title stays the file's, and a seek
+// into the next chapter is announced as changed metadata.
+TEST_F(MprisTest, TheCurrentChapterIsInTheMetadata) {
+    const std::string book = testmedia::ToneWithChapters(
+        "mpris", "book.mp3", {{0, "Opening"}, {4000, "Chapter two"}, {8000, "Ending"}}, 20000,
+        {"-c:a", "libmp3lame", "-metadata", "title=Book"});
+    ASSERT_FALSE(book.empty()) << "ffmpeg could not make the book";
+    Start({book});
+    EXPECT_TRUE(WaitFor([this] { return Ctl("metadata xesam:comment") == "Opening 1/3"; }, 5))
+        << Ctl("metadata");
+    Ctl("position 9");
+    EXPECT_TRUE(WaitFor([this] { return Ctl("metadata xesam:comment") == "Ending 3/3"; }, 3))
+        << Ctl("metadata");
+    // As the play list shows the file: its tag title, never the chapter.
+    EXPECT_TRUE(WaitFor(
+        [this] {
+            const std::string title = Ctl("metadata title");
+            return title.find("Book") != std::string::npos &&
+                   title.find("Ending") == std::string::npos;
+        },
+        5))
+        << Ctl("metadata");
 }
 
 TEST_F(MprisTest, RateSnapsToTheRateListAndZeroPauses) {

@@ -1,0 +1,106 @@
+// The player core's chapters: read once per opened file, and the commands
+// that move by them. Every move is a seek in the file's own time.
+#include "player/core/Player.h"
+
+namespace {
+
+// 100 ns units.
+constexpr std::int64_t Second = 10'000'000;
+// A position this close before a chapter's start counts as in it: the
+// position reported right after a seek may lie a little before its target,
+// and a second Next must not land on the same chapter again.
+constexpr std::int64_t StartSlack = Second / 5;
+// Previous chapter within this much of a chapter's start goes to the one
+// before.
+constexpr std::int64_t BackToPrevious = 3 * Second;
+
+} // namespace
+
+void TPlayerCore::ReadChaptersOfOpenFile() {
+    const TChapterList read = ReadChapters(PlayingName());
+    chapters_ = read ? *read : std::vector<TChapter>{};
+    emit chaptersChanged();
+}
+
+void TPlayerCore::ForgetChapters() {
+    if (chapters_.empty())
+        return;
+    chapters_.clear();
+    emit chaptersChanged();
+}
+
+bool TPlayerCore::FileOpen() const {
+    std::int32_t state = PLAYER_NOFILE;
+    if (player_)
+        player_->GetState(&state);
+    return state != PLAYER_NOFILE;
+}
+
+std::int64_t TPlayerCore::Position() const {
+    std::int64_t position = 0;
+    if (player_)
+        player_->GetPosition(&position);
+    return position;
+}
+
+int TPlayerCore::CurrentChapter() const {
+    if (chapters_.empty())
+        return -1;
+    const std::int64_t position = Position();
+    int current = -1;
+    for (int i = 0; i < ChapterCount() && chapters_[i].Start <= position + StartSlack; ++i)
+        current = i;
+    return current;
+}
+
+std::string TPlayerCore::ChapterTitle(int index) const {
+    if (index < 0 || index >= ChapterCount())
+        return {};
+    const std::string& title = chapters_[index].Title;
+    return title.empty() ? "Chapter " + std::to_string(index + 1) : title;
+}
+
+std::string TPlayerCore::CurrentChapterText() const {
+    const int current = CurrentChapter();
+    if (current < 0)
+        return {};
+    return ChapterTitle(current) + " " + std::to_string(current + 1) + "/" +
+           std::to_string(ChapterCount());
+}
+
+std::int64_t TPlayerCore::CurrentChapterEnd() const {
+    if (chapters_.empty())
+        return Duration();
+    const int current = CurrentChapter();
+    if (current < 0)
+        return chapters_.front().Start;
+    if (chapters_[current].End >= 0)
+        return chapters_[current].End;
+    return current + 1 < ChapterCount() ? chapters_[current + 1].Start : Duration();
+}
+
+void TPlayerCore::GoToChapter(int index) {
+    if (!FileOpen() || index < 0 || index >= ChapterCount())
+        return;
+    SeekTo(chapters_[index].Start);
+}
+
+void TPlayerCore::NextChapter() {
+    const int current = CurrentChapter();
+    if (!chapters_.empty() && current + 1 < ChapterCount())
+        GoToChapter(current + 1);
+}
+
+void TPlayerCore::PrevChapter() {
+    if (chapters_.empty())
+        return;
+    const int current = CurrentChapter();
+    if (current < 0) {
+        // Before the first chapter: the file's beginning.
+        if (FileOpen())
+            SeekTo(0);
+        return;
+    }
+    const bool nearStart = Position() - chapters_[current].Start < BackToPrevious;
+    GoToChapter(nearStart && current > 0 ? current - 1 : current);
+}
