@@ -511,98 +511,98 @@ TEST_F(MemoryTest, TheSleepTimerFadesOutThenPausesWithThePositionKept) {
     c.SetSleepMode(SleepMode::Off);
     EXPECT_EQ(player.calls, std::vector<std::string>{"SetVolume(" +
                                                      std::to_string(VolumeLevel(80, false)) + ")"});
+}
 
-    // Chapters are read when the engine reports the file opened and forgotten as
-    // soon as another file is being opened; a file without them has none.
-    TEST_F(CoreTest, ChaptersComeWithTheOpenedFileAndGoWithIt) {
-        const std::string book = testmedia::ThreeChapterBook();
-        ASSERT_FALSE(book.empty()) << "ffmpeg could not make the book";
-        TPlayerCore& c = Started({Media("a.mp3")});
-        int* changes = Count(c, &TPlayerCore::chaptersChanged);
-        c.OpenAndPlay(book);
-        EXPECT_EQ(c.ChapterCount(), 0) << "not before the engine says the file is open";
-        EXPECT_EQ(c.Opened(), book);
-        ASSERT_EQ(c.ChapterCount(), 3);
-        EXPECT_EQ(*changes, 1);
-        EXPECT_NEAR(c.Chapters()[1].Start, 4000 * Ms, Ms);
-        EXPECT_EQ(c.ChapterTitle(0), "Opening");
-        EXPECT_EQ(c.ChapterTitle(1), "Chapter two");
-        EXPECT_EQ(c.ChapterTitle(2), "Chapter 3") << "an untitled chapter is named by its number";
-        EXPECT_EQ(c.ChapterTitle(3), "");
+// Chapters are read when the engine reports the file opened and forgotten as
+// soon as another file is being opened; a file without them has none.
+TEST_F(CoreTest, ChaptersComeWithTheOpenedFileAndGoWithIt) {
+    const std::string book = testmedia::ThreeChapterBook();
+    ASSERT_FALSE(book.empty()) << "ffmpeg could not make the book";
+    TPlayerCore& c = Started({Media("a.mp3")});
+    int* changes = Count(c, &TPlayerCore::chaptersChanged);
+    c.OpenAndPlay(book);
+    EXPECT_EQ(c.ChapterCount(), 0) << "not before the engine says the file is open";
+    EXPECT_EQ(c.Opened(), book);
+    ASSERT_EQ(c.ChapterCount(), 3);
+    EXPECT_EQ(*changes, 1);
+    EXPECT_NEAR(c.Chapters()[1].Start, 4000 * Ms, Ms);
+    EXPECT_EQ(c.ChapterTitle(0), "Opening");
+    EXPECT_EQ(c.ChapterTitle(1), "Chapter two");
+    EXPECT_EQ(c.ChapterTitle(2), "Chapter 3") << "an untitled chapter is named by its number";
+    EXPECT_EQ(c.ChapterTitle(3), "");
 
-        const std::string plain = Media("plain.mp3");
-        c.OpenAndPlay(plain);
-        EXPECT_EQ(c.ChapterCount(), 0);
-        EXPECT_EQ(*changes, 2);
-        c.Opened();
-        EXPECT_EQ(c.ChapterCount(), 0);
-        EXPECT_EQ(c.CurrentChapter(), -1);
-        EXPECT_EQ(c.CurrentChapterText(), "");
-        player.duration = 90 * 1000 * Ms;
-        EXPECT_EQ(c.CurrentChapterEnd(), player.duration) << "without chapters: the file's end";
-        player.calls.clear();
-        c.NextChapter();
-        c.PrevChapter();
-        c.GoToChapter(0);
-        EXPECT_TRUE(player.With("SetPosition").empty());
-    }
+    const std::string plain = Media("plain.mp3");
+    c.OpenAndPlay(plain);
+    EXPECT_EQ(c.ChapterCount(), 0);
+    EXPECT_EQ(*changes, 2);
+    c.Opened();
+    EXPECT_EQ(c.ChapterCount(), 0);
+    EXPECT_EQ(c.CurrentChapter(), -1);
+    EXPECT_EQ(c.CurrentChapterText(), "");
+    player.duration = 90 * 1000 * Ms;
+    EXPECT_EQ(c.CurrentChapterEnd(), player.duration) << "without chapters: the file's end";
+    player.calls.clear();
+    c.NextChapter();
+    c.PrevChapter();
+    c.GoToChapter(0);
+    EXPECT_TRUE(player.With("SetPosition").empty());
+}
 
-    // Next and Previous chapter seek to chapter starts; the 3 s within which
-    // Previous goes to the chapter before are the file's own seconds, whatever
-    // the rate; a position reported a little before a start counts as in it.
-    TEST_F(CoreTest, NextAndPreviousChapterMoveByTheFilesOwnTime) {
-        const std::string book = testmedia::ThreeChapterBook();
-        ASSERT_FALSE(book.empty());
-        TPlayerCore& c = Started({Media("a.mp3")});
-        c.OpenAndPlay(book);
-        c.Opened();
-        ASSERT_EQ(c.ChapterCount(), 3);
-        const std::int64_t second = c.Chapters()[1].Start, third = c.Chapters()[2].Start;
-        c.SetRateIndex(rates::IndexOfText("2.0"));
-        player.state = PLAYER_PLAYING;
-        int* moves = Count(c, &TPlayerCore::positionChanged);
+// Next and Previous chapter seek to chapter starts; the 3 s within which
+// Previous goes to the chapter before are the file's own seconds, whatever
+// the rate; a position reported a little before a start counts as in it.
+TEST_F(CoreTest, NextAndPreviousChapterMoveByTheFilesOwnTime) {
+    const std::string book = testmedia::ThreeChapterBook();
+    ASSERT_FALSE(book.empty());
+    TPlayerCore& c = Started({Media("a.mp3")});
+    c.OpenAndPlay(book);
+    c.Opened();
+    ASSERT_EQ(c.ChapterCount(), 3);
+    const std::int64_t second = c.Chapters()[1].Start, third = c.Chapters()[2].Start;
+    c.SetRateIndex(rates::IndexOfText("2.0"));
+    player.state = PLAYER_PLAYING;
+    int* moves = Count(c, &TPlayerCore::positionChanged);
 
-        player.position = 1000 * Ms;
-        EXPECT_EQ(c.CurrentChapter(), 0);
-        EXPECT_EQ(c.CurrentChapterEnd(), second);
-        player.calls.clear();
-        c.NextChapter();
-        EXPECT_EQ(player.calls,
-                  std::vector<std::string>{"SetPosition(" + std::to_string(second) + ")"});
-        EXPECT_EQ(*moves, 1);
-        player.position = second - 50 * Ms;
-        EXPECT_EQ(c.CurrentChapter(), 1);
-        EXPECT_EQ(c.CurrentChapterText(), "Chapter two 2/3");
-        c.NextChapter();
-        EXPECT_EQ(player.position, third);
-        EXPECT_EQ(c.CurrentChapterText(), "Chapter 3 3/3");
-        EXPECT_EQ(c.CurrentChapterEnd(), 12000 * Ms) << "the last chapter ends with the file";
-        player.calls.clear();
-        c.NextChapter();
-        EXPECT_TRUE(player.calls.empty()) << "nothing after the last chapter";
+    player.position = 1000 * Ms;
+    EXPECT_EQ(c.CurrentChapter(), 0);
+    EXPECT_EQ(c.CurrentChapterEnd(), second);
+    player.calls.clear();
+    c.NextChapter();
+    EXPECT_EQ(player.calls,
+              std::vector<std::string>{"SetPosition(" + std::to_string(second) + ")"});
+    EXPECT_EQ(*moves, 1);
+    player.position = second - 50 * Ms;
+    EXPECT_EQ(c.CurrentChapter(), 1);
+    EXPECT_EQ(c.CurrentChapterText(), "Chapter two 2/3");
+    c.NextChapter();
+    EXPECT_EQ(player.position, third);
+    EXPECT_EQ(c.CurrentChapterText(), "Chapter 3 3/3");
+    EXPECT_EQ(c.CurrentChapterEnd(), 12000 * Ms) << "the last chapter ends with the file";
+    player.calls.clear();
+    c.NextChapter();
+    EXPECT_TRUE(player.calls.empty()) << "nothing after the last chapter";
 
-        player.position = second + 2500 * Ms;
-        c.PrevChapter();
-        EXPECT_EQ(player.position, 0) << "2.5 s into a chapter: the one before";
-        player.position = second + 3500 * Ms;
-        c.PrevChapter();
-        EXPECT_EQ(player.position, second) << "3.5 s into a chapter: its start";
-        c.PrevChapter();
-        EXPECT_EQ(player.position, 0) << "pressed again at once: the one before";
-        player.position = 500 * Ms;
-        c.PrevChapter();
-        EXPECT_EQ(player.position, 0) << "the first chapter has none before it";
+    player.position = second + 2500 * Ms;
+    c.PrevChapter();
+    EXPECT_EQ(player.position, 0) << "2.5 s into a chapter: the one before";
+    player.position = second + 3500 * Ms;
+    c.PrevChapter();
+    EXPECT_EQ(player.position, second) << "3.5 s into a chapter: its start";
+    c.PrevChapter();
+    EXPECT_EQ(player.position, 0) << "pressed again at once: the one before";
+    player.position = 500 * Ms;
+    c.PrevChapter();
+    EXPECT_EQ(player.position, 0) << "the first chapter has none before it";
 
-        c.GoToChapter(2);
-        EXPECT_EQ(player.position, third);
-        player.calls.clear();
-        for (int wrong : {-1, 3})
-            c.GoToChapter(wrong);
-        EXPECT_TRUE(player.calls.empty());
-        player.state = PLAYER_STOPPED;
-        c.GoToChapter(1);
-        EXPECT_EQ(player.calls,
-                  (std::vector<std::string>{"Play", "Pause",
-                                            "SetPosition(" + std::to_string(second) + ")"}))
-            << "a stopped file starts paused at the chapter";
-    }
+    c.GoToChapter(2);
+    EXPECT_EQ(player.position, third);
+    player.calls.clear();
+    for (int wrong : {-1, 3})
+        c.GoToChapter(wrong);
+    EXPECT_TRUE(player.calls.empty());
+    player.state = PLAYER_STOPPED;
+    c.GoToChapter(1);
+    EXPECT_EQ(player.calls, (std::vector<std::string>{
+                                "Play", "Pause", "SetPosition(" + std::to_string(second) + ")"}))
+        << "a stopped file starts paused at the chapter";
+}
