@@ -1,6 +1,7 @@
 #include "player/config/Optionform.h"
 
 #include "platform/classesroot/classesroot.h"
+#include "platform/classesroot/xdg.h"
 #include "player/config/Debug.h"
 #include "player/config/Option.h"
 
@@ -227,6 +228,10 @@ int TOption::AddRow(const std::string& caption, const std::string& explanation, 
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
     item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<void*>(ext)));
+    // The type the desktop associates, for the reader who wants to know.
+    if (const auto mime = classesroot::XdgRoot::MimeTypeOf(caption))
+        for (int column : {0, 1})
+            item->setToolTip(column, QString::fromStdString(*mime));
     return ListView1->indexOfTopLevelItem(item);
 }
 

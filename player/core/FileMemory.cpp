@@ -1,7 +1,6 @@
 #include "player/core/FileMemory.h"
 
 #include "platform/numbers.h"
-#include "platform/paths.h"
 #include "platform/profile.h"
 
 #include <cerrno>
@@ -104,10 +103,6 @@ std::optional<std::int64_t> ParsePosition(std::string_view text) {
 } // namespace
 
 FileMemory::FileMemory(std::string fileName) : fileName_(std::move(fileName)) {}
-
-std::string FileMemory::DefaultFileName() {
-    return paths::DataDir() + "positions.txt";
-}
 
 std::size_t FileMemory::Load() {
     Clear();

@@ -29,9 +29,6 @@ public:
 
     explicit FileMemory(std::string fileName);
 
-    // positions.txt in the folder of the settings.
-    static std::string DefaultFileName();
-
     // Replaces what is held by the file's content. A missing file is an empty
     // memory; lines that do not read are left out. Returns how many were left
     // out; throws profile::Error when the file exists but cannot be read

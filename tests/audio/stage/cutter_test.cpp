@@ -14,19 +14,6 @@
 
 using namespace std::chrono_literals;
 
-namespace {
-
-std::vector<float> noise(std::size_t n, unsigned seed = 1) {
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<float> d(-0.5f, 0.5f);
-    std::vector<float> v(n);
-    for (auto& s : v)
-        s = d(gen);
-    return v;
-}
-
-} // namespace
-
 TEST(Cutter, AStreamShorterThanTheWindowStillComesOut) {
     stage_run run(1.0, 4000);
     const auto input = noise(3000, 5);

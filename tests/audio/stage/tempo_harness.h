@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <vector>
 
 struct output_block {
@@ -73,6 +74,16 @@ void send_in_pieces(Run& run, const std::vector<float>& s, const std::vector<int
         run.send(s, at, at + n, tick, origin);
         at += n;
     }
+}
+
+// Uniform noise in [-0.5, 0.5), the same for the same seed.
+inline std::vector<float> noise(std::size_t n, unsigned seed = 1) {
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<float> d(-0.5f, 0.5f);
+    std::vector<float> v(n);
+    for (auto& s : v)
+        s = d(gen);
+    return v;
 }
 
 inline std::vector<float> joined(const std::vector<output_block>& blocks,

@@ -11,19 +11,6 @@
 #include <array>
 #include <random>
 
-namespace {
-
-std::vector<float> noise(std::size_t n, unsigned seed = 1) {
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<float> d(-0.5f, 0.5f);
-    std::vector<float> v(n);
-    for (auto& s : v)
-        s = d(gen);
-    return v;
-}
-
-} // namespace
-
 TEST(Tempo, RateOnePassesSamplesBlockForBlock) {
     // 44.1 kHz stereo: the block is 11025 samples, cut as 11024.
     const int B = 11025, b = 11024;

@@ -185,17 +185,6 @@ TEST_F(FileMemoryTest, WhatCannotBeReadIsReportedAndNeverOverwritten) {
     EXPECT_EQ(again.Size(), 2u);
 }
 
-TEST_F(FileMemoryTest, DefaultFileLivesBesideTheSettings) {
-    const char* old = std::getenv("ZARNPLAYER_HOME");
-    const std::string saved = old ? old : "";
-    setenv("ZARNPLAYER_HOME", dir.c_str(), 1);
-    EXPECT_EQ(FileMemory::DefaultFileName(), dir + "/positions.txt");
-    if (old)
-        setenv("ZARNPLAYER_HOME", saved.c_str(), 1);
-    else
-        unsetenv("ZARNPLAYER_HOME");
-}
-
 TEST_F(FileMemoryTest, NumbersReadAndWriteTheSameUnderADecimalComma) {
     zarntest::CommaLocale comma;
     if (!comma.Active())

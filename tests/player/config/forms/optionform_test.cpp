@@ -199,6 +199,8 @@ TEST_F(OptionForm, SelectAllAndClearAndRowsThatMoveTogether) {
     TOption dialog(nullptr, &player, *table, options);
     dialog.show();
     EXPECT_EQ(Row(dialog, ".mp2")->text(1), "Audio Files (with .mpa, .mp3)");
+    EXPECT_EQ(Row(dialog, ".mp2")->toolTip(1), "audio/mpeg");
+    EXPECT_EQ(Row(dialog, ".m4b")->toolTip(0), "audio/x-m4b");
     Row(dialog, ".mp3")->setCheckState(0, Qt::Checked);
     EXPECT_EQ(Row(dialog, ".mpa")->checkState(0), Qt::Checked);
     EXPECT_EQ(Row(dialog, ".mp2")->checkState(0), Qt::Checked);
