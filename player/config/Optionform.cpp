@@ -31,6 +31,7 @@ TOption::TOption(QWidget* parent, IPlayer* player, TExtentions& table, TOptions&
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName("PageControl1");
     PageControl1->setGeometry(4, 4, 329, 237);
+    PageControl1->setAccessibleName(tr("Option pages"));
 
     TabSheet1 = new QWidget;
     TabSheet1->setObjectName("TabSheet1");
@@ -72,6 +73,7 @@ TOption::TOption(QWidget* parent, IPlayer* player, TExtentions& table, TOptions&
     ListView1->setObjectName("ListView1");
     ListView1->setGeometry(8, 8, 233, 193);
     ListView1->setHeaderLabels({"Extention", "Explanation"});
+    ListView1->setAccessibleName(tr("File types played by zarnplayer"));
     ListView1->setColumnWidth(0, 64);
     ListView1->setColumnWidth(1, 160);
     ListView1->setRootIsDecorated(false);

@@ -1,4 +1,5 @@
 #include "player/mainform/Mainform.h"
+#include "player/mainform/Accessible.h"
 
 #include "player/mainform/Widgetsupport.h"
 
@@ -128,6 +129,7 @@ TMain::TMain(TPlayerCore& core, TFileList& list, QWidget* playListWindow)
         if (headless_)
             close();
     });
+    MakeAccessible(*this);
 }
 
 TMain::~TMain() {
@@ -367,6 +369,7 @@ void TMain::EngineOpened() {
         ApplyZoom(Zoom);
     if (FullScreenPending)
         ToggleFullScreen();
+    emit fileOpened(openedName_);
 }
 
 // --- Transport ---------------------------------------------------------

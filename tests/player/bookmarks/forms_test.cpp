@@ -508,3 +508,17 @@ TEST(BookmarkSave, FailureIsShownInAMessageBox) {
 }
 
 } // namespace
+
+// --- what a screen reader finds -------------------------------------------
+
+TEST_F(EditBookmark, EveryFieldOfBothDialogsHasAName) {
+    withRows({"Lectures", "Talks"});
+    TEditBookmark d(nullptr, b);
+    d.show();
+    select(d, 0);
+    const std::vector<std::string> none;
+    EXPECT_EQ(zarntest::UnnamedFocusable(d), none);
+    TEditTitle title;
+    title.show();
+    EXPECT_EQ(zarntest::UnnamedFocusable(title), none);
+}

@@ -5,6 +5,7 @@
 #include "tests/support/FakePlayer.h"
 #include "tests/support/Windows.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
 #include <QMessageBox>
@@ -248,4 +249,19 @@ TEST_F(OptionForm, WhatTheDesktopOverridesIsShown) {
     QLabel* label = Find<QLabel>(dialog, "Label1");
     EXPECT_FALSE(label->isHidden());
     EXPECT_TRUE(label->toolTip().contains("gnome-mimeapps.list"));
+}
+
+TEST_F(OptionForm, EveryFieldOnBothPagesHasAName) {
+    TOption dialog(nullptr, &player, *table, options);
+    dialog.show();
+    const std::vector<std::string> none;
+    EXPECT_EQ(zarntest::UnnamedFocusable(dialog), none);
+    auto* pages = Find<QTabWidget>(dialog, "PageControl1");
+    pages->setCurrentIndex(1);
+    EXPECT_EQ(zarntest::UnnamedFocusable(dialog), none);
+    // The spin boxes take their names from the labels bound to them.
+    QAccessibleInterface* back =
+        QAccessible::queryAccessibleInterface(Find<QSpinBox>(dialog, "SpinEdit1"));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->text(QAccessible::Name).toStdString(), "skip back (seconds):");
 }
