@@ -246,6 +246,9 @@ void NameRow(QTreeWidgetItem* item) {
     if (item->data(0, ImageRole).toInt() == 1)
         text += QObject::tr(", playing");
     item->setData(0, Qt::AccessibleTextRole, text);
+    // An empty cell reads as nothing at all; say what is missing.
+    item->setData(1, Qt::AccessibleTextRole,
+                  item->text(1).isEmpty() ? QObject::tr("length unknown") : item->text(1));
 }
 
 } // namespace
@@ -256,6 +259,7 @@ TPlayListView::TPlayListView(QWidget* parent) : QTreeWidget(parent) {
     setObjectName(QStringLiteral("ListView1"));
     setColumnCount(2);
     setHeaderLabels({QStringLiteral("File"), QStringLiteral("Time")});
+    setAccessibleName(tr("Play list"));
     setRootIsDecorated(false);
     setUniformRowHeights(true);
     setItemsExpandable(false);

@@ -159,8 +159,9 @@ class Keyboard:
 
 
 def frame_of(obj):
-    while obj is not None and obj.getRole() not in (pyatspi.ROLE_FRAME, pyatspi.ROLE_WINDOW,
-                                                    pyatspi.ROLE_DIALOG):
+    """The top-level window that holds obj."""
+    while obj is not None and obj.parent is not None and (
+            obj.parent.getRole() != pyatspi.ROLE_APPLICATION):
         obj = obj.parent
     return obj
 

@@ -381,6 +381,8 @@ TEST_F(PlayListWindow, RowsNameTheirTitleAndWhichOnePlays) {
     // A reorder keeps the words with the rows.
     window->Reverse1Click();
     EXPECT_EQ(spoken(0), list->Item(0)->Title + ", playing");
+    // Nothing a screen reader can reach in the window is nameless.
+    EXPECT_EQ(zarntest::UnnamedFocusable(*window), std::vector<std::string>{});
 }
 
 TEST_F(PlayListWindow, ClickWithoutDragOnASelectedRowSelectsOnlyIt) {
