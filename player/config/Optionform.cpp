@@ -1,4 +1,5 @@
 #include "player/config/Optionform.h"
+#include "player/config/WindowFont.h"
 
 #include "platform/classesroot/classesroot.h"
 #include "player/config/Debug.h"
@@ -23,9 +24,7 @@ TOption::TOption(QWidget* parent, IPlayer* player)
 TOption::TOption(QWidget* parent, IPlayer* player, TExtentions& table, TOptions& options)
     : QDialog(parent), player_(player), table_(table), options_(options) {
     setObjectName("TOption");
-    QFont f = font();
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(WindowFont(font()));
     setFixedSize(337, 278);
 
     PageControl1 = new QTabWidget(this);
@@ -114,6 +113,7 @@ TOption::TOption(QWidget* parent, IPlayer* player, TExtentions& table, TOptions&
     connect(Button4, &QPushButton::clicked, this, &TOption::Button4Click);
     connect(ListView1, &QTreeWidget::itemChanged, this, &TOption::ListView1ItemChanged);
 
+    FitDialogToFont(*this, QSize(337, 278));
     FormCreate();
 }
 

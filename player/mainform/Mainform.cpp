@@ -7,6 +7,7 @@
 #include "player/config/Extention.h"
 #include "player/config/Rates.h"
 #include "player/config/Tool.h"
+#include "player/config/WindowFont.h"
 #include "player/mainform/Icons.h"
 #include "player/mainform/Videopanel.h"
 #include "player/playlist/Filelist.h"
@@ -84,9 +85,7 @@ QToolButton* MakeButton(QWidget* parent, const char* name, int image, const QStr
 TMain::TMain(TPlayerCore& core, TFileList& list, QWidget* playListWindow)
     : QMainWindow(nullptr), core_(core), list_(list), playListWindow_(playListWindow) {
     setObjectName(QStringLiteral("Main"));
-    QFont f = font();
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(WindowFont(font()));
     BuildLayout();
     BuildMenus();
     // 1. The smallest width still shows every play control.

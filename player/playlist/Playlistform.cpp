@@ -3,6 +3,7 @@
 #include "platform/profile.h"
 #include "player/config/Extention.h"
 #include "player/config/Tool.h"
+#include "player/config/WindowFont.h"
 #include "player/core/Player.h"
 #include "player/mainform/Icons.h"
 #include "player/mainform/Widgetsupport.h"
@@ -389,9 +390,7 @@ TPlayList::TPlayList(TFileList& list)
                            Qt::WindowCloseButtonHint),
       list_(list) {
     setObjectName(QStringLiteral("PlayList"));
-    QFont f = font();
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(WindowFont(font()));
     setWindowTitle(QStringLiteral("PlayList - ") + QString::fromLatin1(MainCaption));
     resize(DesignWidth, DesignHeight);
     BuildLayout();

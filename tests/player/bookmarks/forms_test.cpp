@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFontInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -521,4 +522,18 @@ TEST_F(EditBookmark, EveryFieldOfBothDialogsHasAName) {
     TEditTitle title;
     title.show();
     EXPECT_EQ(zarntest::UnnamedFocusable(title), none);
+}
+
+TEST(EditTitle, GrowsWithALargerDesktopFont) {
+    const QFont desktop = QApplication::font();
+    QFont large = desktop;
+    large.setPixelSize(24);
+    QApplication::setFont(large);
+    {
+        TEditTitle dialog;
+        EXPECT_EQ(dialog.size(), QSize(668, 130));
+        EXPECT_EQ(dialog.Edit1->geometry(), QRect(16, 16, 634, 40));
+        EXPECT_EQ(QFontInfo(dialog.font()).pixelSize(), 24);
+    }
+    QApplication::setFont(desktop);
 }

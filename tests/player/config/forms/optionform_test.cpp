@@ -6,7 +6,9 @@
 #include "tests/support/Windows.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
+#include <QFontInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -264,4 +266,31 @@ TEST_F(OptionForm, EveryFieldOnBothPagesHasAName) {
         QAccessible::queryAccessibleInterface(Find<QSpinBox>(dialog, "SpinEdit1"));
     ASSERT_TRUE(back);
     EXPECT_EQ(back->text(QAccessible::Name).toStdString(), "skip back (seconds):");
+}
+
+// The 12-pixel font is the smallest; a larger desktop font wins and the
+// dialog grows with it, fields and all, so no text is cut.
+TEST_F(OptionForm, TheDesktopFontWinsWhenLargerAndTheDialogGrows) {
+    const QFont desktop = QApplication::font();
+    QFont large = desktop;
+    large.setPixelSize(18);
+    QApplication::setFont(large);
+    {
+        TOption dialog(nullptr, &player, *table, options);
+        EXPECT_EQ(QFontInfo(dialog.font()).pixelSize(), 18);
+        EXPECT_EQ(dialog.size(), QSize(506, 417));
+        EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
+        EXPECT_EQ(Find<QPushButton>(dialog, "Button2")->geometry(), QRect(378, 372, 113, 38));
+        EXPECT_EQ(Find<QLabel>(dialog, "Label2")->geometry(), QRect(12, 156, 270, 26));
+    }
+    QFont small = desktop;
+    small.setPixelSize(9);
+    QApplication::setFont(small);
+    {
+        TOption dialog(nullptr, &player, *table, options);
+        EXPECT_EQ(QFontInfo(dialog.font()).pixelSize(), 12);
+        EXPECT_EQ(dialog.size(), QSize(337, 278));
+        EXPECT_EQ(Find<QPushButton>(dialog, "Button2")->geometry(), QRect(252, 248, 75, 25));
+    }
+    QApplication::setFont(desktop);
 }
