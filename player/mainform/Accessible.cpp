@@ -3,8 +3,11 @@
 #include "player/mainform/Mainform.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
+#include <QPointer>
 #include <QSlider>
 #include <QTimer>
 #include <QToolButton>
@@ -36,6 +39,42 @@ void Announce(QLabel* label, const QString& text) {
     QAccessibleEvent event(label, QAccessible::NameChanged);
     QAccessible::updateAccessibility(&event);
 }
+
+// Gives the focus back to where it was when a modal dialog came up, in
+// whichever window that was (the play list's keys open the main window's
+// dialogs), so a keyboard user is never left without a focus.
+class FocusKeeper : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        auto* dialog = qobject_cast<QDialog*>(o);
+        if (!dialog || !dialog->isModal())
+            return false;
+        if (e->type() == QEvent::Show) {
+            QWidget* had = QApplication::focusWidget();
+            opened_.push_back({dialog, had ? had : QApplication::activeWindow()});
+        } else if (e->type() == QEvent::Hide) {
+            for (auto it = opened_.begin(); it != opened_.end(); ++it)
+                if (it->first == dialog) {
+                    QPointer<QWidget> back = it->second;
+                    opened_.erase(it);
+                    QTimer::singleShot(0, this, [back] {
+                        if (!back || !back->isVisible())
+                            return;
+                        back->window()->activateWindow();
+                        back->setFocus(Qt::OtherFocusReason);
+                    });
+                    break;
+                }
+        }
+        return false;
+    }
+
+private:
+    std::vector<std::pair<QPointer<QDialog>, QPointer<QWidget>>> opened_;
+};
 
 } // namespace
 
@@ -71,6 +110,7 @@ void MakeAccessible(TMain& w) {
     w.StaticText1->setAccessibleName(QObject::tr("Elapsed"));
     w.StaticText2->setAccessibleName(QObject::tr("Length"));
     QLabel* announcer = MakeAnnouncer(w);
+    qApp->installEventFilter(new FocusKeeper(&w));
 
     const auto showRate = [&w, &core] {
         // AT-SPI takes a list's name from its current text; the description

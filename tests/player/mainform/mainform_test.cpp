@@ -7,7 +7,9 @@
 
 #include <QAccessible>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QSlider>
 #include <QStyle>
@@ -849,4 +851,23 @@ TEST_F(WindowTest, NewFileRateEndAndFailureAreAnnounced) {
     m.PostMessage(WM_PLAYER_COMPLETE, 0, 0);
     QApplication::processEvents();
     EXPECT_EQ(heard(), "playing ended");
+}
+
+TEST_F(WindowTest, FocusGoesBackToTheWindowThatHadItWhenADialogCloses) {
+    TMain& m = Started();
+    QWidget other;
+    auto* field = new QLineEdit(&other);
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    field->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), field);
+    bool seen = false;
+    zarntest::whenModal<QDialog>([](QDialog* d) { d->reject(); }, &seen);
+    QDialog dialog(&m);
+    dialog.exec();
+    EXPECT_TRUE(seen);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == field; }, 2000))
+        << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString()
+                                        : std::string("no focus"));
 }
