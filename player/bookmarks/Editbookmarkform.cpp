@@ -72,11 +72,14 @@ TEditBookmark::TEditBookmark(QWidget* parent, TBookmarks& bookmarks)
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->header()->setStretchLastSection(false);
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    // Neither field has a label on the form; a screen reader says these.
+    ListView1->setAccessibleName(tr("Bookmarks"));
 
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName("Memo1");
     Memo1->setGeometry(4, 148, 281, 61);
     Memo1->setReadOnly(true);
+    Memo1->setAccessibleName(tr("Files and folders of the bookmark"));
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QPalette memoPalette = Memo1->palette();

@@ -13,6 +13,8 @@ TEditTitle::TEditTitle(QWidget* parent) : QDialog(parent) {
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName("Edit1");
     Edit1->setGeometry(8, 8, 317, 20);
+    // The field has no label on the form; a screen reader says this.
+    Edit1->setAccessibleName(tr("Bookmark title"));
 
     Button1 = new QPushButton("&OK", this);
     Button1->setObjectName("Button1");

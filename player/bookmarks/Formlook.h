@@ -8,5 +8,6 @@ class QWidget;
 
 inline const QString VersionText = QStringLiteral("zarnplayer ver 0.3.5");
 
-// A fixed-size dialog with the small interface font, centred on its screen.
+// A fixed-size dialog with the window font (grown with a larger one),
+// centred on its screen.
 void SetUpFixedDialog(QWidget* dialog, int clientWidth, int clientHeight);

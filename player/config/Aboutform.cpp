@@ -1,8 +1,9 @@
 #include "player/config/Aboutform.h"
+#include "player/config/WindowFont.h"
 
+#include "engine/include/IPlayer.h"
 #include "player/config/Debug.h"
 #include "player/config/Helpdoc.h"
-#include "engine/include/IPlayer.h"
 
 #include <QDesktopServices>
 #include <QLabel>
@@ -53,9 +54,7 @@ TAbout::TAbout(QWidget* parent, IPlayer* player)
 TAbout::TAbout(QWidget* parent, IPlayer* player, const QString& contact, const QString& helpFile)
     : QDialog(parent) {
     setObjectName("TAbout");
-    QFont f = font();
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(WindowFont(font()));
     setFixedSize(240, 183);
 
     Label1 = centred(this, "Label1", 8);
@@ -92,6 +91,7 @@ TAbout::TAbout(QWidget* parent, IPlayer* player, const QString& contact, const Q
     connect(Label5, &QLabel::linkActivated, this, &TAbout::Label5Click);
     connect(Label4, &QLabel::linkActivated, this, &TAbout::Label5Click);
 
+    FitDialogToFont(*this, QSize(240, 183));
     FormCreate(player);
 }
 

@@ -1,4 +1,5 @@
 #include "player/config/Optionform.h"
+#include "player/config/WindowFont.h"
 
 #include "platform/classesroot/classesroot.h"
 #include "platform/classesroot/xdg.h"
@@ -24,14 +25,13 @@ TOption::TOption(QWidget* parent, IPlayer* player)
 TOption::TOption(QWidget* parent, IPlayer* player, TExtentions& table, TOptions& options)
     : QDialog(parent), player_(player), table_(table), options_(options) {
     setObjectName("TOption");
-    QFont f = font();
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(WindowFont(font()));
     setFixedSize(337, 278);
 
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName("PageControl1");
     PageControl1->setGeometry(4, 4, 329, 237);
+    PageControl1->setAccessibleName(tr("Option pages"));
 
     TabSheet1 = new QWidget;
     TabSheet1->setObjectName("TabSheet1");
@@ -73,6 +73,7 @@ TOption::TOption(QWidget* parent, IPlayer* player, TExtentions& table, TOptions&
     ListView1->setObjectName("ListView1");
     ListView1->setGeometry(8, 8, 233, 193);
     ListView1->setHeaderLabels({"Extention", "Explanation"});
+    ListView1->setAccessibleName(tr("File types played by zarnplayer"));
     ListView1->setColumnWidth(0, 64);
     ListView1->setColumnWidth(1, 160);
     ListView1->setRootIsDecorated(false);
@@ -113,6 +114,7 @@ TOption::TOption(QWidget* parent, IPlayer* player, TExtentions& table, TOptions&
     connect(Button4, &QPushButton::clicked, this, &TOption::Button4Click);
     connect(ListView1, &QTreeWidget::itemChanged, this, &TOption::ListView1ItemChanged);
 
+    FitDialogToFont(*this, QSize(337, 278));
     FormCreate();
 }
 

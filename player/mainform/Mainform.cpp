@@ -1,4 +1,5 @@
 #include "player/mainform/Mainform.h"
+#include "player/mainform/Accessible.h"
 
 #include "player/mainform/Widgetsupport.h"
 
@@ -6,6 +7,7 @@
 #include "player/config/Extention.h"
 #include "player/config/Rates.h"
 #include "player/config/Tool.h"
+#include "player/config/WindowFont.h"
 #include "player/mainform/Icons.h"
 #include "player/mainform/Videopanel.h"
 #include "player/playlist/Filelist.h"
@@ -83,9 +85,7 @@ QToolButton* MakeButton(QWidget* parent, const char* name, int image, const QStr
 TMain::TMain(TPlayerCore& core, TFileList& list, QWidget* playListWindow)
     : QMainWindow(nullptr), core_(core), list_(list), playListWindow_(playListWindow) {
     setObjectName(QStringLiteral("Main"));
-    QFont f = font();
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(WindowFont(font()));
     BuildLayout();
     BuildMenus();
     // 1. The smallest width still shows every play control.
@@ -128,6 +128,7 @@ TMain::TMain(TPlayerCore& core, TFileList& list, QWidget* playListWindow)
         if (headless_)
             close();
     });
+    MakeAccessible(*this);
 }
 
 TMain::~TMain() {
@@ -367,6 +368,7 @@ void TMain::EngineOpened() {
         ApplyZoom(Zoom);
     if (FullScreenPending)
         ToggleFullScreen();
+    emit fileOpened(openedName_);
 }
 
 // --- Transport ---------------------------------------------------------

@@ -168,6 +168,8 @@ public:
 signals:
     // The close path has run; the message loop may end.
     void closed();
+    // The engine opened a file; name is its short name.
+    void fileOpened(const QString& name);
 
 protected:
     bool event(QEvent* e) override;

@@ -3,6 +3,7 @@
 #include "platform/profile.h"
 #include "player/config/Extention.h"
 #include "player/config/Tool.h"
+#include "player/config/WindowFont.h"
 #include "player/core/Player.h"
 #include "player/mainform/Icons.h"
 #include "player/mainform/Widgetsupport.h"
@@ -241,6 +242,18 @@ std::vector<std::pair<int, int>> DropMoves(const std::vector<bool>& selected, in
     return moves;
 }
 
+// What a screen reader says of a row: its caption, and that it plays, which
+// the row shows only as a picture.
+void NameRow(QTreeWidgetItem* item) {
+    QString text = item->text(0);
+    if (item->data(0, ImageRole).toInt() == 1)
+        text += QObject::tr(", playing");
+    item->setData(0, Qt::AccessibleTextRole, text);
+    // An empty cell reads as nothing at all; say what is missing.
+    item->setData(1, Qt::AccessibleTextRole,
+                  item->text(1).isEmpty() ? QObject::tr("length unknown") : item->text(1));
+}
+
 } // namespace
 
 // --- The list view ---------------------------------------------------------
@@ -249,6 +262,7 @@ TPlayListView::TPlayListView(QWidget* parent) : QTreeWidget(parent) {
     setObjectName(QStringLiteral("ListView1"));
     setColumnCount(2);
     setHeaderLabels({QStringLiteral("File"), QStringLiteral("Time")});
+    setAccessibleName(tr("Play list"));
     setRootIsDecorated(false);
     setUniformRowHeights(true);
     setItemsExpandable(false);
@@ -378,9 +392,7 @@ TPlayList::TPlayList(TFileList& list)
                            Qt::WindowCloseButtonHint),
       list_(list) {
     setObjectName(QStringLiteral("PlayList"));
-    QFont f = font();
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(WindowFont(font()));
     setWindowTitle(QStringLiteral("PlayList - ") + QString::fromLatin1(MainCaption));
     resize(DesignWidth, DesignHeight);
     BuildLayout();
@@ -602,6 +614,11 @@ bool TPlayList::ListView1KeyDown(QKeyEvent* e) {
         SelectAll1Click();
         return true;
     }
+    if ((e->key() == Qt::Key_Up || e->key() == Qt::Key_Down) &&
+        (e->modifiers() & Qt::ControlModifier)) {
+        MoveSelectedRows(e->key() == Qt::Key_Up ? -1 : 1);
+        return true;
+    }
     return false;
 }
 
@@ -669,8 +686,10 @@ void TPlayList::DeleteRow(ListRow* row) {
 }
 
 void TPlayList::SetRowCaption(ListRow* row, const std::string& caption) {
-    if (row)
-        AsItem(row)->setText(0, FromBytes(caption));
+    if (!row)
+        return;
+    AsItem(row)->setText(0, FromBytes(caption));
+    NameRow(AsItem(row));
 }
 
 void TPlayList::SetRowImage(ListRow* row, int image) {
@@ -679,6 +698,7 @@ void TPlayList::SetRowImage(ListRow* row, int image) {
     QTreeWidgetItem* item = AsItem(row);
     item->setData(0, ImageRole, image);
     item->setIcon(0, RowMarker(image));
+    NameRow(item);
 }
 
 void TPlayList::MakeRowVisible(ListRow* row) {
@@ -706,6 +726,7 @@ void TPlayList::SetRow(ListRow* row, const std::string& caption, const std::stri
     item->setText(0, FromBytes(caption));
     item->setText(1, FromBytes(timeText));
     item->setData(0, EntryRole, QVariant::fromValue(reinterpret_cast<quintptr>(entry)));
+    NameRow(item);
 }
 
 void TPlayList::BeginRowUpdate() {
@@ -893,6 +914,43 @@ void TPlayList::ListView1DragDrop(int y) {
             const QModelIndex index = ListView1->IndexOf(AsItem(entry->Row));
             selection.select(index, index);
         }
+    ListView1->selectionModel()->select(selection,
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+void TPlayList::MoveSelectedRows(int delta) {
+    const std::vector<bool> selected = SelectedFlags();
+    const int n = static_cast<int>(selected.size());
+    std::vector<TFile*> moved;
+    QTreeWidgetItem* current = ListView1->currentItem();
+    TFile* currentEntry = current ? EntryOf(current) : nullptr;
+    // Rows are taken from the end they move towards, so a block of selected
+    // rows moves whole and stops whole at the list's end.
+    std::vector<bool> now = selected;
+    for (int k = 0; k < n; ++k) {
+        const int s = delta < 0 ? k : n - 1 - k;
+        const int to = s + delta;
+        if (!now[static_cast<size_t>(s)])
+            continue;
+        moved.push_back(RowEntry(s));
+        if (to < 0 || to >= n || now[static_cast<size_t>(to)])
+            continue;
+        list_.Move(s, to);
+        now[static_cast<size_t>(to)] = true;
+        now[static_cast<size_t>(s)] = false;
+    }
+    if (now == selected)
+        return;
+    list_.Relist();
+    ListView1->clearSelection();
+    QItemSelection selection;
+    for (TFile* entry : moved)
+        if (entry && entry->Row) {
+            const QModelIndex index = ListView1->IndexOf(AsItem(entry->Row));
+            selection.select(index, index);
+        }
+    if (currentEntry && currentEntry->Row)
+        ListView1->setCurrentItem(AsItem(currentEntry->Row), 0, QItemSelectionModel::NoUpdate);
     ListView1->selectionModel()->select(selection,
                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }

@@ -128,6 +128,9 @@ public:
     void ToolButton12Click(); // save list file
     void SelectAll1Click();
     void ListView1DragDrop(int y);
+    // Ctrl+Up and Ctrl+Down: the selected rows one place up (delta -1) or
+    // down (+1), as a drag would move them; a row at the end stays.
+    void MoveSelectedRows(int delta);
 
     // Components.
     QToolBar* ToolBar1 = nullptr;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QDir>
 #include <QElapsedTimer>
 
@@ -22,6 +23,29 @@ bool SaveScreenshot(QWidget& w, const QString& name) {
     QString dir = QString(build ? build : ".") + "/artifacts";
     QDir().mkpath(dir);
     return w.grab().save(dir + "/" + name + ".png");
+}
+
+namespace {
+
+void CollectUnnamed(QAccessibleInterface* a, std::vector<std::string>& out) {
+    if (!a || !a->isValid())
+        return;
+    const QAccessible::State state = a->state();
+    if (state.focusable && !state.invisible && a->text(QAccessible::Name).trimmed().isEmpty()) {
+        const QObject* o = a->object();
+        out.push_back(std::to_string(a->role()) + " " +
+                      (o ? o->objectName().toStdString() : std::string()));
+    }
+    for (int i = 0; i < a->childCount(); ++i)
+        CollectUnnamed(a->child(i), out);
+}
+
+} // namespace
+
+std::vector<std::string> UnnamedFocusable(QWidget& window) {
+    std::vector<std::string> out;
+    CollectUnnamed(QAccessible::queryAccessibleInterface(&window), out);
+    return out;
 }
 
 QTimer* WatchModal(std::function<bool(QWidget*)> act) {

@@ -9,6 +9,8 @@
 #include <QWidget>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace zarntest {
 
@@ -24,6 +26,10 @@ bool SaveScreenshot(QWidget& w, const QString& name);
 // whatever modal widget is up, so a broken test fails instead of hanging in
 // exec(). Returns the watch, for a test that expects no dialog to delete it.
 QTimer* WatchModal(std::function<bool(QWidget*)> act);
+
+// What a screen reader would find nameless in the window: each focusable
+// object of its accessibility tree without a name, as "role objectName".
+std::vector<std::string> UnnamedFocusable(QWidget& window);
 
 // Acts on the next modal dialog of type T once it is up.
 template <typename T> QTimer* whenModal(std::function<void(T*)> action, bool* seen = nullptr) {

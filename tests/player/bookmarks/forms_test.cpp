@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFontInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -500,3 +501,31 @@ TEST(BookmarkSave, FailureIsShownInAMessageBox) {
 }
 
 } // namespace
+
+// --- what a screen reader finds -------------------------------------------
+
+TEST_F(EditBookmark, EveryFieldOfBothDialogsHasAName) {
+    withRows({"Lectures", "Talks"});
+    TEditBookmark d(nullptr, b);
+    d.show();
+    select(d, 0);
+    const std::vector<std::string> none;
+    EXPECT_EQ(zarntest::UnnamedFocusable(d), none);
+    TEditTitle title;
+    title.show();
+    EXPECT_EQ(zarntest::UnnamedFocusable(title), none);
+}
+
+TEST(EditTitle, GrowsWithALargerDesktopFont) {
+    const QFont desktop = QApplication::font();
+    QFont large = desktop;
+    large.setPixelSize(24);
+    QApplication::setFont(large);
+    {
+        TEditTitle dialog;
+        EXPECT_EQ(dialog.size(), QSize(668, 130));
+        EXPECT_EQ(dialog.Edit1->geometry(), QRect(16, 16, 634, 40));
+        EXPECT_EQ(QFontInfo(dialog.font()).pixelSize(), 24);
+    }
+    QApplication::setFont(desktop);
+}

@@ -1,11 +1,15 @@
 #include "Fixture.h"
 
+#include "player/mainform/Accessible.h"
 #include "player/mainform/Icons.h"
 #include "player/mainform/Videopanel.h"
 #include "tests/CommaLocale.h"
 
+#include <QAccessible>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QSlider>
 #include <QStyle>
@@ -771,4 +775,99 @@ TEST_F(WindowTest, FileArgumentsIgnoreTheDefaultListAndTheResumeRecord) {
     EXPECT_EQ(player.With("Open"), std::vector<std::string>{"Open(" + arg + ")"});
     EXPECT_EQ(player.calls.back(), "Play");
     EXPECT_EQ(list->Count(), 1);
+}
+
+// --- What a screen reader hears ------------------------------------------
+
+namespace {
+
+std::string Spoken(QWidget* w, QAccessible::Text t = QAccessible::Name) {
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+    return a ? a->text(t).toStdString() : "";
+}
+
+} // namespace
+
+TEST_F(WindowTest, SpokenPositionNamesMinutesAndHoursOnlyWhenNeeded) {
+    EXPECT_EQ(SpokenPosition(750 * Second, 3850 * Second).toStdString(), "0:12:30 of 1:04:10");
+    EXPECT_EQ(SpokenPosition(750 * Second + 9999999, 3600 * Second).toStdString(),
+              "0:12:30 of 1:00:00");
+    EXPECT_EQ(SpokenPosition(65 * Second, 600 * Second).toStdString(), "1:05 of 10:00");
+    EXPECT_EQ(SpokenPosition(0, 0).toStdString(), "0:00 of 0:00");
+    // A position past the end or before the start never reads as one.
+    EXPECT_EQ(SpokenPosition(700 * Second, 600 * Second).toStdString(), "10:00 of 10:00");
+    EXPECT_EQ(SpokenPosition(-5 * Second, 600 * Second).toStdString(), "0:00 of 10:00");
+}
+
+TEST_F(WindowTest, ControlsAreNamedAndFollowTheCore) {
+    Setting("player", "rate", "2.6");
+    TMain& m = Started();
+    for (QToolButton* b : m.Panel1->findChildren<QToolButton*>())
+        EXPECT_FALSE(Spoken(b).empty()) << b->objectName().toStdString();
+    EXPECT_EQ(Spoken(m.ToolButton6), "Play");
+    EXPECT_EQ(Spoken(m.ToolButton2), "Previous");
+    // On Linux a list's name is its value; the words are its description.
+    EXPECT_EQ(Spoken(m.ComboBox1), "2.6");
+    EXPECT_EQ(Spoken(m.ComboBox1, QAccessible::Description), "rate 2.6");
+    EXPECT_EQ(Spoken(m.TrackBar1), "Position");
+    EXPECT_EQ(Spoken(m.TrackBar2), "Volume");
+    EXPECT_EQ(Spoken(m.TrackBar2, QAccessible::Description), "100 percent");
+
+    QTest::keyClick(&m, Qt::Key_PageUp);
+    EXPECT_EQ(Spoken(m.ComboBox1, QAccessible::Description), "rate 2.8");
+    QTest::keyClick(&m, Qt::Key_Down);
+    EXPECT_EQ(Spoken(m.TrackBar2, QAccessible::Description), "92 percent");
+    m.ToolButton11->click();
+    EXPECT_EQ(Spoken(m.ToolButton11), "Repeat: All");
+
+    core->OpenAndPlay(Media("talk.mp3"));
+    player.state = PLAYER_PLAYING;
+    player.duration = 3850 * Second;
+    player.position = 750 * Second;
+    // The words follow the window's timer.
+    m.Timer1->start();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return Spoken(m.TrackBar1, QAccessible::Description) == "0:12:30 of 1:04:10"; },
+        2000));
+}
+
+TEST_F(WindowTest, NewFileRateEndAndFailureAreAnnounced) {
+    const std::string bad = Media("bad.mp3"), good = Media("good.mp3");
+    player.unplayable = {bad};
+    Setting("player", "repeat", 0);
+    testing::internal::CaptureStderr();
+    TMain& m = Create();
+    auto* said = m.findChild<QLabel*>("Announcement");
+    ASSERT_TRUE(said);
+    const auto heard = [said] { return Spoken(said); };
+    m.StartPlayer({bad, good});
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(heard().rfind("Cannot play bad.mp3", 0), 0u) << heard();
+    m.PostMessage(WM_PLAYER_OPENED, 0, 0);
+    QApplication::processEvents();
+    EXPECT_EQ(heard(), "playing good.mp3");
+    m.RateUp();
+    EXPECT_EQ(heard(), "rate " + core->RateText);
+    m.PostMessage(WM_PLAYER_COMPLETE, 0, 0);
+    QApplication::processEvents();
+    EXPECT_EQ(heard(), "playing ended");
+}
+
+TEST_F(WindowTest, FocusGoesBackToTheWindowThatHadItWhenADialogCloses) {
+    TMain& m = Started();
+    QWidget other;
+    auto* field = new QLineEdit(&other);
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    field->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), field);
+    bool seen = false;
+    zarntest::whenModal<QDialog>([](QDialog* d) { d->reject(); }, &seen);
+    QDialog dialog(&m);
+    dialog.exec();
+    EXPECT_TRUE(seen);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == field; }, 2000))
+        << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString()
+                                        : std::string("no focus"));
 }

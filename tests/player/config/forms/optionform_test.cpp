@@ -5,7 +5,10 @@
 #include "tests/support/FakePlayer.h"
 #include "tests/support/Windows.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
+#include <QFontInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -250,4 +253,46 @@ TEST_F(OptionForm, WhatTheDesktopOverridesIsShown) {
     QLabel* label = Find<QLabel>(dialog, "Label1");
     EXPECT_FALSE(label->isHidden());
     EXPECT_TRUE(label->toolTip().contains("gnome-mimeapps.list"));
+}
+
+TEST_F(OptionForm, EveryFieldOnBothPagesHasAName) {
+    TOption dialog(nullptr, &player, *table, options);
+    dialog.show();
+    const std::vector<std::string> none;
+    EXPECT_EQ(zarntest::UnnamedFocusable(dialog), none);
+    auto* pages = Find<QTabWidget>(dialog, "PageControl1");
+    pages->setCurrentIndex(1);
+    EXPECT_EQ(zarntest::UnnamedFocusable(dialog), none);
+    // The spin boxes take their names from the labels bound to them.
+    QAccessibleInterface* back =
+        QAccessible::queryAccessibleInterface(Find<QSpinBox>(dialog, "SpinEdit1"));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->text(QAccessible::Name).toStdString(), "skip back (seconds):");
+}
+
+// The 12-pixel font is the smallest; a larger desktop font wins and the
+// dialog grows with it, fields and all, so no text is cut.
+TEST_F(OptionForm, TheDesktopFontWinsWhenLargerAndTheDialogGrows) {
+    const QFont desktop = QApplication::font();
+    QFont large = desktop;
+    large.setPixelSize(18);
+    QApplication::setFont(large);
+    {
+        TOption dialog(nullptr, &player, *table, options);
+        EXPECT_EQ(QFontInfo(dialog.font()).pixelSize(), 18);
+        EXPECT_EQ(dialog.size(), QSize(506, 417));
+        EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
+        EXPECT_EQ(Find<QPushButton>(dialog, "Button2")->geometry(), QRect(378, 372, 113, 38));
+        EXPECT_EQ(Find<QLabel>(dialog, "Label2")->geometry(), QRect(12, 156, 270, 26));
+    }
+    QFont small = desktop;
+    small.setPixelSize(9);
+    QApplication::setFont(small);
+    {
+        TOption dialog(nullptr, &player, *table, options);
+        EXPECT_EQ(QFontInfo(dialog.font()).pixelSize(), 12);
+        EXPECT_EQ(dialog.size(), QSize(337, 278));
+        EXPECT_EQ(Find<QPushButton>(dialog, "Button2")->geometry(), QRect(252, 248, 75, 25));
+    }
+    QApplication::setFont(desktop);
 }

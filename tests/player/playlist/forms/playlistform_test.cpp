@@ -335,6 +335,57 @@ TEST_F(PlayListWindow, DragFromBothSidesOntoARowBetweenThem) {
     ExpectRowsMatch();
 }
 
+// --- Reordering by keys ------------------------------------------------------
+
+TEST_F(PlayListWindow, CtrlUpAndDownMoveTheSelectedRowsOnePlace) {
+    Fill(5);
+    list->Select(1);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    window->ListView1->setFocus();
+    ClickRows({1, 3});
+    QTest::keyClick(window->ListView1, Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(Order(), (std::vector<int>{1, 0, 3, 2, 4}));
+    EXPECT_EQ(window->SelectedRows(), RowsOf({1, 3}));
+    ExpectRowsMatch(); // the marker went with entry 1
+    EXPECT_EQ(window->RowImage(0), 1);
+    // At the top the first row stays; the other still moves.
+    QTest::keyClick(window->ListView1, Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(Order(), (std::vector<int>{1, 3, 0, 2, 4}));
+    QTest::keyClick(window->ListView1, Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(Order(), (std::vector<int>{1, 3, 0, 2, 4}));
+    // Down moves the block whole.
+    for (int i = 0; i < 4; ++i)
+        QTest::keyClick(window->ListView1, Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(Order(), (std::vector<int>{0, 2, 4, 1, 3}));
+    EXPECT_EQ(window->SelectedRows(), (std::vector<int>{3, 4}));
+    ExpectRowsMatch();
+    // Without Ctrl the arrows only move within the list.
+    QTest::keyClick(window->ListView1, Qt::Key_Up);
+    EXPECT_EQ(Order(), (std::vector<int>{0, 2, 4, 1, 3}));
+}
+
+// --- What a screen reader hears of the rows -------------------------------------
+
+TEST_F(PlayListWindow, RowsNameTheirTitleAndWhichOnePlays) {
+    Fill(3);
+    list->Select(1);
+    QAbstractItemModel* model = window->ListView1->model();
+    const auto spoken = [model](int row) {
+        return model->index(row, 0).data(Qt::AccessibleTextRole).toString().toStdString();
+    };
+    EXPECT_EQ(spoken(0), list->Item(0)->Title);
+    EXPECT_EQ(spoken(1), list->Item(1)->Title + ", playing");
+    list->Select(2);
+    EXPECT_EQ(spoken(1), list->Item(1)->Title);
+    EXPECT_EQ(spoken(2), list->Item(2)->Title + ", playing");
+    // A reorder keeps the words with the rows.
+    window->Reverse1Click();
+    EXPECT_EQ(spoken(0), list->Item(0)->Title + ", playing");
+    // Nothing a screen reader can reach in the window is nameless.
+    EXPECT_EQ(zarntest::UnnamedFocusable(*window), std::vector<std::string>{});
+}
+
 TEST_F(PlayListWindow, ClickWithoutDragOnASelectedRowSelectsOnlyIt) {
     Fill(4);
     ClickRows({0, 2});

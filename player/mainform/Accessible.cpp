@@ -1,0 +1,159 @@
+#include "player/mainform/Accessible.h"
+
+#include "player/mainform/Mainform.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QPointer>
+#include <QSlider>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+QString Clock(std::int64_t seconds, bool hours) {
+    const auto two = [](std::int64_t v) {
+        return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
+    };
+    if (hours)
+        return QString::number(seconds / 3600) + QLatin1Char(':') + two(seconds / 60 % 60) +
+               QLatin1Char(':') + two(seconds % 60);
+    return QString::number(seconds / 60) + QLatin1Char(':') + two(seconds % 60);
+}
+
+// A label no one sees whose name is what was last announced: a name change
+// is what AT-SPI delivers to a screen reader for a text that is not focused.
+QLabel* MakeAnnouncer(TMain& w) {
+    auto* label = new QLabel(w.Panel4);
+    label->setObjectName(QStringLiteral("Announcement"));
+    label->setGeometry(0, 0, 0, 0);
+    label->setAccessibleDescription(QObject::tr("Announcements"));
+    return label;
+}
+
+void Announce(QLabel* label, const QString& text) {
+    label->setAccessibleName(text);
+    QAccessibleEvent event(label, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
+}
+
+// Gives the focus back to where it was when a modal dialog came up, in
+// whichever window that was (the play list's keys open the main window's
+// dialogs), so a keyboard user is never left without a focus.
+class FocusKeeper : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        auto* dialog = qobject_cast<QDialog*>(o);
+        if (!dialog || !dialog->isModal())
+            return false;
+        if (e->type() == QEvent::Show) {
+            QWidget* had = QApplication::focusWidget();
+            opened_.push_back({dialog, had ? had : QApplication::activeWindow()});
+        } else if (e->type() == QEvent::Hide) {
+            for (auto it = opened_.begin(); it != opened_.end(); ++it)
+                if (it->first == dialog) {
+                    QPointer<QWidget> back = it->second;
+                    opened_.erase(it);
+                    QTimer::singleShot(0, this, [back] {
+                        if (!back || !back->isVisible())
+                            return;
+                        back->window()->activateWindow();
+                        back->setFocus(Qt::OtherFocusReason);
+                    });
+                    break;
+                }
+        }
+        return false;
+    }
+
+private:
+    std::vector<std::pair<QPointer<QDialog>, QPointer<QWidget>>> opened_;
+};
+
+} // namespace
+
+QString SpokenPosition(std::int64_t position, std::int64_t duration) {
+    constexpr std::int64_t second = 10000000;
+    const std::int64_t total = std::max<std::int64_t>(0, duration) / second;
+    const std::int64_t at = std::clamp<std::int64_t>(position / second, 0, total);
+    const bool hours = total >= 3600;
+    return QObject::tr("%1 of %2").arg(Clock(at, hours), Clock(total, hours));
+}
+
+QString SpokenRate(const std::string& rateText) {
+    return QObject::tr("rate %1").arg(QString::fromStdString(rateText));
+}
+
+QString SpokenRepeatMode(int mode) {
+    const char* names[] = {"Single", "Repeat", "All", "Random"};
+    return QObject::tr("Repeat: %1").arg(QObject::tr(names[mode & 3]));
+}
+
+void MakeAccessible(TMain& w) {
+    TPlayerCore& core = w.Core();
+    // The buttons by their commands; their pictures say nothing.
+    const std::pair<QToolButton*, const char*> buttons[] = {
+        {w.ToolButton1, "Open Files"}, {w.ToolButton2, "Previous"}, {w.ToolButton8, "Next"},
+        {w.ToolButton15, "Play List"}, {w.ToolButton3, "Rewind"},   {w.ToolButton4, "Stop"},
+        {w.ToolButton5, "Pause"},      {w.ToolButton6, "Play"},     {w.ToolButton7, "Fast Forward"},
+        {w.ToolButton13, "Mute"}};
+    for (const auto& [button, name] : buttons)
+        button->setAccessibleName(QObject::tr(name));
+    w.TrackBar1->setAccessibleName(QObject::tr("Position"));
+    w.TrackBar2->setAccessibleName(QObject::tr("Volume"));
+    w.StaticText1->setAccessibleName(QObject::tr("Elapsed"));
+    w.StaticText2->setAccessibleName(QObject::tr("Length"));
+    QLabel* announcer = MakeAnnouncer(w);
+    qApp->installEventFilter(new FocusKeeper(&w));
+
+    const auto showRate = [&w, &core] {
+        // AT-SPI takes a list's name from its current text; the description
+        // says what the number is.
+        w.ComboBox1->setAccessibleName(SpokenRate(core.RateText));
+        w.ComboBox1->setAccessibleDescription(SpokenRate(core.RateText));
+    };
+    const auto showVolume = [&w, &core] {
+        w.TrackBar2->setAccessibleDescription(QObject::tr("%1 percent").arg(core.Volume));
+        w.ToolButton13->setAccessibleDescription(core.Mute ? QObject::tr("sound off")
+                                                           : QObject::tr("sound on"));
+    };
+    const auto showRepeat = [&w, &core] {
+        w.ToolButton11->setAccessibleName(SpokenRepeatMode(core.RepeatMode));
+    };
+    // The seek bar's value as words; a changed text only, so a reader is not
+    // told the same position five times a second.
+    const auto showPosition = [&w, &core] {
+        std::int64_t position = 0, duration = 0;
+        if (IPlayer* p = core.Player())
+            p->GetTimes(&position, &duration);
+        const QString text = SpokenPosition(position, duration);
+        if (w.TrackBar1->accessibleDescription() != text)
+            w.TrackBar1->setAccessibleDescription(text);
+    };
+    showRate();
+    showVolume();
+    showRepeat();
+    showPosition();
+    QObject::connect(&core, &TPlayerCore::rateChanged, &w, [=, &core] {
+        showRate();
+        Announce(announcer, SpokenRate(core.RateText));
+    });
+    QObject::connect(&core, &TPlayerCore::volumeChanged, &w, showVolume);
+    QObject::connect(&core, &TPlayerCore::repeatModeChanged, &w, showRepeat);
+    QObject::connect(&core, &TPlayerCore::positionChanged, &w, showPosition);
+    QObject::connect(w.Timer1, &QTimer::timeout, &w, showPosition);
+    QObject::connect(&core, &TPlayerCore::failed, &w,
+                     [announcer](const QString& text) { Announce(announcer, text); });
+    QObject::connect(&core, &TPlayerCore::finished, &w,
+                     [announcer] { Announce(announcer, QObject::tr("playing ended")); });
+    QObject::connect(&w, &TMain::fileOpened, &w, [announcer, showPosition](const QString& name) {
+        showPosition();
+        Announce(announcer, QObject::tr("playing %1").arg(name));
+    });
+}
