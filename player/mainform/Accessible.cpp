@@ -12,6 +12,9 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <memory>
+#include <string>
+
 namespace {
 
 QString Clock(std::int64_t seconds, bool hours) {
@@ -147,7 +150,17 @@ void MakeAccessible(TMain& w) {
     QObject::connect(&core, &TPlayerCore::volumeChanged, &w, showVolume);
     QObject::connect(&core, &TPlayerCore::repeatModeChanged, &w, showRepeat);
     QObject::connect(&core, &TPlayerCore::positionChanged, &w, showPosition);
-    QObject::connect(w.Timer1, &QTimer::timeout, &w, showPosition);
+    QObject::connect(&w, &TMain::ticked, &w, showPosition);
+    // A new chapter is said once, when playback or a jump reaches it.
+    auto chapter = std::make_shared<std::string>();
+    QObject::connect(&w, &TMain::ticked, &w, [announcer, chapter, &core] {
+        const std::string now = core.CurrentChapterText();
+        if (now == *chapter)
+            return;
+        *chapter = now;
+        if (!now.empty())
+            Announce(announcer, QObject::tr("chapter %1").arg(QString::fromUtf8(now)));
+    });
     QObject::connect(&core, &TPlayerCore::failed, &w,
                      [announcer](const QString& text) { Announce(announcer, text); });
     QObject::connect(&core, &TPlayerCore::finished, &w,

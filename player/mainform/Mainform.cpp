@@ -555,6 +555,7 @@ void TMain::Timer1Timer() {
     }
     if (headless_ || statusLines_)
         HeadlessTick(state);
+    emit ticked();
 }
 
 void TMain::HeadlessTick(std::int32_t state) {

@@ -170,6 +170,8 @@ signals:
     void closed();
     // The engine opened a file; name is its short name.
     void fileOpened(const QString& name);
+    // The timer's tick has updated what the window shows.
+    void ticked();
 
 protected:
     bool event(QEvent* e) override;

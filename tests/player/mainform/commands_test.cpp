@@ -466,6 +466,8 @@ TEST_F(Commands, ChapterItemsTheSubmenuAndTheInfoLineFollowTheOpenFile) {
     EXPECT_NEAR(player.position, 8 * 10'000'000, 10'000);
     m.Timer1Timer();
     EXPECT_EQ(info(), name + " \u2014 Chapter 3 3/3");
+    EXPECT_EQ(m.findChild<QLabel*>("Announcement")->accessibleName().toStdString(),
+              "chapter Chapter 3 3/3");
 
     m.activateWindow();
     QApplication::setActiveWindow(&m);
