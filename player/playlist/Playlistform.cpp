@@ -907,9 +907,13 @@ void TPlayList::ListView1DragDrop(int y) {
     for (const auto& [from, to] : DropMoves(selected, t))
         list_.Move(from, to);
     list_.Relist();
+    SelectEntries(moved);
+}
+
+void TPlayList::SelectEntries(const std::vector<TFile*>& entries) {
     ListView1->clearSelection();
     QItemSelection selection;
-    for (TFile* entry : moved)
+    for (TFile* entry : entries)
         if (entry && entry->Row) {
             const QModelIndex index = ListView1->IndexOf(AsItem(entry->Row));
             selection.select(index, index);
@@ -942,15 +946,7 @@ void TPlayList::MoveSelectedRows(int delta) {
     if (now == selected)
         return;
     list_.Relist();
-    ListView1->clearSelection();
-    QItemSelection selection;
-    for (TFile* entry : moved)
-        if (entry && entry->Row) {
-            const QModelIndex index = ListView1->IndexOf(AsItem(entry->Row));
-            selection.select(index, index);
-        }
     if (currentEntry && currentEntry->Row)
         ListView1->setCurrentItem(AsItem(currentEntry->Row), 0, QItemSelectionModel::NoUpdate);
-    ListView1->selectionModel()->select(selection,
-                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    SelectEntries(moved);
 }

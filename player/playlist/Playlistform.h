@@ -163,6 +163,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
+    // Selects the rows of entries (after a move), and nothing else.
+    void SelectEntries(const std::vector<TFile*>& entries);
     void BuildLayout();
     void BuildMenus();
     QFileDialog& OpenDialog();

@@ -53,6 +53,24 @@ inline std::string Output(const std::string& command) {
     return out;
 }
 
+// A private session bus of its own: its address, and its process id for the
+// end (-1 with an empty address when it did not start). environment
+// ("NAME=value ...") goes to the bus and what it starts on demand.
+struct SessionBus {
+    std::string address;
+    int pid = -1;
+};
+inline SessionBus StartSessionBus(const std::string& environment = "") {
+    // Two lines: the address, then the process id.
+    const std::string out =
+        Output("env " + environment +
+               " dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1");
+    const auto cut = out.find('\n');
+    if (cut == std::string::npos)
+        return {};
+    return {out.substr(0, cut), std::atoi(out.c_str() + cut + 1)};
+}
+
 inline int Shell(const std::string& command) {
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

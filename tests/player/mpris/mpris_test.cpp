@@ -27,13 +27,10 @@ protected:
         if (!Have("dbus-daemon") || !Have("dbus-send"))
             GTEST_SKIP() << "dbus-daemon or dbus-send is not installed";
         program = build + "/bin/zarnplayer";
-        // Two lines: the address, then the process id.
-        const std::string bus =
-            Output("dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1");
-        const auto cut = bus.find('\n');
-        ASSERT_NE(cut, std::string::npos) << bus;
-        address = bus.substr(0, cut);
-        busPid = std::stoi(bus.substr(cut + 1));
+        const SessionBus bus = StartSessionBus();
+        ASSERT_FALSE(bus.address.empty()) << "the session bus did not start";
+        address = bus.address;
+        busPid = bus.pid;
         std::ofstream(dir + "/zarnplayer.ini") << "[player]\nrepeat=0\n";
     }
     void TearDown() override {

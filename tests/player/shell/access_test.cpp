@@ -49,13 +49,13 @@ protected:
             WaitFor([this] { return Read(dir + "/display").find('\n') != std::string::npos; }, 15))
             << Read(dir + "/xvfb-err");
         display = ":" + Lines(Read(dir + "/display")).front();
-        // The session bus starts the accessibility bus when it is first asked for.
-        const std::string bus =
-            Output("dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1");
-        const auto cut = bus.find('\n');
-        ASSERT_NE(cut, std::string::npos) << bus;
-        address = bus.substr(0, cut);
-        busPid = std::stoi(bus.substr(cut + 1));
+        // The session bus starts the accessibility bus when it is first asked
+        // for, with its socket in this test's own folders: tests running side
+        // by side must not share (and tear down) one accessibility bus.
+        const SessionBus bus = StartSessionBus("XDG_RUNTIME_DIR=" + dir + "/run HOME=" + dir);
+        ASSERT_FALSE(bus.address.empty()) << "the session bus did not start";
+        address = bus.address;
+        busPid = bus.pid;
     }
     void TearDown() override {
         player.reset();
