@@ -53,6 +53,12 @@ TEST(ChapterPlay, NextChapterAtRateTwoLandsOnTheSecondChapterAndTheInfoLineSaysI
         TFileList list(dir + "/default.lst");
         TPlayerCore core(list);
         TMain main(core, list, nullptr);
+        // The engine ends before the window it posts its messages to, as in
+        // the program, also when an assertion leaves early.
+        struct EngineEnds {
+            TEngineSession& session;
+            ~EngineEnds() { session.Close(); }
+        } engineEnds{session};
         session.Attach(&main, main.VideoView());
         core.SetPlayer(session.Player());
         main.show();
@@ -92,6 +98,7 @@ TEST(ChapterPlay, NextChapterAtRateTwoLandsOnTheSecondChapterAndTheInfoLineSaysI
         EXPECT_GT(speed, 1.5);
 
         main.close();
+        session.Close();
         core.SetPlayer(nullptr);
         main.FormDestroy();
     }
