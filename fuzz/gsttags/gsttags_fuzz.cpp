@@ -13,6 +13,7 @@
 #include "player/mediainfo/TagText.h"
 
 #include "Seeds.h"
+#include "fuzz/Bytes.h"
 
 #include <gst/gst.h>
 #include <gst/tag/tag.h>
@@ -66,32 +67,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace fuzzseed;
 
-void Add(Bytes& out, std::string_view s) {
-    out.insert(out.end(), s.begin(), s.end());
-}
-void AddLE32(Bytes& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void AddBE32(Bytes& out, std::uint32_t v, int bitsPerByte = 8) {
+// ID3v2's sizes: 7 bits to the byte.
+void AddSyncsafe32(Bytes& out, std::uint32_t v) {
     for (int i = 3; i >= 0; --i)
-        out.push_back(
-            static_cast<std::uint8_t>((v >> (bitsPerByte * i)) & ((1u << bitsPerByte) - 1)));
+        out.push_back(static_cast<std::uint8_t>((v >> (7 * i)) & 0x7f));
 }
 
 Bytes VorbisComment() {
     Bytes b{0};
     Add(b, "\x03vorbis");
-    AddLE32(b, 6);
+    AddLE(b, 6, 4);
     Add(b, "vendor");
     const std::string_view comments[] = {"TITLE=Gr\xc3\xbc\xc3\x9f"
                                          "e",
                                          "ARTIST=Band", "ALBUM=Side"};
-    AddLE32(b, 3);
+    AddLE(b, 3, 4);
     for (auto c : comments) {
-        AddLE32(b, static_cast<std::uint32_t>(c.size()));
+        AddLE(b, c.size(), 4);
         Add(b, c);
     }
     b.push_back(1);
@@ -102,7 +96,7 @@ Bytes Id3v2() {
     Bytes frames;
     auto frame = [&](std::string_view id, std::uint8_t encoding, std::string_view text) {
         Add(frames, id);
-        AddBE32(frames, static_cast<std::uint32_t>(text.size() + 1));
+        AddBE(frames, text.size() + 1, 4);
         frames.insert(frames.end(), {0, 0, encoding});
         Add(frames, text);
     };
@@ -115,7 +109,7 @@ Bytes Id3v2() {
     Bytes b{1};
     Add(b, "ID3");
     b.insert(b.end(), {3, 0, 0});
-    AddBE32(b, static_cast<std::uint32_t>(frames.size()), 7);
+    AddSyncsafe32(b, static_cast<std::uint32_t>(frames.size()));
     b.insert(b.end(), frames.begin(), frames.end());
     return b;
 }

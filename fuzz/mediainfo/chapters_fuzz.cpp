@@ -6,6 +6,7 @@
 #include "player/mediainfo/TagText.h"
 
 #include "Seeds.h"
+#include "fuzz/Bytes.h"
 
 #include <cstdlib>
 #include <string_view>
@@ -26,19 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-void Add(Bytes& out, std::string_view s) {
-    out.insert(out.end(), s.begin(), s.end());
-}
-void AddBE(Bytes& out, std::uint64_t v, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void AddLE(Bytes& out, std::uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
+using namespace fuzzseed;
 
 struct Mark {
     std::uint32_t ms;
