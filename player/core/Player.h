@@ -207,6 +207,8 @@ private:
     // Chapters.
     void ReadChaptersOfOpenFile();
     void ForgetChapters();
+    // The chapter at position (-1 before the first).
+    int ChapterAt(std::int64_t position) const;
     bool FileOpen() const;
     std::int64_t Position() const;
     std::vector<TChapter> chapters_;

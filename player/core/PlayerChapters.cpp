@@ -43,14 +43,15 @@ std::int64_t TPlayerCore::Position() const {
     return position;
 }
 
+int TPlayerCore::ChapterAt(std::int64_t position) const {
+    int at = -1;
+    for (int i = 0; i < ChapterCount() && chapters_[i].Start <= position; ++i)
+        at = i;
+    return at;
+}
+
 int TPlayerCore::CurrentChapter() const {
-    if (chapters_.empty())
-        return -1;
-    const std::int64_t position = Position();
-    int current = -1;
-    for (int i = 0; i < ChapterCount() && chapters_[i].Start <= position + StartSlack; ++i)
-        current = i;
-    return current;
+    return chapters_.empty() ? -1 : ChapterAt(Position() + StartSlack);
 }
 
 std::string TPlayerCore::ChapterTitle(int index) const {
@@ -71,7 +72,9 @@ std::string TPlayerCore::CurrentChapterText() const {
 std::int64_t TPlayerCore::CurrentChapterEnd() const {
     if (chapters_.empty())
         return Duration();
-    const int current = CurrentChapter();
+    // The chapter that is heard, without the allowance the commands take:
+    // the sleep timer must see this chapter's end until it has passed.
+    const int current = ChapterAt(Position());
     if (current < 0)
         return chapters_.front().Start;
     if (chapters_[current].End >= 0)

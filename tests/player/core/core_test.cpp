@@ -606,3 +606,28 @@ TEST_F(CoreTest, NextAndPreviousChapterMoveByTheFilesOwnTime) {
                                 "Play", "Pause", "SetPosition(" + std::to_string(second) + ")"}))
         << "a stopped file starts paused at the chapter";
 }
+
+// End of chapter pauses where the chapter ends, at normal speed too: the
+// allowance that keeps a second Next off the chapter it just reached must
+// not move the sleep timer's end on to the next chapter's.
+TEST_F(MemoryTest, EndOfChapterPausesAtTheEndOfThisChapter) {
+    const std::string book = testmedia::ThreeChapterBook();
+    ASSERT_FALSE(book.empty()) << "ffmpeg could not make the book";
+    TestClock clock;
+    TPlayerCore& c = Started({Media("a.mp3")});
+    c.SetClock([&clock] { return clock.now; });
+    c.OpenAndPlay(book);
+    c.Opened();
+    ASSERT_EQ(c.ChapterCount(), 3);
+    const std::int64_t end = c.Chapters()[1].Start;
+    At(end - kSecond);
+    c.SetSleepMode(SleepMode::EndOfChapter);
+    player.calls.clear();
+    while (player.state == PLAYER_PLAYING && player.position < end + 2 * kSecond) {
+        clock.now += std::chrono::milliseconds(200);
+        player.position += 200 * Ms;
+        c.SleepTick();
+    }
+    EXPECT_EQ(player.state, PLAYER_PAUSED);
+    EXPECT_LE(player.position, end + 200 * Ms) << "paused in the next chapter";
+}
