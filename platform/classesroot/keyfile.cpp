@@ -16,7 +16,8 @@ std::string_view trim(std::string_view s) {
 } // namespace
 
 bool IsPlainName(std::string_view name) {
-    if (name.empty())
+    // A name that starts with '#' would be written as a comment line.
+    if (name.empty() || name.front() == '#')
         return false;
     for (char c : name)
         if (c == '\n' || c == '\r' || c == '[' || c == ']' || c == '=' || c == '\0')

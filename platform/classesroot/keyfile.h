@@ -56,7 +56,7 @@ std::string UnescapeValue(std::string_view value);
 std::string QuoteExecArgument(std::string_view arg);
 
 // Group names and keys that can be written without changing the file's
-// structure: no line breaks, brackets or '='; not empty.
+// structure: no line breaks, brackets or '='; not empty, no leading '#'.
 bool IsPlainName(std::string_view name);
 
 } // namespace classesroot

@@ -71,6 +71,12 @@ TEST(KeyFile, RefusesWhatWouldBreakTheFileApart) {
     EXPECT_THROW(f.Set("Default]", "a/b", "x"), classesroot::Error);
     EXPECT_THROW(f.Set("G", "k=v", "x"), classesroot::Error);
     EXPECT_TRUE(f.Empty());
+    // An indented "#=" line reads as the key "#", but written back it would
+    // start the line and turn into a comment: such a key is no plain name.
+    KeyFile indented("[G]\n #=x\n");
+    EXPECT_EQ(indented.Get("G", "#"), "x");
+    EXPECT_THROW(indented.Set("G", "#", "y"), classesroot::Error);
+    EXPECT_EQ(indented.Text(), "[G]\n #=x\n");
 }
 
 TEST(KeyFile, CarriageReturnLinesReadWithoutTheReturn) {
