@@ -163,13 +163,10 @@ void TPlayerCore::SaveResumePoint() {
 }
 
 void TPlayerCore::WriteResumePoint() {
-    std::int32_t state = 0;
-    if (player_)
-        player_->GetState(&state);
+    const std::int32_t state = State();
     TTool& s = SettingsStore();
     if (state == PLAYER_PLAYING || state == PLAYER_PAUSED) {
-        std::int64_t position = 0;
-        player_->GetPosition(&position);
+        const std::int64_t position = Position();
         s.WriteString("player", "resume_file", PlayingName());
         s.WriteInteger("player", "resume_position", static_cast<int>(position / 1000000));
         s.WriteInteger("player", "resume_status", state);
@@ -197,8 +194,7 @@ void TPlayerCore::Stop() {
 void TPlayerCore::Pause() {
     if (!player_)
         return;
-    std::int32_t state = 0;
-    player_->GetState(&state);
+    const std::int32_t state = State();
     player_->Pause();
     NotePause(state);
 }
@@ -206,8 +202,7 @@ void TPlayerCore::Pause() {
 void TPlayerCore::TogglePlay() {
     if (!player_)
         return;
-    std::int32_t state = 0;
-    player_->GetState(&state);
+    const std::int32_t state = State();
     if (state == PLAYER_PLAYING) {
         player_->Pause();
         NotePause(state);
@@ -285,8 +280,7 @@ void TPlayerCore::ApplyVolume() {
 void TPlayerCore::SeekTo(std::int64_t position) {
     if (!player_)
         return;
-    std::int32_t state = 0;
-    player_->GetState(&state);
+    const std::int32_t state = State();
     if (state == PLAYER_STOPPED) {
         player_->Play();
         player_->Pause();
@@ -297,6 +291,24 @@ void TPlayerCore::SeekTo(std::int64_t position) {
     ended_ = false;
     player_->SetPosition(position);
     emit positionChanged();
+}
+
+std::int32_t TPlayerCore::State() const {
+    std::int32_t state = 0;
+    if (player_)
+        player_->GetState(&state);
+    return state;
+}
+
+bool TPlayerCore::FileOpen() const {
+    return player_ && State() != PLAYER_NOFILE;
+}
+
+std::int64_t TPlayerCore::Position() const {
+    std::int64_t position = 0;
+    if (player_)
+        player_->GetPosition(&position);
+    return position;
 }
 
 std::int64_t TPlayerCore::Duration() const {
@@ -378,8 +390,7 @@ void TPlayerCore::PlayEntry(const std::string& name) {
 void TPlayerCore::CloseOpenFile() {
     if (!player_)
         return;
-    std::int32_t state = 0;
-    player_->GetState(&state);
+    const std::int32_t state = State();
     if (state != PLAYER_NOFILE) {
         RememberLeft();
         player_->Close();

@@ -210,6 +210,8 @@ private:
     // The chapter at position (-1 before the first).
     int ChapterAt(std::int64_t position) const;
     bool FileOpen() const;
+    // The engine's state and position; 0 without an engine.
+    std::int32_t State() const;
     std::int64_t Position() const;
     std::vector<TChapter> chapters_;
 

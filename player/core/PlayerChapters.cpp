@@ -29,20 +29,6 @@ void TPlayerCore::ForgetChapters() {
     emit chaptersChanged();
 }
 
-bool TPlayerCore::FileOpen() const {
-    std::int32_t state = PLAYER_NOFILE;
-    if (player_)
-        player_->GetState(&state);
-    return state != PLAYER_NOFILE;
-}
-
-std::int64_t TPlayerCore::Position() const {
-    std::int64_t position = 0;
-    if (player_)
-        player_->GetPosition(&position);
-    return position;
-}
-
 int TPlayerCore::ChapterAt(std::int64_t position) const {
     int at = -1;
     for (int i = 0; i < ChapterCount() && chapters_[i].Start <= position; ++i)

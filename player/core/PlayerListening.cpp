@@ -99,14 +99,12 @@ HRESULT TPlayerCore::OpenPrepared(const std::string& path) {
 void TPlayerCore::RememberPosition() {
     if (current_.empty() || ended_ || !player_ || !Options().RememberFiles)
         return;
-    std::int32_t state = 0;
-    player_->GetState(&state);
+    const std::int32_t state = State();
     // A stopped file was not listened to (or was sent back to its start on
     // purpose): what the memory holds stays.
     if (state != PLAYER_PLAYING && state != PLAYER_PAUSED)
         return;
-    std::int64_t position = 0;
-    player_->GetPosition(&position);
+    const std::int64_t position = Position();
     if (memory_.Remember(current_, {position, RateText, false}))
         ScheduleSave();
 }
@@ -137,12 +135,10 @@ void TPlayerCore::RewindAfterPause() {
         return;
     const Clock::time_point pausedAt = *pausedAt_;
     pausedAt_.reset();
-    std::int32_t state = 0;
-    player_->GetState(&state);
+    const std::int32_t state = State();
     if (state != PLAYER_PAUSED)
         return;
-    std::int64_t position = 0;
-    player_->GetPosition(&position);
+    const std::int64_t position = Position();
     const std::int64_t from = PositionAfterPause(position, pausedAt, now_());
     if (from != position)
         player_->SetPosition(from);
@@ -161,12 +157,10 @@ void TPlayerCore::SkipForward() {
 void TPlayerCore::SkipBy(std::int64_t delta) {
     if (!player_)
         return;
-    std::int32_t state = 0;
-    player_->GetState(&state);
+    const std::int32_t state = State();
     if (state != PLAYER_PLAYING && state != PLAYER_PAUSED && state != PLAYER_STOPPED)
         return;
-    std::int64_t position = 0;
-    player_->GetPosition(&position);
+    const std::int64_t position = Position();
     const std::int64_t duration = Duration();
     std::int64_t target = std::max<std::int64_t>(position + delta, 0);
     if (duration > 0 && target > duration) {
@@ -204,8 +198,7 @@ void TPlayerCore::SleepTick() {
     if (sleep_.Mode() == SleepMode::Off || !player_)
         return;
     SleepTimer::Playback playback;
-    std::int32_t state = 0;
-    player_->GetState(&state);
+    const std::int32_t state = State();
     playback.playing = state == PLAYER_PLAYING;
     player_->GetPosition(&playback.position);
     playback.end = sleep_.Mode() == SleepMode::EndOfChapter ? CurrentChapterEnd() : Duration();
