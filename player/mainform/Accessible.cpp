@@ -3,6 +3,7 @@
 #include "player/mainform/Mainform.h"
 
 #include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -79,6 +80,16 @@ private:
     std::vector<std::pair<QPointer<QDialog>, QPointer<QWidget>>> opened_;
 };
 
+// A window made from a plain QWidget (the play list) would be a "filler" to
+// a screen reader, which then does not say that a window of its own came up.
+QAccessibleInterface* PlainWindows(const QString& className, QObject* object) {
+    auto* w = qobject_cast<QWidget*>(object);
+    if (!w || !w->isWindow() || className != QLatin1String(w->metaObject()->className()) ||
+        w->metaObject()->superClass() != &QWidget::staticMetaObject)
+        return nullptr;
+    return new QAccessibleWidget(w, QAccessible::Window);
+}
+
 } // namespace
 
 QString SpokenPosition(std::int64_t position, std::int64_t duration) {
@@ -114,6 +125,7 @@ void MakeAccessible(TMain& w) {
     w.StaticText2->setAccessibleName(QObject::tr("Length"));
     QLabel* announcer = MakeAnnouncer(w);
     qApp->installEventFilter(new FocusKeeper(&w));
+    QAccessible::installFactory(PlainWindows);
 
     const auto showRate = [&w, &core] {
         // AT-SPI takes a list's name from its current text; the description

@@ -257,7 +257,7 @@ void TMain::BuildLayout() {
     connect(ToolButton8, &QToolButton::clicked, this, &TMain::NextClick);
     connect(ToolButton15, &QToolButton::clicked, this, [this] {
         if (playListWindow_)
-            playListWindow_->show();
+            ShowPlayList();
     });
     connect(ToolButton4, &QToolButton::clicked, this, &TMain::StopClick);
     connect(ToolButton5, &QToolButton::clicked, this, &TMain::PauseClick);

@@ -184,6 +184,8 @@ private:
     void BuildLayout();
     void BuildMenus();
     void BuildListeningMenu(QMenu* play);
+    // Shows the play list window with the keyboard's focus.
+    void ShowPlayList();
     void UpdateMenus(QMenu* menu);
     // The chapter items: enabled when the open file has chapters; the
     // submenu lists them with their starts, refilled each time it opens.

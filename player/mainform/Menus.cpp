@@ -351,8 +351,25 @@ bool TMain::ListViewFocused() const {
 }
 
 void TMain::PlayListClick() {
-    if (playListWindow_)
-        playListWindow_->setVisible(!playListWindow_->isVisible());
+    if (!playListWindow_)
+        return;
+    if (!playListWindow_->isVisible()) {
+        ShowPlayList();
+        return;
+    }
+    const bool hadKeys = playListWindow_->isActiveWindow();
+    playListWindow_->hide();
+    // The keys that closed the list go on in the main window, not nowhere.
+    if (hadKeys)
+        activateWindow();
+}
+
+void TMain::ShowPlayList() {
+    // A list opened by a command is where the next keys belong, as a
+    // keyboard user expects (a window manager may not give it the focus).
+    playListWindow_->show();
+    playListWindow_->raise();
+    playListWindow_->activateWindow();
 }
 
 void TMain::OptionClick() {

@@ -73,8 +73,8 @@ protected:
                   0);
         return path;
     }
-    // Starts the player with the files and waits until it plays and the
-    // reader sees its window.
+    // Starts the player with the files and waits until it plays (when it has
+    // files) and the reader sees its window.
     void Start(const std::vector<std::string>& files, const std::string& settings) {
         std::ofstream(dir + "/zarnplayer.ini") << settings;
         std::vector<std::string> argv{program};
@@ -91,9 +91,11 @@ protected:
                                                {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
                                            },
                                            dir + "/out", dir + "/err");
-        ASSERT_TRUE(WaitFor(
-            [this] { return Lines(Read(dir + "/out")).size() >= 2 || !player->Running(); }, 20))
-            << Read(dir + "/err");
+        if (!files.empty()) {
+            ASSERT_TRUE(WaitFor(
+                [this] { return Lines(Read(dir + "/out")).size() >= 2 || !player->Running(); }, 20))
+                << Read(dir + "/err");
+        }
         ASSERT_TRUE(player->Running()) << Read(dir + "/err");
         ASSERT_TRUE(WaitFor([this] { return !Reader("show Position").empty(); }, 20))
             << "the reader does not see the window: " << Reader("unnamed");
@@ -183,4 +185,76 @@ TEST_F(ScreenReaderTest, ThePlayListsPlayingRowSaysSoAndRowsMoveByKeys) {
         return at("second.mp3") < at("first.mp3, playing");
     };
     EXPECT_TRUE(WaitFor(moved, 5)) << Reader("cells") << Reader("focused");
+}
+
+TEST_F(ScreenReaderTest, OpenPlayRateListMoveAndCloseWithKeysAlone) {
+    Tone("first.mp3", 30);
+    Tone("second.mp3", 30);
+    Start({}, "[player]\nrepeat=0\nrate=2.6\n");
+    // The desktop gives a started program the focus; from here on only keys.
+    Reader("start");
+    const auto focused = [this](const std::string& what) {
+        return WaitFor([&] { return Reader("focused").find(what) != std::string::npos; }, 5);
+    };
+    // The status lines: "NAME  ELAPSED / LENGTH  rate R", once a second.
+    const auto status = [this] {
+        const std::vector<std::string> lines = Lines(Read(dir + "/out"));
+        return lines.empty() ? std::string() : lines.back();
+    };
+
+    // O opens the file dialog with the focus in its name field: the folder,
+    // then both names.
+    Reader("keys o");
+    ASSERT_TRUE(focused("dialog 'Open'")) << Reader("focused");
+    Reader("keys 'text:" + dir + "' Return 'text:\"first.mp3\" \"second.mp3\"' Return");
+    ASSERT_TRUE(WaitFor([&] { return status().rfind("first.mp3  ", 0) == 0; }, 10))
+        << status() << Read(dir + "/err");
+    EXPECT_TRUE(focused("frame 'zarnplayer"))
+        << "the focus did not come back: " << Reader("focused");
+
+    // Space pauses (the clock stands) and plays again (it runs).
+    Reader("keys space");
+    std::string held;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const std::string now = status();
+            const bool same = now == held;
+            held = now;
+            return same && Lines(Read(dir + "/out")).size() > 2;
+        },
+        5))
+        << status();
+    Reader("keys space");
+    EXPECT_TRUE(WaitFor([&] { return status() != held; }, 5)) << status();
+
+    // Page Up raises the rate one step.
+    Reader("keys Prior");
+    EXPECT_TRUE(WaitFor([&] { return status().find("rate 2.8") != std::string::npos; }, 5))
+        << status();
+
+    // L opens the play list as a window of its own, with the keys in its list.
+    Reader("keys l");
+    ASSERT_TRUE(focused("table cell")) << Reader("focused");
+    EXPECT_TRUE(focused("frame 'PlayList")) << Reader("focused");
+    // End, then Ctrl+Up: the last row moves above the first.
+    Reader("keys End ctrl+Up");
+    const auto order = [this] {
+        std::string names;
+        for (const std::string& cell : Lines(Reader("cells")))
+            if (cell.find(".mp3") != std::string::npos)
+                names += cell + "; ";
+        return names;
+    };
+    EXPECT_TRUE(WaitFor([&] { return order() == "second.mp3; first.mp3, playing; "; }, 5))
+        << order();
+
+    // L in the list closes it and the keys go back to the main window,
+    // where Q ends the program with what was done kept.
+    Reader("keys l");
+    ASSERT_TRUE(focused("slider 'Position'")) << Reader("focused");
+    Reader("keys q");
+    EXPECT_EQ(player->Wait(15), 0) << Read(dir + "/err");
+    EXPECT_NE(Read(dir + "/zarnplayer.ini").find("rate=2.8\n"), std::string::npos);
+    const std::string list = Read(dir + "/default.lst");
+    EXPECT_LT(list.find("second.mp3"), list.find("first.mp3")) << list;
 }

@@ -12,6 +12,11 @@ through the X server as a keyboard does.
     screen_reader.py key KEY [ctrl]   the pointer into the main window, then
                                       the key (an X keysym name: Prior, Up)
     screen_reader.py press NAME       the first action of the object so named
+    screen_reader.py start            the pointer into the main window, as a
+                                      desktop gives a started program the focus
+    screen_reader.py keys KEY...      key events only, in order: a keysym name
+                                      with "ctrl+", "shift+" or "alt+" before it
+                                      when held, or "text:" and what to type
     screen_reader.py heard SECONDS KEY   the key, then every name change heard
                                       for SECONDS, one a line
 """
@@ -103,6 +108,8 @@ class Keyboard:
         self.x.XOpenDisplay.restype = ctypes.c_void_p
         self.x.XStringToKeysym.restype = ctypes.c_ulong
         self.x.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        self.x.XKeycodeToKeysym.restype = ctypes.c_ulong
+        self.x.XKeycodeToKeysym.argtypes = [ctypes.c_void_p, ctypes.c_ubyte, ctypes.c_int]
         self.x.XFlush.argtypes = [ctypes.c_void_p]
         self.x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
         self.x.XDefaultRootWindow.restype = ctypes.c_ulong
@@ -150,12 +157,32 @@ class Keyboard:
         return self.x.XKeysymToKeycode(self.d, self.x.XStringToKeysym(name.encode()))
 
     def press(self, name, ctrl=False):
-        held = [self.code("Control_L")] if ctrl else []
-        for c in held + [self.code(name)]:
+        self.chord([self.code("Control_L")] if ctrl else [], self.code(name))
+
+    def chord(self, held, code):
+        for c in held + [code]:
             self.t.XTestFakeKeyEvent(self.d, c, 1, 0)
-        for c in reversed(held + [self.code(name)]):
+        for c in reversed(held + [code]):
             self.t.XTestFakeKeyEvent(self.d, c, 0, 0)
-        self.x.XFlush(self.d)
+        self.x.XSync(self.d, 0)
+
+    def combination(self, spec):
+        """"ctrl+shift+Up": the modifiers held around the key."""
+        *mods, name = spec.split("+") if spec != "+" else ["plus"]
+        held = [self.code({"ctrl": "Control_L", "shift": "Shift_L", "alt": "Alt_L"}[m])
+                for m in mods]
+        self.chord(held, self.code(name))
+
+    def type(self, text):
+        """Latin-1 characters, with Shift where the keyboard needs it."""
+        for ch in text:
+            keysym = ord(ch)
+            code = self.x.XKeysymToKeycode(self.d, keysym)
+            if not code:
+                sys.exit("no key types %r" % ch)
+            shifted = self.x.XKeycodeToKeysym(self.d, code, 0) != keysym
+            self.chord([self.code("Shift_L")] if shifted else [], code)
+            time.sleep(0.02)
 
 
 def frame_of(obj):
@@ -175,6 +202,16 @@ def key(name, ctrl, target):
     keyboard.point_into(frame)
     time.sleep(0.3)
     keyboard.press(name, ctrl)
+
+
+def keys(specs):
+    keyboard = Keyboard()
+    for spec in specs:
+        if spec.startswith("text:"):
+            keyboard.type(spec[5:])
+        else:
+            keyboard.combination(spec)
+        time.sleep(0.3)
 
 
 def press(name):
@@ -211,6 +248,10 @@ def main(argv):
         focused()
     elif command == "key":
         key(argv[2], len(argv) > 3 and argv[3] == "ctrl", argv[4] if len(argv) > 4 else None)
+    elif command == "start":
+        Keyboard().point_into(application().getChildAtIndex(0))
+    elif command == "keys":
+        keys(argv[2:])
     elif command == "press":
         press(argv[2])
     elif command == "heard":
