@@ -28,22 +28,6 @@ QString Clock(std::int64_t seconds, bool hours) {
     return QString::number(seconds / 60) + QLatin1Char(':') + two(seconds % 60);
 }
 
-// A label no one sees whose name is what was last announced: a name change
-// is what AT-SPI delivers to a screen reader for a text that is not focused.
-QLabel* MakeAnnouncer(TMain& w) {
-    auto* label = new QLabel(w.Panel4);
-    label->setObjectName(QStringLiteral("Announcement"));
-    label->setGeometry(0, 0, 0, 0);
-    label->setAccessibleDescription(QObject::tr("Announcements"));
-    return label;
-}
-
-void Announce(QLabel* label, const QString& text) {
-    label->setAccessibleName(text);
-    QAccessibleEvent event(label, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&event);
-}
-
 // Gives the focus back to where it was when a modal dialog came up, in
 // whichever window that was (the play list's keys open the main window's
 // dialogs), so a keyboard user is never left without a focus.
@@ -80,14 +64,23 @@ private:
     std::vector<std::pair<QPointer<QDialog>, QPointer<QWidget>>> opened_;
 };
 
-// A window made from a plain QWidget (the play list) would be a "filler" to
-// a screen reader, which then does not say that a window of its own came up.
-QAccessibleInterface* PlainWindows(const QString& className, QObject* object) {
+// What Qt cannot be told otherwise: a window made from a plain QWidget (the
+// play list) would be a "filler" to a screen reader, which then does not say
+// that a window of its own came up; the announcer is a notification.
+QAccessibleInterface* Roles(const QString& className, QObject* object) {
     auto* w = qobject_cast<QWidget*>(object);
-    if (!w || !w->isWindow() || className != QLatin1String(w->metaObject()->className()) ||
-        w->metaObject()->superClass() != &QWidget::staticMetaObject)
+    if (!w || className != QLatin1String(w->metaObject()->className()))
         return nullptr;
-    return new QAccessibleWidget(w, QAccessible::Window);
+    if (w->isWindow() && w->metaObject()->superClass() == &QWidget::staticMetaObject)
+        return new QAccessibleWidget(w, QAccessible::Window);
+    if (qobject_cast<QLabel*>(w) && w->objectName() == QLatin1String("Announcement"))
+        return new QAccessibleWidget(w, QAccessible::Notification);
+    // The seek bar says where it is in words: its description, and an
+    // announcement after a seek. As a value it would be a number without
+    // meaning, spoken five times a second while it follows playback.
+    if (qobject_cast<QSlider*>(w) && w->objectName() == QLatin1String("TrackBar1"))
+        return new QAccessibleWidget(w, QAccessible::Slider);
+    return nullptr;
 }
 
 } // namespace
@@ -109,6 +102,36 @@ QString SpokenRepeatMode(int mode) {
     return QObject::tr("Repeat: %1").arg(QObject::tr(names[mode & 3]));
 }
 
+void InstallAccessibleRoles() {
+    QAccessible::installFactory(Roles);
+}
+
+namespace {
+
+// A notification no one sees whose name is what was last announced, one a
+// window: the window's own panels can be hidden.
+QLabel* AnnouncerOf(QWidget* window) {
+    if (auto* label =
+            window->findChild<QLabel*>(QStringLiteral("Announcement"), Qt::FindDirectChildrenOnly))
+        return label;
+    InstallAccessibleRoles();
+    auto* label = new QLabel(window);
+    label->setObjectName(QStringLiteral("Announcement"));
+    label->setGeometry(0, 0, 0, 0);
+    return label;
+}
+
+} // namespace
+
+void Announce(QWidget* window, const QString& text) {
+    QLabel* label = AnnouncerOf(window);
+    label->setAccessibleName(text);
+    // A screen reader speaks a notification when it comes into view; a
+    // name change it speaks only of the object that has the focus.
+    label->hide();
+    label->show();
+}
+
 void MakeAccessible(TMain& w) {
     TPlayerCore& core = w.Core();
     // The buttons by their commands; their pictures say nothing.
@@ -123,9 +146,9 @@ void MakeAccessible(TMain& w) {
     w.TrackBar2->setAccessibleName(QObject::tr("Volume"));
     w.StaticText1->setAccessibleName(QObject::tr("Elapsed"));
     w.StaticText2->setAccessibleName(QObject::tr("Length"));
-    QLabel* announcer = MakeAnnouncer(w);
+    QWidget* announcer = &w;
+    AnnouncerOf(announcer);
     qApp->installEventFilter(new FocusKeeper(&w));
-    QAccessible::installFactory(PlainWindows);
 
     const auto showRate = [&w, &core] {
         // AT-SPI takes a list's name from its current text; the description
@@ -161,7 +184,18 @@ void MakeAccessible(TMain& w) {
     });
     QObject::connect(&core, &TPlayerCore::volumeChanged, &w, showVolume);
     QObject::connect(&core, &TPlayerCore::repeatModeChanged, &w, showRepeat);
-    QObject::connect(&core, &TPlayerCore::positionChanged, &w, showPosition);
+    // Where a seek landed, said once the keys have come to rest.
+    auto* landed = new QTimer(&w);
+    landed->setSingleShot(true);
+    landed->setInterval(250);
+    QObject::connect(landed, &QTimer::timeout, &w, [&w, announcer, showPosition] {
+        showPosition();
+        Announce(announcer, w.TrackBar1->accessibleDescription());
+    });
+    QObject::connect(&core, &TPlayerCore::positionChanged, &w, [showPosition, landed] {
+        showPosition();
+        landed->start();
+    });
     QObject::connect(&w, &TMain::ticked, &w, showPosition);
     // A new chapter is said once, when playback or a jump reaches it.
     auto chapter = std::make_shared<std::string>();

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+class QWidget;
 class TMain;
 
 // "12:30 of 1:04:10": a position and a duration in 100 ns units, hours
@@ -20,4 +21,10 @@ QString SpokenRate(const std::string& rateText);
 // "Repeat: All".
 QString SpokenRepeatMode(int mode);
 
+// Before the window's widgets are made: Qt keeps the first interface it
+// makes for a widget.
+void InstallAccessibleRoles();
 void MakeAccessible(TMain& window);
+// Says text to a screen reader wherever the focus is, through a
+// notification of the window's own.
+void Announce(QWidget* window, const QString& text);

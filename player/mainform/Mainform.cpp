@@ -86,6 +86,7 @@ TMain::TMain(TPlayerCore& core, TFileList& list, QWidget* playListWindow)
     : QMainWindow(nullptr), core_(core), list_(list), playListWindow_(playListWindow) {
     setObjectName(QStringLiteral("Main"));
     setFont(WindowFont(font()));
+    InstallAccessibleRoles();
     BuildLayout();
     BuildMenus();
     // 1. The smallest width still shows every play control.

@@ -1,5 +1,7 @@
 #include "player/playlist/Playlistform.h"
 
+#include "player/mainform/Accessible.h"
+
 #include "platform/profile.h"
 #include "player/config/Extention.h"
 #include "player/config/Tool.h"
@@ -23,6 +25,7 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
@@ -351,6 +354,18 @@ void TPlayListView::keyPressEvent(QKeyEvent* e) {
         return;
     }
     QTreeWidget::keyPressEvent(e);
+}
+
+void TPlayListView::focusInEvent(QFocusEvent* e) {
+    QTreeWidget::focusInEvent(e);
+    // The view reports its own focus after its row's, so a screen reader
+    // would rest on the list and never say the row: the row once more, last.
+    QTimer::singleShot(0, this, &TPlayListView::SayCurrent);
+}
+
+void TPlayListView::SayCurrent() {
+    if (hasFocus() && currentIndex().isValid())
+        currentChanged(currentIndex(), QModelIndex());
 }
 
 void TPlayListView::focusOutEvent(QFocusEvent* e) {
@@ -949,4 +964,20 @@ void TPlayList::MoveSelectedRows(int delta) {
     if (currentEntry && currentEntry->Row)
         ListView1->setCurrentItem(AsItem(currentEntry->Row), 0, QItemSelectionModel::NoUpdate);
     SelectEntries(moved);
+    // The rows keep their names, so their focus alone does not say they moved.
+    std::vector<int> rows;
+    for (TFile* entry : moved)
+        rows.push_back(ListView1->indexOfTopLevelItem(AsItem(entry->Row)));
+    std::sort(rows.begin(), rows.end());
+    if (rows.size() == 1)
+        Announce(this, tr("%1 moved to row %2 of %3")
+                           .arg(AsItem(moved.front()->Row)->text(0))
+                           .arg(rows.front() + 1)
+                           .arg(n));
+    else if (!rows.empty())
+        Announce(this, tr("%1 rows moved to rows %2 to %3 of %4")
+                           .arg(rows.size())
+                           .arg(rows.front() + 1)
+                           .arg(rows.back() + 1)
+                           .arg(n));
 }

@@ -37,6 +37,9 @@ public:
     // number of rows when none does.
     int TargetRow(int y) const;
     QModelIndex IndexOf(QTreeWidgetItem* item) const { return indexFromItem(item); }
+    // Tells a screen reader the current row again, as if it had just been
+    // chosen, while the view has the focus.
+    void SayCurrent();
 
 signals:
     // The selected rows were dropped at y (viewport coordinates).
@@ -47,6 +50,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
 

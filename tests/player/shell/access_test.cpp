@@ -141,10 +141,23 @@ TEST_F(ScreenReaderTest, FocusableObjectsAreNamedAndTheSeekBarSaysWhereItIs) {
     EXPECT_EQ(Object("Volume")[2], "100 percent");
 }
 
+TEST_F(ScreenReaderTest, TheSeekBarKeepsQuietWhilePlayingAndASeekSaysWhereItLanded) {
+    Start({Tone("talk.mp3", 30)}, "[player]\nrepeat=0\n");
+    // A reader speaks each value change of the focused bar: none while it
+    // only follows playback.
+    EXPECT_EQ(Reader("values 2 Position"), "0");
+    Reader("start");
+    const std::vector<std::string> heard = Lines(Reader("heard 2 Right"));
+    EXPECT_TRUE(std::any_of(heard.begin(), heard.end(), [](const std::string& said) {
+        return std::regex_match(said, std::regex("0:[0-2][0-9] of 0:30"));
+    })) << heard.size();
+}
+
 TEST_F(ScreenReaderTest, TheRateKeyChangesTheRateListsNameAndIsAnnounced) {
     Start({Tone("talk.mp3", 30)}, "[player]\nrepeat=0\nrate=2.6\n");
     // A list's name is its value on this desktop; its description says what it is.
     EXPECT_EQ(Object("2.6"), (std::vector<std::string>{"combo box", "2.6", "rate 2.6"}));
+    Reader("start");
     const std::vector<std::string> heard = Lines(Reader("heard 2 Prior"));
     EXPECT_NE(std::find(heard.begin(), heard.end(), "rate 2.8"), heard.end()) << Reader("unnamed");
     EXPECT_EQ(Object("2.8"), (std::vector<std::string>{"combo box", "2.8", "rate 2.8"}));
@@ -232,12 +245,16 @@ TEST_F(ScreenReaderTest, OpenPlayRateListMoveAndCloseWithKeysAlone) {
     EXPECT_TRUE(WaitFor([&] { return status().find("rate 2.8") != std::string::npos; }, 5))
         << status();
 
-    // L opens the play list as a window of its own, with the keys in its list.
-    Reader("keys l");
+    // L opens the play list as a window of its own, with the keys in its
+    // list, and a reader comes to rest on the playing row.
+    EXPECT_EQ(Reader("lastfocus 2 l"), "table cell 'first.mp3, playing'");
     ASSERT_TRUE(focused("table cell")) << Reader("focused");
     EXPECT_TRUE(focused("frame 'PlayList")) << Reader("focused");
-    // End, then Ctrl+Up: the last row moves above the first.
-    Reader("keys End ctrl+Up");
+    // End, then Ctrl+Up: the last row moves above the first, and says so.
+    Reader("keys End");
+    const std::vector<std::string> heard = Lines(Reader("heard 2 ctrl+Up"));
+    EXPECT_NE(std::find(heard.begin(), heard.end(), "second.mp3 moved to row 1 of 2"), heard.end())
+        << heard.size();
     const auto order = [this] {
         std::string names;
         for (const std::string& cell : Lines(Reader("cells")))

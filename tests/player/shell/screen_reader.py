@@ -17,8 +17,12 @@ through the X server as a keyboard does.
     screen_reader.py keys KEY...      key events only, in order: a keysym name
                                       with "ctrl+", "shift+" or "alt+" before it
                                       when held, or "text:" and what to type
-    screen_reader.py heard SECONDS KEY   the key, then every name change heard
-                                      for SECONDS, one a line
+    screen_reader.py values SECONDS NAME  how many value changes the object
+                                      so named sent in SECONDS
+    screen_reader.py heard SECONDS KEY...   the keys (as keys), then every
+                                      notification shown for SECONDS, one a line
+    screen_reader.py lastfocus SECONDS KEY...   the keys, then role and name
+                                      of the last object that took the focus
 """
 import ctypes
 import sys
@@ -221,19 +225,56 @@ def press(name):
     obj.queryAction().doAction(0)
 
 
-def heard(seconds, name):
+def listen(kind, seconds, specs, on_event):
+    """The keys, then the events of that kind for SECONDS."""
+    pyatspi.Registry.registerEventListener(on_event, kind)
+    GLib.timeout_add(300, lambda: keys(specs) and False)
+    GLib.timeout_add(int(float(seconds) * 1000), lambda: pyatspi.Registry.stop() and False)
+    pyatspi.Registry.start()
+
+
+def heard(seconds, specs):
+    """What a screen reader speaks without a change of focus: a notification
+    that comes into view."""
     names = []
 
     def on_event(event):
-        if event.source is not None and event.source.name:
-            names.append(event.source.name)
+        source = event.source
+        if (event.detail1 and source is not None and source.name
+                and source.getRole() == pyatspi.ROLE_NOTIFICATION):
+            names.append(source.name)
 
-    pyatspi.Registry.registerEventListener(on_event, "object:property-change:accessible-name")
-    GLib.timeout_add(300, lambda: key(name, False, None) and False)
-    GLib.timeout_add(int(float(seconds) * 1000), lambda: pyatspi.Registry.stop() and False)
-    pyatspi.Registry.start()
+    listen("object:state-changed:showing", seconds, specs, on_event)
     for n in names:
         print(n)
+
+
+def last_focus(seconds, specs):
+    """Where a screen reader rests after the keys: the last object that
+    reported it took the focus."""
+    last = []
+
+    def on_event(event):
+        if event.detail1 and event.source is not None:
+            last[:] = ["%s %r" % (event.source.getRoleName(), event.source.name)]
+
+    listen("object:state-changed:focused", seconds, specs, on_event)
+    print("".join(last))
+
+
+def values(seconds, name):
+    """How many value changes the object so named sent in SECONDS: each one a
+    screen reader speaks while the object has the focus."""
+    changes = []
+
+    def on_event(event):
+        if event.source is not None and event.source.name == name:
+            changes.append(event)
+
+    pyatspi.Registry.registerEventListener(on_event, "object:property-change:accessible-value")
+    GLib.timeout_add(int(float(seconds) * 1000), lambda: pyatspi.Registry.stop() and False)
+    pyatspi.Registry.start()
+    print(len(changes))
 
 
 def main(argv):
@@ -254,8 +295,12 @@ def main(argv):
         keys(argv[2:])
     elif command == "press":
         press(argv[2])
+    elif command == "values":
+        values(argv[2], argv[3])
     elif command == "heard":
-        heard(argv[2], argv[3])
+        heard(argv[2], argv[3:])
+    elif command == "lastfocus":
+        last_focus(argv[2], argv[3:])
     else:
         sys.exit(__doc__)
 
