@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QSlider>
 #include <QTimer>
@@ -104,6 +105,9 @@ QString SpokenRepeatMode(int mode) {
 
 void InstallAccessibleRoles() {
     QAccessible::installFactory(Roles);
+    // The bridge warns on standard error of every move of a slider without
+    // a value, which the seek bar is on purpose.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.accessibility.atspi.warning=false"));
 }
 
 namespace {

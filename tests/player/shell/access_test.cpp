@@ -146,6 +146,9 @@ TEST_F(ScreenReaderTest, TheSeekBarKeepsQuietWhilePlayingAndASeekSaysWhereItLand
     // A reader speaks each value change of the focused bar: none while it
     // only follows playback.
     EXPECT_EQ(Reader("values 2 Position"), "0");
+    // Nor does the bridge complain of it on standard error.
+    EXPECT_EQ(Read(dir + "/err").find("qt.accessibility.atspi"), std::string::npos)
+        << Read(dir + "/err");
     Reader("start");
     const std::vector<std::string> heard = Lines(Reader("heard 2 Right"));
     EXPECT_TRUE(std::any_of(heard.begin(), heard.end(), [](const std::string& said) {
