@@ -40,12 +40,12 @@ struct DesktopContrast::Settings {
     }
 
     // The schema's settings; nothing where the schema is not installed.
-    static Settings* Open(GSettingsSchemaSource* source, const char* id) {
+    static std::unique_ptr<Settings> Open(GSettingsSchemaSource* source, const char* id) {
         GSettingsSchema* schema =
             source ? g_settings_schema_source_lookup(source, id, TRUE) : nullptr;
         if (!schema)
             return nullptr;
-        auto* s = new Settings;
+        auto s = std::make_unique<Settings>();
         s->schema = schema;
         s->settings = g_settings_new_full(schema, nullptr, nullptr);
         return s;
@@ -73,16 +73,13 @@ DesktopContrast::DesktopContrast(Changed changed, const std::string& schemaDir)
     interface_ = Settings::Open(source, InterfaceSchema);
     if (source)
         g_settings_schema_source_unref(source);
-    for (Settings* s : {a11y_, interface_})
+    for (Settings* s : {a11y_.get(), interface_.get()})
         if (s)
             s->handler = g_signal_connect(s->settings, "changed", G_CALLBACK(OnChanged), this);
     current_ = Read();
 }
 
-DesktopContrast::~DesktopContrast() {
-    delete a11y_;
-    delete interface_;
-}
+DesktopContrast::~DesktopContrast() = default;
 
 Scheme DesktopContrast::Read() const {
     const bool switched = a11y_ && a11y_->Flag("high-contrast");

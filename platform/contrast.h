@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace contrast {
@@ -37,8 +38,8 @@ private:
     static void OnChanged(void* settings, char* key, void* self);
 
     Changed changed_;
-    Settings* a11y_ = nullptr;      // org.gnome.desktop.a11y.interface
-    Settings* interface_ = nullptr; // org.gnome.desktop.interface
+    std::unique_ptr<Settings> a11y_;      // org.gnome.desktop.a11y.interface
+    std::unique_ptr<Settings> interface_; // org.gnome.desktop.interface
     Scheme current_ = Scheme::Off;
 };
 
