@@ -1,18 +1,67 @@
 #include "player/mainform/Icons.h"
 
+#include "player/config/WindowColours.h"
+
+#include <QApplication>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
+#include <QStyle>
+#include <QStyleOption>
 
 namespace {
 
 constexpr int Side = 16;
+// Coloured parts of a picture stand out from its ground at least this much.
+constexpr double MarkContrast = 3.0;
 
-QPixmap Canvas() {
-    QPixmap pm(Side, Side);
-    pm.fill(Qt::transparent);
-    return pm;
-}
+// Draws the picture each time it is shown, in the application palette of
+// that moment, so a palette change reaches every button on its next paint.
+class InkedEngine : public QIconEngine {
+public:
+    InkedEngine(InkedDrawing draw, IconGround ground) : draw_(std::move(draw)), ground_(ground) {}
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
+        const QPalette pal = QGuiApplication::palette();
+        Inks inks;
+        if (mode == QIcon::Selected) {
+            inks = {pal.color(QPalette::HighlightedText), pal.color(QPalette::Highlight)};
+        } else if (ground_ == IconGround::Row) {
+            inks = {pal.color(QPalette::Text), pal.color(QPalette::Base)};
+        } else {
+            inks = {pal.color(QPalette::ButtonText), pal.color(QPalette::Button)};
+        }
+        QPixmap pm(size);
+        pm.fill(Qt::transparent);
+        {
+            QPainter p(&pm);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.scale(size.width() / double(Side), size.height() / double(Side));
+            draw_(p, inks);
+        }
+        if (mode != QIcon::Disabled)
+            return pm;
+        // The style's own dimming, as for any other icon.
+        QStyleOption option;
+        option.palette = pal;
+        return QApplication::style()->generatedIconPixmap(QIcon::Disabled, pm, &option);
+    }
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        QPixmap pm = pixmap(rect.size() * ratio, mode, state);
+        pm.setDevicePixelRatio(ratio);
+        painter->drawPixmap(rect, pm);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override { return size; }
+    QIconEngine* clone() const override { return new InkedEngine(draw_, ground_); }
+    QString key() const override { return QStringLiteral("zarninked"); }
+
+private:
+    InkedDrawing draw_;
+    IconGround ground_;
+};
 
 void Triangle(QPainter& p, double x, double y, double w, double h, bool right) {
     QPolygonF t;
@@ -39,11 +88,8 @@ void Letter(QPainter& p, const QString& text) {
     p.drawText(QRectF(0, 0, Side, Side), Qt::AlignCenter, text);
 }
 
-QPixmap Drawn(int index) {
-    QPixmap pm = Canvas();
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QColor ink(40, 40, 40);
+void Drawn(QPainter& p, const Inks& inks, int index) {
+    const QColor ink = inks.ink;
     p.setPen(QPen(ink, 1.5));
     p.setBrush(ink);
     switch (index) {
@@ -107,14 +153,10 @@ QPixmap Drawn(int index) {
     default:
         break;
     }
-    return pm;
 }
 
-QPixmap Speaker(bool muted) {
-    QPixmap pm = Canvas();
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QColor ink(40, 40, 40);
+void Speaker(QPainter& p, const Inks& inks, bool muted) {
+    const QColor ink = inks.ink;
     p.setPen(QPen(ink, 1.5));
     p.setBrush(ink);
     QPolygonF body;
@@ -123,14 +165,13 @@ QPixmap Speaker(bool muted) {
     p.drawPolygon(body);
     p.setBrush(Qt::NoBrush);
     if (muted) {
-        p.setPen(QPen(QColor(200, 0, 0), 1.8));
+        p.setPen(QPen(ReadableOn(QColor(200, 0, 0), inks.ground, MarkContrast), 1.8));
         p.drawLine(QPointF(10, 5), QPointF(15, 11));
         p.drawLine(QPointF(10, 11), QPointF(15, 5));
     } else {
         p.drawArc(QRectF(6, 4, 6, 8), -60 * 16, 120 * 16);
         p.drawArc(QRectF(6, 1, 9, 14), -60 * 16, 120 * 16);
     }
-    return pm;
 }
 
 const char* ThemeName(int index) {
@@ -160,15 +201,20 @@ const char* ThemeName(int index) {
 
 } // namespace
 
+QIcon InkedIcon(InkedDrawing draw, IconGround ground) {
+    return QIcon(new InkedEngine(std::move(draw), ground));
+}
+
 QIcon ToolImageIcon(int index) {
-    QIcon drawn(Drawn(index));
+    QIcon drawn = InkedIcon([index](QPainter& p, const Inks& inks) { Drawn(p, inks, index); });
     if (const char* name = ThemeName(index))
         return QIcon::fromTheme(QString::fromLatin1(name), drawn);
     return drawn;
 }
 
 QIcon MuteImageIcon(int index) {
-    QIcon drawn(Speaker(index != 0));
+    QIcon drawn =
+        InkedIcon([muted = index != 0](QPainter& p, const Inks& inks) { Speaker(p, inks, muted); });
     return QIcon::fromTheme(
         index ? QStringLiteral("audio-volume-muted") : QStringLiteral("audio-volume-high"), drawn);
 }

@@ -4,8 +4,13 @@
 // picture; everything else is drawn here, so no button is ever blank.
 #pragma once
 
+#include <QColor>
 #include <QIcon>
 #include <QPixmap>
+
+#include <functional>
+
+class QPainter;
 
 enum ToolImage {
     ImageOpen = 0,
@@ -22,6 +27,22 @@ enum ToolImage {
     ImageRandom = 11,
     ImageForward = 12,
 };
+
+// The colours a drawn picture gets: its ink, and the ground it is shown on
+// (for coloured parts that must stand out from it).
+struct Inks {
+    QColor ink;
+    QColor ground;
+};
+// Where a picture is shown when not selected: on a button (ButtonText on
+// Button) or in a list row (Text on Base). Selected, it is HighlightedText on
+// Highlight; disabled, the style dims it.
+enum class IconGround { Button, Row };
+// Draws on a 16 x 16 grid, scaled to the size asked.
+using InkedDrawing = std::function<void(QPainter&, const Inks&)>;
+// A picture drawn whenever it is shown, in the colours of the application's
+// palette then: it follows a change to high contrast without being set again.
+QIcon InkedIcon(InkedDrawing draw, IconGround ground = IconGround::Button);
 
 QIcon ToolImageIcon(int index);
 // 0 sound on, 1 muted.

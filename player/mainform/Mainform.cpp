@@ -7,6 +7,7 @@
 #include "player/config/Extention.h"
 #include "player/config/Rates.h"
 #include "player/config/Tool.h"
+#include "player/config/WindowColours.h"
 #include "player/config/WindowFont.h"
 #include "player/mainform/Icons.h"
 #include "player/mainform/Videopanel.h"
@@ -511,10 +512,13 @@ void TMain::Timer1Timer() {
         failure_.clear();
     if (open && failure_.isEmpty() && StaticText3->text() != InfoText())
         StaticText3->setText(InfoText());
+    // Virtual Time shows in red, as dark or light as the ground needs to read.
+    const QColor timeColour =
+        TimeMode ? ReadableOn(QColor(Qt::red), palette().color(QPalette::Window), 4.5)
+                 : palette().color(QPalette::WindowText);
     for (QLabel* l : {StaticText1, StaticText2}) {
         QPalette pal = l->palette();
-        pal.setColor(QPalette::WindowText,
-                     TimeMode ? QColor(Qt::red) : palette().color(QPalette::WindowText));
+        pal.setColor(QPalette::WindowText, timeColour);
         l->setPalette(pal);
     }
     switch (state) {

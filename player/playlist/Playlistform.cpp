@@ -5,6 +5,7 @@
 #include "platform/profile.h"
 #include "player/config/Extention.h"
 #include "player/config/Tool.h"
+#include "player/config/WindowColours.h"
 #include "player/config/WindowFont.h"
 #include "player/core/Player.h"
 #include "player/mainform/Icons.h"
@@ -73,8 +74,18 @@ QPixmap Canvas() {
     return pm;
 }
 
-void Plus(QPainter& p, double x, double y) {
-    p.setPen(QPen(QColor(0, 130, 0), 2));
+// Coloured parts of a picture stand out from its ground at least this much.
+constexpr double MarkContrast = 3.0;
+
+// White paper under dark ink, black under light.
+QColor Paper(const Inks& inks) {
+    const QColor white(Qt::white);
+    const QColor black(Qt::black);
+    return ContrastRatio(white, inks.ink) >= ContrastRatio(black, inks.ink) ? white : black;
+}
+
+void Plus(QPainter& p, const Inks& inks, double x, double y) {
+    p.setPen(QPen(ReadableOn(QColor(0, 130, 0), inks.ground, MarkContrast), 2));
     p.drawLine(QPointF(x - 3, y), QPointF(x + 3, y));
     p.drawLine(QPointF(x, y - 3), QPointF(x, y + 3));
 }
@@ -85,31 +96,28 @@ void Folder(QPainter& p) {
     p.drawRect(QRectF(1.5, 3.5, 5, 2));
 }
 
-void Page(QPainter& p) {
-    p.setBrush(Qt::white);
+void Page(QPainter& p, const Inks& inks) {
+    p.setBrush(Paper(inks));
     p.drawRect(QRectF(2.5, 1.5, 9, 13));
     for (int i = 0; i < 3; ++i)
         p.drawLine(QPointF(4.5, 5 + 3 * i), QPointF(9.5, 5 + 3 * i));
 }
 
 // The tool bar's images, numbered as the buttons use them.
-QPixmap DrawnListImage(int index) {
-    QPixmap pm = Canvas();
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QColor ink(40, 40, 40);
+void DrawListImage(QPainter& p, const Inks& inks, int index) {
+    const QColor ink = inks.ink;
     p.setPen(QPen(ink, 1));
     switch (index) {
     case 0: // add files
-        Page(p);
-        Plus(p, 11.5, 11.5);
+        Page(p, inks);
+        Plus(p, inks, 11.5, 11.5);
         break;
     case 1: // add folder
         Folder(p);
-        Plus(p, 11.5, 11.5);
+        Plus(p, inks, 11.5, 11.5);
         break;
     case 7: // remove
-        p.setPen(QPen(QColor(190, 0, 0), 2));
+        p.setPen(QPen(ReadableOn(QColor(190, 0, 0), inks.ground, MarkContrast), 2));
         p.drawLine(QPointF(3, 3), QPointF(13, 13));
         p.drawLine(QPointF(3, 13), QPointF(13, 3));
         break;
@@ -129,14 +137,13 @@ QPixmap DrawnListImage(int index) {
     case 10: // save list file
         p.setBrush(QColor(70, 110, 190));
         p.drawRect(QRectF(1.5, 1.5, 13, 13));
-        p.setBrush(Qt::white);
+        p.setBrush(Paper(inks));
         p.drawRect(QRectF(4.5, 1.5, 7, 5));
         p.drawRect(QRectF(3.5, 9.5, 9, 5));
         break;
     default:
         break;
     }
-    return pm;
 }
 
 QIcon ListImageIcon(int index) {
@@ -173,25 +180,25 @@ QIcon ListImageIcon(int index) {
     default:
         break;
     }
-    QIcon drawn(DrawnListImage(index));
+    QIcon drawn =
+        InkedIcon([index](QPainter& p, const Inks& inks) { DrawListImage(p, inks, index); });
     return theme ? QIcon::fromTheme(QString::fromLatin1(theme), drawn) : drawn;
 }
 
 // The row markers: 1 the current entry, 0 any other (blank, so captions
-// stay in line).
+// stay in line). The green mark keeps its hue where it stands out from the
+// row, selected or not.
 const QIcon& RowMarker(int image) {
     static const QIcon blank(Canvas());
-    static const QIcon current = [] {
-        QPixmap pm = Canvas();
-        QPainter p(&pm);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(QColor(0, 90, 0), 1));
-        p.setBrush(QColor(40, 170, 40));
-        QPolygonF t;
-        t << QPointF(4, 3) << QPointF(13, 8) << QPointF(4, 13);
-        p.drawPolygon(t);
-        return QIcon(pm);
-    }();
+    static const QIcon current = InkedIcon(
+        [](QPainter& p, const Inks& inks) {
+            p.setPen(QPen(ReadableOn(QColor(0, 90, 0), inks.ground, MarkContrast), 1));
+            p.setBrush(ReadableOn(QColor(40, 170, 40), inks.ground, MarkContrast));
+            QPolygonF t;
+            t << QPointF(4, 3) << QPointF(13, 8) << QPointF(4, 13);
+            p.drawPolygon(t);
+        },
+        IconGround::Row);
     return image == 1 ? current : blank;
 }
 

@@ -14,6 +14,7 @@
 #include "player/bookmarks/Bookmark.h"
 #include "player/bookmarks/Bookmarkqt.h"
 #include "player/config/Tool.h"
+#include "player/config/WindowColours.h"
 #include "player/export/ExportMain.h"
 #include "player/mainform/Mainform.h"
 #include "player/mpris/Mpris.h"
@@ -183,6 +184,8 @@ int main(int argc, char** argv) {
 
     TApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
+    // The desktop's high-contrast colours, followed while the player runs.
+    WindowColours colours;
     SettingsStore().SetFolderBrowser(
         [](void* owner, const std::string& title) -> std::optional<std::string> {
             const QString folder = QFileDialog::getExistingDirectory(

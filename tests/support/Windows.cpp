@@ -1,5 +1,7 @@
 #include "tests/support/Windows.h"
 
+#include "player/config/WindowColours.h"
+
 #include <gtest/gtest.h>
 
 #include <QAccessible>
@@ -23,6 +25,25 @@ bool SaveScreenshot(QWidget& w, const QString& name) {
     QString dir = QString(build ? build : ".") + "/artifacts";
     QDir().mkpath(dir);
     return w.grab().save(dir + "/" + name + ".png");
+}
+
+AppPalette::AppPalette(const QPalette& palette) : saved_(QGuiApplication::palette()) {
+    QGuiApplication::setPalette(palette);
+    QCoreApplication::processEvents();
+}
+
+AppPalette::~AppPalette() {
+    QGuiApplication::setPalette(saved_);
+    QCoreApplication::processEvents();
+}
+
+double DrawnContrast(QWidget& w, QPoint body, QPoint ground) {
+    const QImage shot = w.grab().toImage();
+    if (!shot.rect().contains(body) || !shot.rect().contains(ground)) {
+        ADD_FAILURE() << "the points lie outside the widget";
+        return 0;
+    }
+    return ContrastRatio(shot.pixelColor(body), shot.pixelColor(ground));
 }
 
 namespace {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QApplication>
+#include <QPalette>
+#include <QPoint>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -30,6 +32,23 @@ QTimer* WatchModal(std::function<bool(QWidget*)> act);
 // What a screen reader would find nameless in the window: each focusable
 // object of its accessibility tree without a name, as "role objectName".
 std::vector<std::string> UnnamedFocusable(QWidget& window);
+
+// Gives the application a palette for as long as it lives, as a desktop
+// switching to high contrast would; the palette before comes back after.
+class AppPalette {
+public:
+    explicit AppPalette(const QPalette& palette);
+    ~AppPalette();
+    AppPalette(const AppPalette&) = delete;
+    AppPalette& operator=(const AppPalette&) = delete;
+
+private:
+    QPalette saved_;
+};
+
+// How a mark stands out as the widget is drawn now: the contrast ratio of
+// the pixel at body (on the mark) against the pixel at ground (beside it).
+double DrawnContrast(QWidget& w, QPoint body, QPoint ground);
 
 // Acts on the next modal dialog of type T once it is up.
 template <typename T> QTimer* whenModal(std::function<void(T*)> action, bool* seen = nullptr) {

@@ -1,4 +1,5 @@
 #include "Fixture.h"
+#include "player/config/WindowColours.h"
 
 #include "player/mainform/Accessible.h"
 #include "player/mainform/Icons.h"
@@ -372,12 +373,46 @@ TEST_F(WindowTest, TimerFollowsTheEngineState) {
     m.Timer1Timer();
     EXPECT_FALSE(m.ToolButton6->isEnabled());
     EXPECT_TRUE(m.ToolButton5->isEnabled());
-    EXPECT_EQ(m.StaticText1->palette().color(QPalette::WindowText), QColor(Qt::red));
+    const QColor virtualTime = m.StaticText1->palette().color(QPalette::WindowText);
+    EXPECT_GT(virtualTime.red(), 2 * std::max(virtualTime.green(), virtualTime.blue()))
+        << "Virtual Time shows in red";
     EXPECT_EQ(player.ticks, 4);
 
     m.TickCount = 4294967294u;
     m.Timer1Timer();
     EXPECT_EQ(m.TickCount, 0u); // counted modulo 4294967295
+}
+
+// The desktop's palettes: its own, and high contrast both ways round.
+std::vector<std::pair<const char*, QPalette>> Palettes() {
+    return {{"desktop", QGuiApplication::palette()},
+            {"high contrast", HighContrastPalette(false)},
+            {"inverse high contrast", HighContrastPalette(true)}};
+}
+
+TEST_F(WindowTest, PlayIconAndVirtualTimeReadOnEveryPalette) {
+    TMain& m = Started();
+    player.state = PLAYER_PLAYING;
+    m.TimeMode = 1;
+    m.Timer1Timer();
+    for (const auto& [name, palette] : Palettes()) {
+        SCOPED_TRACE(name);
+        zarntest::AppPalette applied(palette);
+        m.Timer1Timer();
+        const QColor time = m.StaticText1->palette().color(QPalette::WindowText);
+        EXPECT_GE(ContrastRatio(time, m.palette().color(QPalette::Window)), 4.5);
+        EXPECT_GT(time.red(), 2 * std::max(time.green(), time.blue())) << "still red";
+        EXPECT_GE(ContrastRatio(m.StaticText3->palette().color(QPalette::WindowText),
+                                m.palette().color(QPalette::Window)),
+                  4.5);
+        // The play triangle is drawn anew in the palette's ink, enabled or not.
+        QToolButton* play = m.ToolButton6;
+        for (bool enabled : {true, false}) {
+            play->setEnabled(enabled);
+            EXPECT_GE(zarntest::DrawnContrast(*play, play->rect().center(), QPoint(1, 1)), 3.0)
+                << (enabled ? "enabled" : "disabled");
+        }
+    }
 }
 
 TEST_F(WindowTest, ClickOnATimeFieldSwitchesVirtualTime) {

@@ -8,6 +8,7 @@
 
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
+#include "player/config/WindowColours.h"
 #include "player/mainform/Mainform.h"
 #include "player/playlist/Filelist.h"
 #include "player/playlist/Playlistform.h"
@@ -384,6 +385,33 @@ TEST_F(PlayListWindow, RowsNameTheirTitleAndWhichOnePlays) {
     EXPECT_EQ(spoken(0), list->Item(0)->Title + ", playing");
     // Nothing a screen reader can reach in the window is nameless.
     EXPECT_EQ(zarntest::UnnamedFocusable(*window), std::vector<std::string>{});
+}
+
+// The current entry's mark stands out from its row on the desktop's palette
+// and on high contrast both ways round, the row selected or not.
+TEST_F(PlayListWindow, CurrentRowMarkReadsOnEveryPalette) {
+    Fill(3);
+    list->Select(1);
+    window->resize(320, 331);
+    QTreeWidget* view = window->ListView1;
+    QTreeWidgetItem* item = view->topLevelItem(1);
+    const QRect row = view->visualItemRect(item);
+    const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+    const QPoint mark(row.left() + margin + view->iconSize().width() / 2, row.center().y());
+    const QPoint ground(row.left() + 1, row.center().y());
+    const std::vector<std::pair<const char*, QPalette>> palettes = {
+        {"desktop", QGuiApplication::palette()},
+        {"high contrast", HighContrastPalette(false)},
+        {"inverse high contrast", HighContrastPalette(true)}};
+    for (const auto& [name, palette] : palettes) {
+        zarntest::AppPalette applied(palette);
+        for (bool selected : {false, true}) {
+            item->setSelected(selected);
+            QCoreApplication::processEvents();
+            EXPECT_GE(zarntest::DrawnContrast(*view->viewport(), mark, ground), 3.0)
+                << name << (selected ? ", selected" : "");
+        }
+    }
 }
 
 TEST_F(PlayListWindow, ClickWithoutDragOnASelectedRowSelectsOnlyIt) {
