@@ -222,7 +222,7 @@ void TMain::BuildLayout() {
     ToolButton11->setFixedSize(34, 22);
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    const char* modes[] = {"Single", "Repeat", "All", "Random"};
+    const char* modes[] = {"&Single", "&Repeat", "&All", "Ra&ndom"};
     for (int i = 0; i < 4; ++i) {
         QAction* a = PopupMenu1->addAction(tr(modes[i]), this, [this, i] { SetRepeatMode(i); });
         a->setCheckable(true);
@@ -707,6 +707,10 @@ void TMain::SetPlayControlsVisible(bool on) {
     if (Panel1->isHidden() != on)
         return;
     setMinimumHeight(0);
+    // A hidden bar keeps no focus: its keys would act unseen, and the
+    // window's own keys go to the window again.
+    if (!on && Panel1->isAncestorOf(QApplication::focusWidget()))
+        QApplication::focusWidget()->clearFocus();
     Panel1->setVisible(on);
     resize(width(), height() + (on ? ControlsHeight : -ControlsHeight));
     UpdateMinHeight();
