@@ -109,9 +109,17 @@ std::vector<QWidget*> TabChain(QWidget* window, bool backward) {
     if (!first)
         return chain;
     chain.push_back(first);
-    for (int i = 0; i < 200; ++i) {
+    // A Tab that keeps the focus moved it within the widget (from a label
+    // to its link); a few in a row mean the widget keeps every Tab.
+    int within = 0;
+    for (int i = 0; i < 200 && within < 4; ++i) {
         press();
         QWidget* now = QApplication::focusWidget();
+        if (now == chain.back()) {
+            ++within;
+            continue;
+        }
+        within = 0;
         if (!now || now == first)
             break;
         chain.push_back(now);

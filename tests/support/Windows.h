@@ -36,7 +36,8 @@ std::vector<std::string> UnnamedFocusable(QWidget& window);
 
 // The widgets Tab (or Shift+Tab, with backward) visits in the shown window,
 // by real key events, from the one focused first (the first Tab's when none
-// is) round to it again; at most 200 steps.
+// is) round to it again; at most 200 steps. A Tab that moves the focus
+// within a widget (between a label's links) makes no stop of its own.
 std::vector<QWidget*> TabChain(QWidget* window, bool backward = false);
 
 // What Tab should visit: the window's visible, enabled widgets that take the
