@@ -243,7 +243,11 @@ void TEditBookmark::ListView1DropFiles(const std::vector<std::string>& names) {
 }
 
 void TEditBookmark::Button7Click() {
-    PopupMenu1->popup(QCursor::pos());
+    // Under the pointer for a click; below the button when a key pressed it
+    // and the pointer may be anywhere.
+    const bool pointed = Button7->rect().contains(Button7->mapFromGlobal(QCursor::pos()));
+    PopupMenu1->popup(pointed ? QCursor::pos()
+                              : Button7->mapToGlobal(QPoint(0, Button7->height())));
 }
 
 void TEditBookmark::AddFiles1Click() {

@@ -76,6 +76,9 @@ QToolButton* MakeButton(QWidget* parent, const char* name, int image, const QStr
     b->setAutoRaise(true);
     b->setToolTip(tip);
     b->setFixedSize(23, 22);
+    // Tab skips the buttons: the window's own keys (Space, Enter, the
+    // arrows) reach the player before any control, so a focused button could
+    // not be pressed; each one's command has a menu key instead.
     b->setFocusPolicy(Qt::NoFocus);
     return b;
 }
@@ -170,6 +173,7 @@ void TMain::BuildLayout() {
     timeRow->addWidget(StaticText3, 1);
     column->addWidget(Panel4);
 
+    // The video area takes no focus: it has no keys of its own.
     Panel2 = new TVideoPanel(*this, central);
     Image1 = Panel2->Image1;
     column->addWidget(Panel2, 1);
@@ -241,6 +245,8 @@ void TMain::BuildLayout() {
     for (const char* r : rates::kTexts)
         ComboBox1->addItem(QString::fromLatin1(r));
     ComboBox1->setFixedHeight(22);
+    // Skipped by Tab as the buttons are: Page Up and Down change the rate
+    // wherever the focus is.
     ComboBox1->setFocusPolicy(Qt::NoFocus);
     for (QToolButton* b : {ToolButton1, ToolButton2, ToolButton8, ToolButton15, ToolButton3,
                            ToolButton4, ToolButton5, ToolButton6, ToolButton7, ToolButton11})

@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCursor>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFontInfo>
@@ -220,6 +221,15 @@ TEST_F(EditBookmark, TabOrderAndMenuKeys) {
     select(d, 0);
     const std::vector<std::string> menus = zarntest::MenuKeyFaults(&d);
     EXPECT_TRUE(menus.empty()) << testing::PrintToString(menus);
+
+    // Space on Add opens its menu below the button, wherever the pointer is.
+    QCursor::setPos(d.mapToGlobal(QPoint(4, 150)));
+    d.Button7->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(d.Button7, Qt::Key_Space);
+    QMenu* add = d.findChild<QMenu*>("PopupMenu1");
+    ASSERT_TRUE(add->isVisible());
+    EXPECT_EQ(add->pos(), d.Button7->mapToGlobal(QPoint(0, d.Button7->height())));
+    add->close();
 }
 
 TEST_F(EditBookmark, MemoShowsOneLinePerPathEvenWithBlanks) {
