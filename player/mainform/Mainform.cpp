@@ -758,6 +758,10 @@ bool TMain::HandleShortcut(int key) {
     case Qt::Key_PageUp:
         RateUp();
         return true;
+    case Qt::Key_M:
+        // The mute button's key: the button itself is no tab stop.
+        ToolButton13Click();
+        return true;
     default:
         return false;
     }

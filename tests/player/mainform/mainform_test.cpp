@@ -179,6 +179,18 @@ TEST_F(WindowTest, MuteSilencesAndMovingTheBarWhileMutedIsAudible) {
     EXPECT_EQ(player.With("SetVolume").back(), "SetVolume(-10000)");
 }
 
+// The mute button takes no focus (Space is the player's); M is its key,
+// wherever the focus is in the window.
+TEST_F(WindowTest, TheMKeyMutesAndUnmutes) {
+    TMain& m = Started();
+    QTest::keyClick(&m, Qt::Key_M);
+    EXPECT_EQ(core->Mute, 1);
+    EXPECT_EQ(m.MuteImageIndex(), 1);
+    m.TrackBar1->setFocus();
+    QTest::keyClick(m.TrackBar1, Qt::Key_M);
+    EXPECT_EQ(core->Mute, 0);
+}
+
 // --- Seek ---------------------------------------------------------------
 
 TEST_F(WindowTest, DraggingAStoppedFileEndsPausedAndPositioned) {
