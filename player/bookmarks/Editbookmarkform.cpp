@@ -22,6 +22,7 @@
 #include <QUrl>
 
 #include <filesystem>
+#include <iterator>
 
 namespace {
 
@@ -97,17 +98,17 @@ TEditBookmark::TEditBookmark(QWidget* parent, TBookmarks& bookmarks)
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName("PopupMenu1");
-    AddFiles1 = makeAction(PopupMenu1, "AddFiles1", "Add Files...");
-    AddDirectory1 = makeAction(PopupMenu1, "AddDirectory1", "Add Directory...");
+    AddFiles1 = makeAction(PopupMenu1, "AddFiles1", "Add &Files...");
+    AddDirectory1 = makeAction(PopupMenu1, "AddDirectory1", "Add &Directory...");
 
     PopupMenu2 = new QMenu(this);
     PopupMenu2->setObjectName("PopupMenu2");
-    QMenu* add = PopupMenu2->addMenu("Add");
+    QMenu* add = PopupMenu2->addMenu("&Add");
     add->setObjectName("Add1");
-    AddFiles2 = makeAction(add, "AddFiles2", "Add Files...");
-    AddDirectory2 = makeAction(add, "AddDirectory2", "Add Directory...");
-    Edit1 = makeAction(PopupMenu2, "Edit1", "Edit");
-    Remove1 = makeAction(PopupMenu2, "Remove1", "Remove");
+    AddFiles2 = makeAction(add, "AddFiles2", "Add &Files...");
+    AddDirectory2 = makeAction(add, "AddDirectory2", "Add &Directory...");
+    Edit1 = makeAction(PopupMenu2, "Edit1", "&Edit");
+    Remove1 = makeAction(PopupMenu2, "Remove1", "&Remove");
 
     OpenDialog1 = new QFileDialog(this);
     OpenDialog1->setObjectName("OpenDialog1");
@@ -134,6 +135,13 @@ TEditBookmark::TEditBookmark(QWidget* parent, TBookmarks& bookmarks)
     connect(Edit1, &QAction::triggered, this, &TEditBookmark::Button3Click);
     connect(Remove1, &QAction::triggered, this, &TEditBookmark::Button4Click);
     connect(PopupMenu2, &QMenu::aboutToShow, this, &TEditBookmark::PopupMenu2Popup);
+
+    // The buttons beside the list act on it, so Tab takes them before the
+    // files box below it.
+    QWidget* order[] = {ListView1, Button7, Button3, Button4, Button5,
+                        Button6,   Memo1,   Button1, Button2};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
 
     SetUpFixedDialog(this, 372, 212);
     FormCreate();
@@ -235,7 +243,11 @@ void TEditBookmark::ListView1DropFiles(const std::vector<std::string>& names) {
 }
 
 void TEditBookmark::Button7Click() {
-    PopupMenu1->popup(QCursor::pos());
+    // Under the pointer for a click; below the button when a key pressed it
+    // and the pointer may be anywhere.
+    const bool pointed = Button7->rect().contains(Button7->mapFromGlobal(QCursor::pos()));
+    PopupMenu1->popup(pointed ? QCursor::pos()
+                              : Button7->mapToGlobal(QPoint(0, Button7->height())));
 }
 
 void TEditBookmark::AddFiles1Click() {

@@ -6,6 +6,7 @@
 #include "player/config/Helpdoc.h"
 
 #include <QDesktopServices>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -26,6 +27,30 @@ QLabel* centred(QWidget* parent, const char* name, int y) {
     label->setAlignment(Qt::AlignCenter);
     return label;
 }
+
+// Shift+Tab on a label whose one link starts its text would mark that same
+// link again and again (the label looks back from the link's own start);
+// it goes to the control before the label instead.
+class BacktabOut final : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() != QEvent::KeyPress)
+            return false;
+        auto* k = static_cast<QKeyEvent*>(e);
+        if (k->key() != Qt::Key_Backtab &&
+            !(k->key() == Qt::Key_Tab && (k->modifiers() & Qt::ShiftModifier)))
+            return false;
+        auto* label = static_cast<QWidget*>(watched);
+        for (QWidget* w = label->previousInFocusChain(); w != label; w = w->previousInFocusChain())
+            if (w->window() == label->window() && w->isVisible() && w->isEnabled() &&
+                (w->focusPolicy() & Qt::TabFocus)) {
+                w->setFocus(Qt::BacktabFocusReason);
+                return true;
+            }
+        return false;
+    }
+};
 
 using InfoCall = HRESULT (IPlayer::*)(char**, std::uint32_t*);
 
@@ -87,7 +112,13 @@ TAbout::TAbout(QWidget* parent, IPlayer* player, const QString& contact, const Q
     Button1->setObjectName("Button1");
     Button1->setGeometry(76, 156, 75, 25);
     Button1->setDefault(true);
+    // The dialog opens on Close, not on the first link: Tab reaches the
+    // links with one of them marked, ready for Enter.
+    Button1->setFocus();
     connect(Button1, &QPushButton::clicked, this, &TAbout::Button1Click);
+    auto* backtab = new BacktabOut(this);
+    Label4->installEventFilter(backtab);
+    Label5->installEventFilter(backtab);
     connect(Label5, &QLabel::linkActivated, this, &TAbout::Label5Click);
     connect(Label4, &QLabel::linkActivated, this, &TAbout::Label5Click);
 

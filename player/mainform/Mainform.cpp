@@ -77,6 +77,9 @@ QToolButton* MakeButton(QWidget* parent, const char* name, int image, const QStr
     b->setAutoRaise(true);
     b->setToolTip(tip);
     b->setFixedSize(23, 22);
+    // Tab skips the buttons: the window's own keys (Space, Enter, the
+    // arrows) reach the player before any control, so a focused button could
+    // not be pressed; each one's command has a menu key instead.
     b->setFocusPolicy(Qt::NoFocus);
     return b;
 }
@@ -172,6 +175,7 @@ void TMain::BuildLayout() {
     timeRow->addWidget(StaticText3, 1);
     column->addWidget(Panel4);
 
+    // The video area takes no focus: it has no keys of its own.
     Panel2 = new TVideoPanel(*this, central);
     Image1 = Panel2->Image1;
     column->addWidget(Panel2, 1);
@@ -224,7 +228,7 @@ void TMain::BuildLayout() {
     ToolButton11->setFixedSize(34, 22);
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    const char* modes[] = {"Single", "Repeat", "All", "Random"};
+    const char* modes[] = {"&Single", "&Repeat", "&All", "Ra&ndom"};
     for (int i = 0; i < 4; ++i) {
         QAction* a = PopupMenu1->addAction(tr(modes[i]), this, [this, i] { SetRepeatMode(i); });
         a->setCheckable(true);
@@ -243,6 +247,8 @@ void TMain::BuildLayout() {
     for (const char* r : rates::kTexts)
         ComboBox1->addItem(QString::fromLatin1(r));
     ComboBox1->setFixedHeight(22);
+    // Skipped by Tab as the buttons are: Page Up and Down change the rate
+    // wherever the focus is.
     ComboBox1->setFocusPolicy(Qt::NoFocus);
     for (QToolButton* b : {ToolButton1, ToolButton2, ToolButton8, ToolButton15, ToolButton3,
                            ToolButton4, ToolButton5, ToolButton6, ToolButton7, ToolButton11})
@@ -712,6 +718,10 @@ void TMain::SetPlayControlsVisible(bool on) {
     if (Panel1->isHidden() != on)
         return;
     setMinimumHeight(0);
+    // A hidden bar keeps no focus: its keys would act unseen, and the
+    // window's own keys go to the window again.
+    if (!on && Panel1->isAncestorOf(QApplication::focusWidget()))
+        QApplication::focusWidget()->clearFocus();
     Panel1->setVisible(on);
     resize(width(), height() + (on ? ControlsHeight : -ControlsHeight));
     UpdateMinHeight();
@@ -752,6 +762,10 @@ bool TMain::HandleShortcut(int key) {
         return true;
     case Qt::Key_PageUp:
         RateUp();
+        return true;
+    case Qt::Key_M:
+        // The mute button's key: the button itself is no tab stop.
+        ToolButton13Click();
         return true;
     default:
         return false;

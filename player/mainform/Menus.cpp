@@ -101,7 +101,7 @@ void TMain::BuildMenus() {
             const int p = percents[i];
             QAction* a =
                 Item(zoom, (QByteArray("Zoom") + QByteArray::number(p) + suffix).constData(),
-                     QStringLiteral("%1%").arg(p), keys ? QKeySequence(keysOf[i]) : QKeySequence(),
+                     QStringLiteral("&%1%").arg(p), keys ? QKeySequence(keysOf[i]) : QKeySequence(),
                      Mirror::Zoom, p);
             connect(a, &QAction::triggered, this, [this, p] { ZoomClick(p); });
         }
@@ -165,11 +165,11 @@ void TMain::BuildMenus() {
     play->addSeparator();
     QMenu* repeat = play->addMenu(tr("&Repeat"));
     repeat->setObjectName(QStringLiteral("Repeat1Menu"));
-    const char* modes[] = {"Single", "Repeat", "All", "Random"};
+    const char* modes[] = {"&Single", "&Repeat", "&All", "Ra&ndom"};
     const Qt::Key modeKeys[] = {Qt::Key_N, Qt::Key_R, Qt::Key_A, Qt::Key_S};
     for (int i = 0; i < 4; ++i)
-        connect(Item(repeat, (QByteArray(modes[i]) + "1").constData(), tr(modes[i]),
-                     key(Qt::CTRL | Qt::ALT | modeKeys[i]), Mirror::Repeat, i),
+        connect(Item(repeat, (QByteArray(modes[i]).replace("&", "") + "1").constData(),
+                     tr(modes[i]), key(Qt::CTRL | Qt::ALT | modeKeys[i]), Mirror::Repeat, i),
                 &QAction::triggered, this, [this, i] { SetRepeatMode(i); });
     BuildListeningMenu(play);
 
@@ -222,9 +222,10 @@ void TMain::BuildMenus() {
     connect(Item(PopupMenu2, "Pause2", tr("Pa&use"), none, Mirror::Pause), &QAction::triggered,
             this, &TMain::PauseClick);
     PopupMenu2->addSeparator();
-    connect(Item(PopupMenu2, "PlayList2", tr("&PlayList..."), none, Mirror::PlayList),
+    // The pop-up's own mnemonics: P and O are Play's and Open Files'.
+    connect(Item(PopupMenu2, "PlayList2", tr("Play&List..."), none, Mirror::PlayList),
             &QAction::triggered, this, &TMain::PlayListClick);
-    connect(Item(PopupMenu2, "Option2", tr("&Option..."), none, Mirror::None), &QAction::triggered,
+    connect(Item(PopupMenu2, "Option2", tr("Op&tion..."), none, Mirror::None), &QAction::triggered,
             this, &TMain::OptionClick);
     PopupMenu2->addSeparator();
     connect(Item(PopupMenu2, "Exit2", tr("E&xit"), none, Mirror::None), &QAction::triggered, this,
@@ -310,10 +311,14 @@ void TMain::BuildListeningMenu(QMenu* play) {
     const SleepMode modes[] = {SleepMode::Off,       SleepMode::Minutes15, SleepMode::Minutes30,
                                SleepMode::Minutes45, SleepMode::Minutes60, SleepMode::EndOfChapter,
                                SleepMode::EndOfFile};
-    for (const SleepMode mode : modes) {
+    // The mnemonics: O, the minutes' first digits, C and F.
+    const int mnemonicAt[] = {0, 0, 0, 0, 0, 7, 7};
+    for (int i = 0; i < 7; ++i) {
+        const SleepMode mode = modes[i];
         const int value = static_cast<int>(mode);
+        const QString text = tr(SleepTimer::ModeText(mode)).insert(mnemonicAt[i], QLatin1Char('&'));
         QAction* a = Item(sleep, (QByteArray("Sleep") + QByteArray::number(value)).constData(),
-                          tr(SleepTimer::ModeText(mode)), QKeySequence(), Mirror::Sleep, value);
+                          text, QKeySequence(), Mirror::Sleep, value);
         group->addAction(a);
         connect(a, &QAction::triggered, this, [this, mode] { core_.SetSleepMode(mode); });
     }
@@ -336,7 +341,11 @@ void TMain::FillChapterMenu() {
         if (TimeMode)
             start = static_cast<std::int64_t>(static_cast<double>(start) / rate);
         // The start stands where a shortcut would; a title's "&" is no mnemonic.
+        // The first nine are numbered and reached by their digit; the rest,
+        // by the arrow keys (a tenth "&10" would only share the 1).
+        const QString number = QString::number(i + 1) + QLatin1Char(' ');
         const QString title =
+            (i < 9 ? QLatin1Char('&') + number : number) +
             QString::fromUtf8(core_.ChapterTitle(i)).replace(QLatin1Char('&'), QLatin1String("&&"));
         QAction* a = ChapterMenu->addAction(title + QLatin1Char('\t') +
                                             QString::fromStdString(FormatTime(start)));

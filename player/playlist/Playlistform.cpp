@@ -209,9 +209,12 @@ QToolButton* MakeButton(QWidget* parent, const char* name, int image, const QStr
     b->setIconSize(QSize(16, 16));
     b->setAutoRaise(true);
     b->setToolTip(tip);
-    // Keys outside the list go to the main window's shortcuts, never to a
-    // button.
-    b->setFocusPolicy(Qt::NoFocus);
+    // What a screen reader says of the button the focus reached.
+    b->setAccessibleName(tip);
+    // Reached by Tab alone: a click leaves the focus in the list. Space
+    // presses the button tabbed to; its other keys still go to the main
+    // window's shortcuts.
+    b->setFocusPolicy(Qt::TabFocus);
     return b;
 }
 
@@ -419,6 +422,9 @@ TPlayList::TPlayList(TFileList& list)
     resize(DesignWidth, DesignHeight);
     BuildLayout();
     BuildMenus();
+    // The list has the focus when the window opens, though Tab starts at the
+    // tool bar above it.
+    ListView1->setFocus();
     // Without stored bounds the desktop places the window.
     const TTool& s = SettingsStore();
     if (!s.ReadString(Section, "Left", "").empty() || !s.ReadString(Section, "Width", "").empty()) {
@@ -533,39 +539,45 @@ void TPlayList::BuildLayout() {
 void TPlayList::BuildMenus() {
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    connect(AddItem(PopupMenu1, "Play1", tr("Play")), &QAction::triggered, this,
+    connect(AddItem(PopupMenu1, "Play1", tr("&Play")), &QAction::triggered, this,
             &TPlayList::Play1Click);
     PopupMenu1->addSeparator();
-    connect(AddItem(PopupMenu1, "Add1", tr("Add Files...")), &QAction::triggered, this,
+    connect(AddItem(PopupMenu1, "Add1", tr("&Add Files...")), &QAction::triggered, this,
             &TPlayList::Add1Click);
-    connect(AddItem(PopupMenu1, "Delete1", tr("Remove Files")), &QAction::triggered, this,
+    connect(AddItem(PopupMenu1, "Delete1", tr("&Remove Files")), &QAction::triggered, this,
             &TPlayList::Delete1Click);
     PopupMenu1->addSeparator();
-    connect(AddItem(PopupMenu1, "SelectAll1", tr("Select All")), &QAction::triggered, this,
+    connect(AddItem(PopupMenu1, "SelectAll1", tr("&Select All")), &QAction::triggered, this,
             &TPlayList::SelectAll1Click);
 
     PopupMenu2 = new QMenu(this);
     PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
-    connect(AddItem(PopupMenu2, "selected1", tr("Selected Files")), &QAction::triggered, this,
+    connect(AddItem(PopupMenu2, "selected1", tr("&Selected Files")), &QAction::triggered, this,
             &TPlayList::selected1Click);
-    connect(AddItem(PopupMenu2, "Unselected1", tr("Unselected Files")), &QAction::triggered, this,
+    connect(AddItem(PopupMenu2, "Unselected1", tr("&Unselected Files")), &QAction::triggered, this,
             &TPlayList::Unselected1Click);
-    connect(AddItem(PopupMenu2, "deleteall1", tr("All Files")), &QAction::triggered, this,
+    connect(AddItem(PopupMenu2, "deleteall1", tr("&All Files")), &QAction::triggered, this,
             &TPlayList::deleteall1Click);
     ToolButton9->setMenu(PopupMenu2);
     ToolButton9->setPopupMode(QToolButton::MenuButtonPopup);
 
     PopupMenu3 = new QMenu(this);
     PopupMenu3->setObjectName(QStringLiteral("PopupMenu3"));
-    connect(AddItem(PopupMenu3, "SortByFileName1", tr("Sort by FileName")), &QAction::triggered,
+    connect(AddItem(PopupMenu3, "SortByFileName1", tr("&Sort by FileName")), &QAction::triggered,
             this, &TPlayList::SortByFileName1Click);
     PopupMenu3->addSeparator();
-    connect(AddItem(PopupMenu3, "SortByFileName2", tr("Shuffle List")), &QAction::triggered, this,
+    connect(AddItem(PopupMenu3, "SortByFileName2", tr("S&huffle List")), &QAction::triggered, this,
             &TPlayList::SortByFileName2Click);
-    connect(AddItem(PopupMenu3, "Reverse1", tr("Reverse List")), &QAction::triggered, this,
+    connect(AddItem(PopupMenu3, "Reverse1", tr("&Reverse List")), &QAction::triggered, this,
             &TPlayList::Reverse1Click);
     ToolButton10->setMenu(PopupMenu3);
     ToolButton10->setPopupMode(QToolButton::MenuButtonPopup);
+    // The menu key opens a button's menu, which the mouse reaches by the
+    // button's arrow.
+    for (QToolButton* b : {ToolButton9, ToolButton10}) {
+        b->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(b, &QWidget::customContextMenuRequested, b, &QToolButton::showMenu);
+    }
 }
 
 QFileDialog& TPlayList::OpenDialog() {

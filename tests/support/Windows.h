@@ -4,11 +4,14 @@
 #pragma once
 
 #include <QApplication>
+#include <QList>
 #include <QPalette>
 #include <QPoint>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+
+class QMenu;
 
 #include <functional>
 #include <string>
@@ -49,6 +52,34 @@ private:
 // How a mark stands out as the widget is drawn now: the contrast ratio of
 // the pixel at body (on the mark) against the pixel at ground (beside it).
 double DrawnContrast(QWidget& w, QPoint body, QPoint ground);
+
+// The widgets Tab (or Shift+Tab, with backward) visits in the shown window,
+// by real key events, from the one focused first (the first Tab's when none
+// is) round to it again; at most 200 steps. A Tab that moves the focus
+// within a widget (between a label's links) makes no stop of its own.
+std::vector<QWidget*> TabChain(QWidget* window, bool backward = false);
+
+// What Tab should visit: the window's visible, enabled widgets that take the
+// focus by Tab (focus proxies stand for their widgets).
+std::vector<QWidget*> TabStops(QWidget* window);
+
+// What is wrong with the window's tab order, each fault said in words: a
+// stop Tab misses, one it visits twice, a stop out of reading order (top to
+// bottom; left to right where two share a row), Shift+Tab not the exact
+// reverse, focus on an invisible or disabled widget or outside the window.
+// Shows and activates the window first.
+std::vector<std::string> TabOrderFaults(QWidget* window);
+
+// What keeps a keyboard from the window's menus, each fault in words: an
+// item that is no separator, visible, yet has neither a shortcut nor a
+// mnemonic, or a mnemonic two items of one menu (or of the menu bar) share.
+// Every menu below the window and each of extra is walked, submenus too;
+// each is opened (aboutToShow) first so items made on opening are there.
+std::vector<std::string> MenuKeyFaults(QWidget* window, const QList<QMenu*>& extra = {});
+
+// The mnemonic of a menu text, lower case, or a null character without one
+// ("&&" is a plain ampersand).
+QChar Mnemonic(const QString& text);
 
 // Acts on the next modal dialog of type T once it is up.
 template <typename T> QTimer* whenModal(std::function<void(T*)> action, bool* seen = nullptr) {

@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCursor>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFontInfo>
@@ -128,6 +129,14 @@ TEST(EditTitle, CloseEscAndAutoWithoutNamesChangeNothing) {
 
 // --- the bookmark editor ----------------------------------------------------
 
+// Tab goes round the title field and the buttons in reading order.
+TEST(EditTitle, TabGoesRoundInReadingOrder) {
+    TEditTitle dialog;
+    const std::vector<std::string> faults = zarntest::TabOrderFaults(&dialog);
+    EXPECT_TRUE(faults.empty()) << testing::PrintToString(faults);
+    EXPECT_EQ(zarntest::TabChain(&dialog).size(), 4u);
+}
+
 class EditBookmark : public zarntest::FolderTest {
 protected:
     void TearDown() override { SettingsStore().SetFolderBrowser(nullptr); }
@@ -197,6 +206,30 @@ TEST_F(EditBookmark, ShowsEveryBookmarkInOrder) {
     EXPECT_EQ(titleOf(d.ListView1->topLevelItem(1)), "");
     EXPECT_EQ(typeOf(d.ListView1->topLevelItem(2)), "Files");
     EXPECT_LT(d.ListView1->columnWidth(0), d.ListView1->width());
+}
+
+// The editor by keys: Tab goes from the list along the buttons beside it, then
+// the files box and OK and Close below; every item of its menus has a
+// mnemonic of its own.
+TEST_F(EditBookmark, TabOrderAndMenuKeys) {
+    withRows({"one", "two"});
+    TEditBookmark d(nullptr, b);
+    const std::vector<std::string> faults = zarntest::TabOrderFaults(&d);
+    EXPECT_TRUE(faults.empty()) << testing::PrintToString(faults);
+    const std::vector<QWidget*> chain = zarntest::TabChain(&d);
+    EXPECT_EQ(chain.size(), 9u);
+    select(d, 0);
+    const std::vector<std::string> menus = zarntest::MenuKeyFaults(&d);
+    EXPECT_TRUE(menus.empty()) << testing::PrintToString(menus);
+
+    // Space on Add opens its menu below the button, wherever the pointer is.
+    QCursor::setPos(d.mapToGlobal(QPoint(4, 150)));
+    d.Button7->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(d.Button7, Qt::Key_Space);
+    QMenu* add = d.findChild<QMenu*>("PopupMenu1");
+    ASSERT_TRUE(add->isVisible());
+    EXPECT_EQ(add->pos(), d.Button7->mapToGlobal(QPoint(0, d.Button7->height())));
+    add->close();
 }
 
 TEST_F(EditBookmark, MemoShowsOneLinePerPathEvenWithBlanks) {

@@ -284,7 +284,7 @@ TEST_F(Commands, SkipKeysAndTheSleepTimerMenu) {
         return on;
     };
     EXPECT_EQ(checked(), std::vector<std::string>{"Sleep0"});
-    EXPECT_EQ(Action(m, "Sleep2")->text(), "30 minutes");
+    EXPECT_EQ(Action(m, "Sleep2")->text(), "&30 minutes");
     Action(m, "Sleep2")->trigger();
     EXPECT_EQ(core->GetSleepMode(), SleepMode::Minutes30);
     EXPECT_EQ(checked(), std::vector<std::string>{"Sleep2"});
@@ -364,6 +364,30 @@ TEST_F(Commands, TheBookmarkMenuIsRebuiltOnOpeningAndShiftOnlyAppends) {
     EXPECT_EQ(Names(*list), (std::vector<std::string>{c, b}));
     EXPECT_EQ(player.calls.front(), "Close");
     EXPECT_EQ(player.With("Open"), std::vector<std::string>{"Open(" + c + ")"});
+    Bookmarks() = saved;
+}
+
+// Every item of every menu of the window (the menu bar, the video panel's
+// and the repeat button's pop-ups, the submenus, and the bookmark and chapter
+// items made on opening) is reached by a key or a mnemonic of its own.
+TEST_F(Commands, EveryMenuItemHasAKeyOrAMnemonicOfItsOwn) {
+    const std::string book = testmedia::ThreeChapterBook();
+    ASSERT_FALSE(book.empty()) << "ffmpeg could not make the book";
+    TBookmarks saved = Bookmarks();
+    Bookmarks().records.clear();
+    for (int i = 1; i <= 3; ++i)
+        Bookmarks().AddFiles("talk " + std::to_string(i), {book});
+    TMain& m = Started({book});
+    m.PostMessage(WM_PLAYER_OPENED, 0, 0);
+    QApplication::processEvents();
+    ASSERT_EQ(core->ChapterCount(), 3);
+    const std::vector<std::string> faults = zarntest::MenuKeyFaults(&m);
+    EXPECT_TRUE(faults.empty()) << testing::PrintToString(faults);
+    int bookmarks = 0;
+    for (QAction* a : m.BookmarkMenu->actions())
+        bookmarks += BookmarkTag(a) != 0;
+    EXPECT_EQ(bookmarks, 3) << "the bookmark items were walked";
+    EXPECT_EQ(Menu(m, "Chapters1")->actions().size(), 3) << "the chapter items were walked";
     Bookmarks() = saved;
 }
 
@@ -453,14 +477,16 @@ TEST_F(Commands, ChapterItemsTheSubmenuAndTheInfoLineFollowTheOpenFile) {
             out.push_back(a->text().toStdString() + (a->isChecked() ? " *" : ""));
         return out;
     };
-    EXPECT_EQ(items(), (std::vector<std::string>{"Opening\t00:00:00 *", "Chapter two\t00:00:04",
-                                                 "Chapter 3\t00:00:08"}));
+    EXPECT_EQ(items(),
+              (std::vector<std::string>{"&1 Opening\t00:00:00 *", "&2 Chapter two\t00:00:04",
+                                        "&3 Chapter 3\t00:00:08"}));
     m.ComboBox1->setCurrentIndex(m.ComboBox1->findText("2.0"));
     m.ComboBox1Change();
     m.TimeMode = 1;
     Open(chapters);
-    EXPECT_EQ(items(), (std::vector<std::string>{"Opening\t00:00:00 *", "Chapter two\t00:00:02",
-                                                 "Chapter 3\t00:00:04"}));
+    EXPECT_EQ(items(),
+              (std::vector<std::string>{"&1 Opening\t00:00:00 *", "&2 Chapter two\t00:00:02",
+                                        "&3 Chapter 3\t00:00:04"}));
 
     chapters->actions()[2]->trigger();
     EXPECT_NEAR(player.position, 8 * 10'000'000, 10'000);

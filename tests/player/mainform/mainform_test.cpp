@@ -180,6 +180,18 @@ TEST_F(WindowTest, MuteSilencesAndMovingTheBarWhileMutedIsAudible) {
     EXPECT_EQ(player.With("SetVolume").back(), "SetVolume(-10000)");
 }
 
+// The mute button takes no focus (Space is the player's); M is its key,
+// wherever the focus is in the window.
+TEST_F(WindowTest, TheMKeyMutesAndUnmutes) {
+    TMain& m = Started();
+    QTest::keyClick(&m, Qt::Key_M);
+    EXPECT_EQ(core->Mute, 1);
+    EXPECT_EQ(m.MuteImageIndex(), 1);
+    m.TrackBar1->setFocus();
+    QTest::keyClick(m.TrackBar1, Qt::Key_M);
+    EXPECT_EQ(core->Mute, 0);
+}
+
 // --- Seek ---------------------------------------------------------------
 
 TEST_F(WindowTest, DraggingAStoppedFileEndsPausedAndPositioned) {
@@ -905,4 +917,29 @@ TEST_F(WindowTest, FocusGoesBackToTheWindowThatHadItWhenADialogCloses) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == field; }, 2000))
         << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString()
                                         : std::string("no focus"));
+}
+
+// Tab goes round the window's controls in reading order and Shift+Tab back;
+// the window's own keys still reach the player while a bar has the focus.
+TEST_F(WindowTest, TabGoesRoundTheControlsInReadingOrder) {
+    Setting("player", "rate", "2.0");
+    TMain& m = Started();
+    const std::vector<std::string> faults = zarntest::TabOrderFaults(&m);
+    EXPECT_TRUE(faults.empty()) << testing::PrintToString(faults);
+    const std::vector<QWidget*> chain = zarntest::TabChain(&m);
+    EXPECT_NE(std::find(chain.begin(), chain.end(), m.TrackBar1), chain.end());
+    EXPECT_NE(std::find(chain.begin(), chain.end(), m.TrackBar2), chain.end());
+
+    m.TrackBar2->setFocus();
+    const int before = core->Volume;
+    QTest::keyClick(m.TrackBar2, Qt::Key_Down);
+    EXPECT_EQ(core->Volume, std::max(0, before - 8)) << "Down is the volume's";
+    QTest::keyClick(m.TrackBar2, Qt::Key_PageUp);
+    EXPECT_EQ(core->RateText, "2.2") << "Page Up is the rate's";
+
+    // Hidden controls are no stops.
+    m.SetPlayControlsVisible(false);
+    const std::vector<std::string> hidden = zarntest::TabOrderFaults(&m);
+    EXPECT_TRUE(hidden.empty()) << testing::PrintToString(hidden);
+    m.SetPlayControlsVisible(true);
 }

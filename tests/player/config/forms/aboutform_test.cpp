@@ -2,6 +2,7 @@
 #include "tests/support/FakePlayer.h"
 #include "tests/support/Windows.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -109,6 +110,28 @@ TEST(AboutForm, CloseEndsTheDialog) {
     about.show();
     QTest::mouseClick(about.findChild<QPushButton*>("Button1"), Qt::LeftButton);
     EXPECT_FALSE(about.isVisible());
+}
+
+// Tab goes round the links, the dialog's text and its button in reading
+// order, and the hidden links are no stops.
+TEST(AboutForm, TabGoesRoundInReadingOrder) {
+    App();
+    FakePlayer player;
+    for (const char* target : {"", "x"}) {
+        const bool links = *target != 0;
+        TAbout about(nullptr, &player, links ? "team@example.org" : "",
+                     links ? "/opt/zarn/doc/index.htm" : "");
+        about.show();
+        QApplication::setActiveWindow(&about);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&about));
+        EXPECT_EQ(QApplication::focusWidget(), about.findChild<QPushButton*>("Button1"));
+        const std::vector<std::string> faults = zarntest::TabOrderFaults(&about);
+        EXPECT_TRUE(faults.empty()) << testing::PrintToString(faults);
+        const std::vector<QWidget*> stops = zarntest::TabChain(&about);
+        EXPECT_EQ(stops.size(), links ? 4u : 2u);
+        EXPECT_NE(std::find(stops.begin(), stops.end(), about.findChild<QPushButton*>("Button1")),
+                  stops.end());
+    }
 }
 
 #include "aboutform_test.moc"

@@ -296,3 +296,17 @@ TEST_F(OptionForm, TheDesktopFontWinsWhenLargerAndTheDialogGrows) {
     }
     QApplication::setFont(desktop);
 }
+// Tab goes round each page in reading order (the page tabs, the page's
+// fields, OK and Close) and Shift+Tab back.
+TEST_F(OptionForm, TabGoesRoundBothPagesInReadingOrder) {
+    TOption dialog(nullptr, &player, *table, options);
+    auto* pages = Find<QTabWidget>(dialog, "PageControl1");
+    for (int page : {0, 1}) {
+        pages->setCurrentIndex(page);
+        const std::vector<std::string> faults = zarntest::TabOrderFaults(&dialog);
+        EXPECT_TRUE(faults.empty()) << "page " << page << ": " << testing::PrintToString(faults);
+        const std::vector<QWidget*> stops = zarntest::TabChain(&dialog);
+        EXPECT_NE(std::find(stops.begin(), stops.end(), Find<QPushButton>(dialog, "Button2")),
+                  stops.end());
+    }
+}

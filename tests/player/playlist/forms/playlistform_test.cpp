@@ -17,6 +17,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -218,13 +219,14 @@ TEST_F(PlayListWindow, CaptionControlsAndColumns) {
             out.push_back(a->isSeparator() ? "|" : a->text().toStdString());
         return out;
     };
-    EXPECT_EQ(
-        texts(window->PopupMenu1),
-        (std::vector<std::string>{"Play", "|", "Add Files...", "Remove Files", "|", "Select All"}));
+    EXPECT_EQ(texts(window->PopupMenu1),
+              (std::vector<std::string>{"&Play", "|", "&Add Files...", "&Remove Files", "|",
+                                        "&Select All"}));
     EXPECT_EQ(texts(window->PopupMenu2),
-              (std::vector<std::string>{"Selected Files", "Unselected Files", "All Files"}));
-    EXPECT_EQ(texts(window->PopupMenu3),
-              (std::vector<std::string>{"Sort by FileName", "|", "Shuffle List", "Reverse List"}));
+              (std::vector<std::string>{"&Selected Files", "&Unselected Files", "&All Files"}));
+    EXPECT_EQ(
+        texts(window->PopupMenu3),
+        (std::vector<std::string>{"&Sort by FileName", "|", "S&huffle List", "&Reverse List"}));
 
     QTreeWidget* view = window->ListView1;
     EXPECT_EQ(view->headerItem()->text(0), QStringLiteral("File"));
@@ -576,6 +578,46 @@ TEST_F(PlayListWindow, KeysOutsideTheListGoToTheShortcutHandler) {
     QTest::keyClick(window.get(), Qt::Key_Space);
     QTest::keyClick(window.get(), Qt::Key_P);
     EXPECT_EQ(seen, (std::vector<int>{Qt::Key_Space, Qt::Key_P}));
+}
+
+// Every command of the window by key: each menu item has a mnemonic of its
+// own; Tab goes from the tool bar's buttons (reading order) to the list;
+// Space presses a button tabbed to and the menu key opens a button's menu.
+// The list has the focus when the window opens.
+TEST_F(PlayListWindow, EveryCommandIsReachedFromTheKeyboard) {
+    Fill(3);
+    const std::vector<std::string> menus = zarntest::MenuKeyFaults(window.get());
+    EXPECT_TRUE(menus.empty()) << testing::PrintToString(menus);
+
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    EXPECT_EQ(QApplication::focusWidget(), window->ListView1);
+    const std::vector<std::string> faults = zarntest::TabOrderFaults(window.get());
+    EXPECT_TRUE(faults.empty()) << testing::PrintToString(faults);
+    const std::vector<QWidget*> chain = zarntest::TabChain(window.get());
+    for (QToolButton* b :
+         {window->ToolButton2, window->ToolButton9, window->ToolButton10, window->ToolButton12})
+        EXPECT_NE(std::find(chain.begin(), chain.end(), b), chain.end())
+            << b->objectName().toStdString();
+
+    // Reverse List by keys alone: to the Sort button, its menu, R.
+    window->ToolButton10->setFocus(Qt::TabFocusReason);
+    bool shown = false;
+    QObject::connect(window->PopupMenu3, &QMenu::aboutToShow, window.get(), [&] {
+        shown = true;
+        QTimer::singleShot(0, [this] { QTest::keyClick(window->PopupMenu3, Qt::Key_R); });
+    });
+    // What the desktop's platform makes of the menu key, sent to the focus.
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(2, 2),
+                              window->ToolButton10->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(QApplication::focusWidget(), &menuKey);
+    EXPECT_TRUE(shown) << "the menu key opens the button's menu";
+    EXPECT_EQ(Order(), (std::vector<int>{2, 1, 0}));
+
+    // Space presses the button tabbed to: Sort by FileName.
+    window->ToolButton10->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(window->ToolButton10, Qt::Key_Space);
+    EXPECT_EQ(Order(), (std::vector<int>{0, 1, 2}));
 }
 
 // The main menu's keys while this window is the active one: in the list as
