@@ -9,6 +9,22 @@ namespace {
 constexpr const char* A11ySchema = "org.gnome.desktop.a11y.interface";
 constexpr const char* InterfaceSchema = "org.gnome.desktop.interface";
 
+// The settings' backend follows the desktop over the session bus. GLib's
+// shared connection to it ends the process when the bus goes away; the
+// player outlives its desktop's bus, so that connection must not.
+void KeepAliveWithoutTheBus() {
+    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    // An address to be launched first means there is no bus to lose.
+    const bool bus = address && !g_str_has_prefix(address, "autolaunch:");
+    g_free(address);
+    if (!bus)
+        return;
+    if (GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
+        g_dbus_connection_set_exit_on_close(connection, FALSE);
+        g_object_unref(connection);
+    }
+}
+
 } // namespace
 
 // One schema's settings, with the schema kept to ask which keys it has:
@@ -71,6 +87,8 @@ DesktopContrast::DesktopContrast(Changed changed, const std::string& schemaDir)
     }
     a11y_ = Settings::Open(source, A11ySchema);
     interface_ = Settings::Open(source, InterfaceSchema);
+    if (a11y_ || interface_)
+        KeepAliveWithoutTheBus();
     if (source)
         g_settings_schema_source_unref(source);
     for (Settings* s : {a11y_.get(), interface_.get()})
