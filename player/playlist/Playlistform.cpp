@@ -644,6 +644,11 @@ bool TPlayList::ListView1KeyDown(QKeyEvent* e) {
         selected1Click();
         return true;
     }
+    // The keyboard's double click.
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        ListView1DblClick();
+        return true;
+    }
     if (e->key() == Qt::Key_A && (e->modifiers() & Qt::ControlModifier)) {
         SelectAll1Click();
         return true;

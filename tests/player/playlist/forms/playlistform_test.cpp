@@ -435,7 +435,7 @@ TEST_F(PlayListWindow, ClickWithoutDragOnASelectedRowSelectsOnlyIt) {
 
 // --- Playing a row ---------------------------------------------------------
 
-TEST_F(PlayListWindow, DoubleClickPlaysTheSelectedRowAndNothingOnEmptySpace) {
+TEST_F(PlayListWindow, DoubleClickOrEnterPlaysTheSelectedRowAndNothingOnEmptySpace) {
     Fill(3);
     const QRect last = window->ListView1->visualItemRect(window->ListView1->topLevelItem(2));
     const QPoint empty(last.center().x(), last.bottom() + 30);
@@ -467,6 +467,14 @@ TEST_F(PlayListWindow, DoubleClickPlaysTheSelectedRowAndNothingOnEmptySpace) {
     EXPECT_EQ(list->Current(), list->Item(0));
     EXPECT_TRUE(player.Has("Open(" + list->Item(0)->FileName + ")"));
     EXPECT_TRUE(player.Has("Play"));
+
+    // Enter in the list is the keyboard's double click.
+    player.calls.clear();
+    player.openResult = S_OK;
+    ClickRows({2});
+    QTest::keyClick(window->ListView1, Qt::Key_Return);
+    EXPECT_EQ(list->Current(), list->Item(2));
+    EXPECT_TRUE(player.Has("Open(" + list->Item(2)->FileName + ")"));
 }
 
 TEST_F(PlayListWindow, PrevAndNextGoThroughTheMainWindow) {
