@@ -150,7 +150,7 @@ TEST_F(ScreenReaderTest, TheSeekBarKeepsQuietWhilePlayingAndASeekSaysWhereItLand
     EXPECT_EQ(Read(dir + "/err").find("qt.accessibility.atspi"), std::string::npos)
         << Read(dir + "/err");
     Reader("start");
-    const std::vector<std::string> heard = Lines(Reader("heard 2 Right"));
+    const std::vector<std::string> heard = Lines(Reader("heard 4 Right"));
     EXPECT_TRUE(std::any_of(heard.begin(), heard.end(), [](const std::string& said) {
         return std::regex_match(said, std::regex("0:[0-2][0-9] of 0:30"));
     })) << heard.size();
@@ -161,7 +161,7 @@ TEST_F(ScreenReaderTest, TheRateKeyChangesTheRateListsNameAndIsAnnounced) {
     // A list's name is its value on this desktop; its description says what it is.
     EXPECT_EQ(Object("2.6"), (std::vector<std::string>{"combo box", "2.6", "rate 2.6"}));
     Reader("start");
-    const std::vector<std::string> heard = Lines(Reader("heard 2 Prior"));
+    const std::vector<std::string> heard = Lines(Reader("heard 4 Prior"));
     EXPECT_NE(std::find(heard.begin(), heard.end(), "rate 2.8"), heard.end()) << Reader("unnamed");
     EXPECT_EQ(Object("2.8"), (std::vector<std::string>{"combo box", "2.8", "rate 2.8"}));
     EXPECT_TRUE(
@@ -250,12 +250,12 @@ TEST_F(ScreenReaderTest, OpenPlayRateListMoveAndCloseWithKeysAlone) {
 
     // L opens the play list as a window of its own, with the keys in its
     // list, and a reader comes to rest on the playing row.
-    EXPECT_EQ(Reader("lastfocus 2 l"), "table cell 'first.mp3, playing'");
+    EXPECT_EQ(Reader("lastfocus 4 l"), "table cell 'first.mp3, playing'");
     ASSERT_TRUE(focused("table cell")) << Reader("focused");
     EXPECT_TRUE(focused("frame 'PlayList")) << Reader("focused");
     // End, then Ctrl+Up: the last row moves above the first, and says so.
     Reader("keys End");
-    const std::vector<std::string> heard = Lines(Reader("heard 2 ctrl+Up"));
+    const std::vector<std::string> heard = Lines(Reader("heard 4 ctrl+Up"));
     EXPECT_NE(std::find(heard.begin(), heard.end(), "second.mp3 moved to row 1 of 2"), heard.end())
         << heard.size();
     const auto order = [this] {
