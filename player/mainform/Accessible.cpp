@@ -7,8 +7,10 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLoggingCategory>
+#include <QMenu>
 #include <QPointer>
 #include <QSlider>
 #include <QTimer>
@@ -63,6 +65,25 @@ protected:
 
 private:
     std::vector<std::pair<QPointer<QDialog>, QPointer<QWidget>>> opened_;
+};
+
+// While a menu is open its letters are its own: a plain letter would
+// otherwise reach the window's one-letter shortcut (O opens files) before
+// the menu could take it as an item's mnemonic (&Option...).
+class OpenMenuKeys : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() != QEvent::ShortcutOverride || !qobject_cast<QMenu*>(o))
+            return false;
+        auto* key = static_cast<QKeyEvent*>(e);
+        constexpr auto held = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+        if (!(key->modifiers() & held) && !key->text().isEmpty() && key->text().at(0).isPrint())
+            e->accept();
+        return false;
+    }
 };
 
 // What Qt cannot be told otherwise: a window made from a plain QWidget (the
@@ -153,6 +174,7 @@ void MakeAccessible(TMain& w) {
     QWidget* announcer = &w;
     AnnouncerOf(announcer);
     qApp->installEventFilter(new FocusKeeper(&w));
+    qApp->installEventFilter(new OpenMenuKeys(&w));
 
     const auto showRate = [&w, &core] {
         // AT-SPI takes a list's name from its current text; the description

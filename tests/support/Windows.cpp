@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSet>
@@ -227,6 +228,27 @@ namespace {
 
 // A submenu's or a menu bar title's item opens a menu; only its mnemonic
 // reaches it.
+// A mnemonic the menu, open, leaves to a one-key shortcut of the window
+// (which would then act instead of the item).
+void CheckTaken(const std::string& where, QMenu* menu, const QSet<QAction*>& shortcuts,
+                std::vector<std::string>& faults) {
+    for (const QAction* a : menu->actions()) {
+        const QChar m = a->isVisible() ? Mnemonic(a->text()) : QChar();
+        if (m.isNull())
+            continue;
+        const int key = m.toUpper().unicode();
+        QKeyEvent override(QEvent::ShortcutOverride, key, Qt::NoModifier, QString(m));
+        override.ignore();
+        QApplication::sendEvent(menu, &override);
+        if (override.isAccepted())
+            continue;
+        for (const QAction* s : shortcuts)
+            if (s != a && s->isEnabled() && s->shortcut() == QKeySequence(key))
+                faults.push_back(where + ": the key of \"" + a->text().toStdString() +
+                                 "\" is the shortcut of \"" + s->text().toStdString() + "\"");
+    }
+}
+
 void CheckItems(const std::string& where, const QList<QAction*>& items,
                 std::vector<std::string>& faults) {
     QHash<QChar, QString> taken;
@@ -257,6 +279,10 @@ std::vector<std::string> MenuKeyFaults(QWidget* window, const QList<QMenu*>& ext
     for (QMenuBar* bar : window->findChildren<QMenuBar*>())
         CheckItems(bar->objectName().toStdString(), bar->actions(), faults);
     QList<QMenu*> menus = window->findChildren<QMenu*>() + extra;
+    QSet<QAction*> shortcuts;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        for (QAction* a : top->findChildren<QAction*>())
+            shortcuts.insert(a);
     QSet<QMenu*> walked;
     while (!menus.isEmpty()) {
         QMenu* menu = menus.takeFirst();
@@ -267,6 +293,7 @@ std::vector<std::string> MenuKeyFaults(QWidget* window, const QList<QMenu*>& ext
         const std::string where = menu->objectName().isEmpty() ? menu->title().toStdString()
                                                                : menu->objectName().toStdString();
         CheckItems(where, menu->actions(), faults);
+        CheckTaken(where, menu, shortcuts, faults);
         for (QAction* a : menu->actions())
             if (a->menu())
                 menus << a->menu();

@@ -72,7 +72,8 @@ std::vector<std::string> TabOrderFaults(QWidget* window);
 
 // What keeps a keyboard from the window's menus, each fault in words: an
 // item that is no separator, visible, yet has neither a shortcut nor a
-// mnemonic, or a mnemonic two items of one menu (or of the menu bar) share.
+// mnemonic, a mnemonic two items of one menu (or of the menu bar) share, or
+// one that a one-key shortcut of the application takes while the menu is open.
 // Every menu below the window and each of extra is walked, submenus too;
 // each is opened (aboutToShow) first so items made on opening are there.
 std::vector<std::string> MenuKeyFaults(QWidget* window, const QList<QMenu*>& extra = {});

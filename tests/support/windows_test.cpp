@@ -27,6 +27,9 @@ TEST(KeyboardChecks, MenuItemsWithoutKeysAndSharedMnemonicsAreFound) {
     menu->addSeparator();
     menu->addAction("Nothing");
     menu->addAction("Keyed")->setShortcut(QKeySequence(Qt::Key_K));
+    // A one-key shortcut of the window would act instead of the item.
+    (new QAction("Open", &window))->setShortcut(QKeySequence(Qt::Key_O));
+    menu->addAction("&Options");
     QMenu* sub = menu->addMenu("Sub");
     sub->setObjectName("Sub");
     // Items made on opening are walked too.
@@ -39,6 +42,7 @@ TEST(KeyboardChecks, MenuItemsWithoutKeysAndSharedMnemonicsAreFound) {
               (std::vector<std::string>{"Menu: \"&Play\" and \"&PlayList...\" share the mnemonic p",
                                         "Menu: \"Nothing\" has neither a key nor a mnemonic",
                                         "Menu: \"Sub\" has neither a key nor a mnemonic",
+                                        "Menu: the key of \"&Options\" is the shortcut of \"Open\"",
                                         "Sub: \"Made\" has neither a key nor a mnemonic"}));
 }
 

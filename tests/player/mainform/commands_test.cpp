@@ -7,6 +7,7 @@
 #include "player/bookmarks/Bookmark.h"
 #include "player/bookmarks/Bookmarkqt.h"
 #include "player/config/Helpdoc.h"
+#include "player/config/Optionform.h"
 #include "player/mainform/Videopanel.h"
 #include "tests/player/mediainfo/MadeMedia.h"
 
@@ -175,6 +176,21 @@ TEST_F(Commands, MenuKeysReachTheirCommands) {
     EXPECT_EQ(core->RepeatMode, 2);
     QTest::keyClick(&m, Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(m.TimeMode, 1);
+
+    // In an open menu a letter is the item's, though the window has a
+    // one-letter key of its own for it (O opens files).
+    QMenu* option = Menu(m, "Option1Menu");
+    option->popup(m.mapToGlobal(QPoint(0, 0)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(option));
+    bool options = false;
+    zarntest::whenModal<QDialog>(
+        [&](QDialog* d) {
+            options = qobject_cast<TOption*>(d) != nullptr;
+            d->reject();
+        },
+        nullptr);
+    QTest::keyClick(option, Qt::Key_O);
+    EXPECT_TRUE(options) << "O in the Option menu did not open the options";
 }
 
 // In full screen the view is the active window: the main menu's keys, F to
