@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 extern char** environ;
@@ -107,6 +108,13 @@ std::string Program::Out() const {
 
 std::string Program::Err() const {
     return ReadAll(err_);
+}
+
+bool MakeTone(const std::string& path, int seconds, const std::string& options) {
+    const std::string command =
+        "ffmpeg -v error -f lavfi -i sine=frequency=440:duration=" + std::to_string(seconds) +
+        " -ac 2 " + options + " '" + path + "'";
+    return std::system(command.c_str()) == 0;
 }
 
 } // namespace zarntest

@@ -45,4 +45,8 @@ private:
     std::size_t lineEnd_ = 0; // how much of out_ Line has handed out
 };
 
+// A 440 Hz stereo tone of that many seconds made by ffmpeg at path (its
+// extension picks the format), with options before the path; true when made.
+bool MakeTone(const std::string& path, int seconds, const std::string& options = "");
+
 } // namespace zarntest

@@ -45,9 +45,7 @@ protected:
 
     std::string Tone(const std::string& name, int seconds, const std::string& title) {
         const std::string path = dir + "/" + name;
-        EXPECT_EQ(Shell("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=" +
-                        std::to_string(seconds) + " -ac 2 -metadata title=" + title + " " + path),
-                  0);
+        EXPECT_TRUE(MakeTone(path, seconds, "-metadata title=" + title));
         return path;
     }
     void Start(const std::vector<std::string>& files, std::map<std::string, std::string> env = {}) {

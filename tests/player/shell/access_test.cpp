@@ -68,9 +68,7 @@ protected:
 
     std::string Tone(const std::string& name, int seconds) {
         const std::string path = dir + "/" + name;
-        EXPECT_EQ(Shell("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=" +
-                        std::to_string(seconds) + " -ac 2 " + path),
-                  0);
+        EXPECT_TRUE(MakeTone(path, seconds));
         return path;
     }
     // Starts the player with the files and waits until it plays (when it has

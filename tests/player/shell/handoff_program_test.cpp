@@ -52,11 +52,7 @@ protected:
         unsetenv("QT_QPA_PLATFORM");
         std::ofstream(dir + "/zarnplayer.ini") << "[player]\nrepeat=1\n";
         tone = dir + "/tone.mp3";
-        ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=60 -ac 2 "
-                               "-ar 44100 " +
-                               tone)
-                                  .c_str()),
-                  0);
+        ASSERT_TRUE(zarntest::MakeTone(tone, 60, "-ar 44100"));
     }
     void TearDown() override { started.clear(); }
 

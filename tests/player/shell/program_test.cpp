@@ -68,9 +68,7 @@ protected:
     // A tone of the given length as MP3.
     std::string Tone(const std::string& name, int seconds) {
         const std::string path = dir + "/" + name;
-        EXPECT_EQ(Shell("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=" +
-                        std::to_string(seconds) + " -ac 2 -ar 44100 " + path),
-                  0);
+        EXPECT_TRUE(zarntest::MakeTone(path, seconds, "-ar 44100"));
         return path;
     }
     void Settings(const std::string& text) { std::ofstream(dir + "/zarnplayer.ini") << text; }
