@@ -9,20 +9,22 @@ namespace {
 constexpr const char* A11ySchema = "org.gnome.desktop.a11y.interface";
 constexpr const char* InterfaceSchema = "org.gnome.desktop.interface";
 
-// The settings' backend follows the desktop over the session bus. GLib's
-// shared connection to it ends the process when the bus goes away; the
-// player outlives its desktop's bus, so that connection must not.
-void KeepAliveWithoutTheBus() {
+// The settings' backend follows the desktop over GLib's shared connection
+// to the session bus, which by default ends the process when the bus goes
+// away; the player outlives its desktop's bus. The connection is made here
+// first and held (GLib keeps it only while someone does), so the backend
+// finds it already told not to.
+std::shared_ptr<void> BusThatMayGo() {
     gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     // An address to be launched first means there is no bus to lose.
     const bool bus = address && !g_str_has_prefix(address, "autolaunch:");
     g_free(address);
-    if (!bus)
-        return;
-    if (GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
-        g_dbus_connection_set_exit_on_close(connection, FALSE);
-        g_object_unref(connection);
-    }
+    GDBusConnection* connection =
+        bus ? g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr) : nullptr;
+    if (!connection)
+        return nullptr;
+    g_dbus_connection_set_exit_on_close(connection, FALSE);
+    return std::shared_ptr<void>(connection, g_object_unref);
 }
 
 } // namespace
@@ -56,9 +58,8 @@ struct DesktopContrast::Settings {
     }
 
     // The schema's settings; nothing where the schema is not installed.
-    static std::unique_ptr<Settings> Open(GSettingsSchemaSource* source, const char* id) {
-        GSettingsSchema* schema =
-            source ? g_settings_schema_source_lookup(source, id, TRUE) : nullptr;
+    // The settings of a schema found (taking it over); nothing without one.
+    static std::unique_ptr<Settings> Open(GSettingsSchema* schema) {
         if (!schema)
             return nullptr;
         auto s = std::make_unique<Settings>();
@@ -85,10 +86,17 @@ DesktopContrast::DesktopContrast(Changed changed, const std::string& schemaDir)
         source =
             g_settings_schema_source_new_from_directory(schemaDir.c_str(), nullptr, FALSE, nullptr);
     }
-    a11y_ = Settings::Open(source, A11ySchema);
-    interface_ = Settings::Open(source, InterfaceSchema);
-    if (a11y_ || interface_)
-        KeepAliveWithoutTheBus();
+    const auto lookup = [source](const char* id) {
+        return source ? g_settings_schema_source_lookup(source, id, TRUE) : nullptr;
+    };
+    GSettingsSchema* a11y = lookup(A11ySchema);
+    GSettingsSchema* interface = lookup(InterfaceSchema);
+    // Before the settings exist: their backend opens its connection from a
+    // thread of its own.
+    if (a11y || interface)
+        bus_ = BusThatMayGo();
+    a11y_ = Settings::Open(a11y);
+    interface_ = Settings::Open(interface);
     if (source)
         g_settings_schema_source_unref(source);
     for (Settings* s : {a11y_.get(), interface_.get()})

@@ -38,6 +38,7 @@ private:
     static void OnChanged(void* settings, char* key, void* self);
 
     Changed changed_;
+    std::shared_ptr<void> bus_;           // the session bus connection the settings share
     std::unique_ptr<Settings> a11y_;      // org.gnome.desktop.a11y.interface
     std::unique_ptr<Settings> interface_; // org.gnome.desktop.interface
     Scheme current_ = Scheme::Off;
