@@ -8,6 +8,7 @@
 #include <gst/gst.h>
 #include <gst/tag/tag.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -321,13 +322,37 @@ std::string Exporter::Run(const Job& job, double rate, std::int32_t flags,
             progress({fraction, inputSeconds, outputSeconds, Seconds(started), done});
     };
 
+    // A pipe or a device is opened once, here, and read through that
+    // descriptor: the file source opens its file a first time to probe it
+    // and again to read, and a writer that meets the pipe without a reader
+    // in between is killed.
+    struct Input {
+        int fd = -1;
+        ~Input() {
+            if (fd >= 0)
+                close(fd);
+        }
+    } input;
+    {
+        std::error_code ec;
+        if (!fs::is_regular_file(job.input, ec)) {
+            while ((input.fd = open(job.input.c_str(), O_RDONLY | O_CLOEXEC)) < 0 &&
+                   errno == EINTR && !Interrupted()) {
+            }
+            if (Interrupted())
+                return "interrupted";
+            if (input.fd < 0)
+                return Errno("cannot read it");
+        }
+    }
+
     // Pass 1: decode and play through the renderer onto the capture device.
     DecodeState decode;
     {
         std::string missing;
         GstElement* pipeline = gst_pipeline_new("export-decode");
         Unref pipelineRef{pipeline};
-        GstElement* src = Make("filesrc", missing);
+        GstElement* src = Make(input.fd < 0 ? "filesrc" : "fdsrc", missing);
         GstElement* bin = Make("decodebin", missing);
         GstElement* convert = Make("audioconvert", missing);
         GstElement* resample = Make("audioresample", missing);
@@ -343,7 +368,10 @@ std::string Exporter::Run(const Job& job, double rate, std::int32_t flags,
                 gst_bin_add(GST_BIN(pipeline), e);
         if (!missing.empty())
             return missing;
-        g_object_set(src, "location", job.input.c_str(), nullptr);
+        if (input.fd < 0)
+            g_object_set(src, "location", job.input.c_str(), nullptr);
+        else
+            g_object_set(src, "fd", input.fd, nullptr);
         g_object_set(sink, ZARN_PROP_RATE, rate, ZARN_PROP_FLAGS, static_cast<gint>(flags),
                      nullptr);
         gst_element_link(src, bin);

@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -246,9 +247,11 @@ TEST_F(Export, InterruptRemovesTheTemporaryFiles) {
     zarntest::Program cli({CliPath(), "--export", outDir + "/live.wav", "--rate", "2", in},
                           {{"ZARNPLAYER_HOME", home}, {"TMPDIR", dir}}, dir + "/stdout", log);
     ASSERT_TRUE(cli.Running()) << "the command ended at once: " << ReadFile(log);
-    // Two seconds of sound, then the writer holds the pipe open.
+    // Two seconds of sound under a header of unknown length, as a live
+    // writer sends it, then the writer holds the pipe open.
     const std::string head = dir + "/head.wav";
-    ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i sine=f=440:d=2:r=44100 -ac 2 " + Quote(head)),
+    ASSERT_EQ(Shell("ffmpeg -v error -f lavfi -i sine=f=440:d=2:r=44100 -ac 2 -f wav - | cat >" +
+                    Quote(head)),
               0);
     // Opening waits for the reader; never longer than the test may take.
     int fd = -1;
@@ -259,8 +262,12 @@ TEST_F(Export, InterruptRemovesTheTemporaryFiles) {
     }
     ASSERT_GE(fd, 0) << "the command never opened its input";
     fcntl(fd, F_SETFL, 0);
+    // The command must keep its reader from the first open on: a writer
+    // that finds none is told so (EPIPE here instead of being killed).
+    signal(SIGPIPE, SIG_IGN);
     const std::string bytes = ReadFile(head);
-    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()))
+        << std::strerror(errno);
     // Wait until the renderer captures, i.e. the export is under way.
     bool started = false;
     for (int i = 0; i < 200 && !started; ++i) {
