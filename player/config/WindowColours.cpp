@@ -1,10 +1,14 @@
 #include "player/config/WindowColours.h"
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QStyle>
+#include <QStyleFactory>
 
 #include <cmath>
 
 namespace {
+
+const QString kOutlinedStyle = QStringLiteral("Windows");
 
 double Linear(double channel) {
     return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
@@ -55,15 +59,15 @@ QPalette HighContrastPalette(bool dark) {
     for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         const bool off = g == QPalette::Disabled;
         const QColor text = off ? faint : ink;
-        for (QPalette::ColorRole r :
-             {QPalette::Window, QPalette::Base, QPalette::AlternateBase, QPalette::Button,
-              QPalette::ToolTipBase, QPalette::Light, QPalette::Midlight})
+        for (QPalette::ColorRole r : {QPalette::Window, QPalette::Base, QPalette::AlternateBase,
+                                      QPalette::Button, QPalette::ToolTipBase})
             p.setColor(g, r, ground);
         for (QPalette::ColorRole r :
              {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::ToolTipText})
             p.setColor(g, r, text);
         // Frames and bevels drawn in the ink, so every edge shows.
-        for (QPalette::ColorRole r : {QPalette::Mid, QPalette::Dark, QPalette::Shadow})
+        for (QPalette::ColorRole r :
+             {QPalette::Light, QPalette::Midlight, QPalette::Mid, QPalette::Dark, QPalette::Shadow})
             p.setColor(g, r, ink);
         p.setColor(g, QPalette::BrightText, ink);
         p.setColor(g, QPalette::PlaceholderText, faint);
@@ -80,12 +84,28 @@ WindowColours::WindowColours() : desktop_([this](contrast::Scheme scheme) { Appl
 }
 
 void WindowColours::Apply(contrast::Scheme scheme) {
+    // Widget programs only: a style belongs to QApplication.
+    const bool widgets = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
     if (scheme == contrast::Scheme::Off) {
-        // An empty palette resolves every role from the desktop's again.
-        if (replaced_)
+        if (replaced_) {
+            if (widgets && !style_.isEmpty())
+                if (QStyle* style = QStyleFactory::create(style_))
+                    QApplication::setStyle(style);
+            // An empty palette resolves every role from the desktop's again.
             QGuiApplication::setPalette(QPalette());
+        }
         replaced_ = false;
         return;
+    }
+    // The usual style outlines its controls in a shade of the window colour,
+    // which is lost on black and too pale on white; the plain style draws
+    // every frame, box and groove in the palette's bevel colours, the ink.
+    if (widgets) {
+        if (!replaced_)
+            style_ = QApplication::style()->name();
+        if (QApplication::style()->name().compare(kOutlinedStyle, Qt::CaseInsensitive) != 0)
+            if (QStyle* style = QStyleFactory::create(kOutlinedStyle))
+                QApplication::setStyle(style);
     }
     QGuiApplication::setPalette(HighContrastPalette(scheme == contrast::Scheme::Dark));
     replaced_ = true;

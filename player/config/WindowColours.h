@@ -7,6 +7,7 @@
 
 #include <QColor>
 #include <QPalette>
+#include <QString>
 
 // The relative luminance of an sRGB colour, 0 (black) to 1 (white).
 double RelativeLuminance(const QColor& c);
@@ -22,9 +23,10 @@ QColor ReadableOn(const QColor& preferred, const QColor& background, double mini
 // text stays readable and the highlight stands out from the ground.
 QPalette HighContrastPalette(bool dark);
 
-// Keeps the application's palette on the desktop's high-contrast setting
-// for as long as it lives. With high contrast off it leaves the palette Qt
-// got from the desktop alone; switched off again, that palette comes back.
+// Keeps the application's palette, and in a widget program its style, on
+// the desktop's high-contrast setting for as long as it lives. With high
+// contrast off it leaves what Qt got from the desktop alone; switched off
+// again, that palette and style come back.
 class WindowColours {
 public:
     WindowColours();
@@ -32,5 +34,6 @@ public:
 
 private:
     bool replaced_ = false;
+    QString style_; // the style before high contrast, to give back
     contrast::DesktopContrast desktop_;
 };

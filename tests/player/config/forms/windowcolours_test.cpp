@@ -8,11 +8,23 @@
 #include "player/config/WindowColours.h"
 #include "tests/support/Windows.h"
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStyle>
+#include <QVBoxLayout>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -107,6 +119,7 @@ TEST(WindowColoursTest, FollowsTheDesktopAndGivesItsPaletteBack) {
     GSettings* a11y = g_settings_new("org.gnome.desktop.a11y.interface");
     GSettings* iface = g_settings_new("org.gnome.desktop.interface");
     const QPalette desktop = QGuiApplication::palette();
+    const QString style = QApplication::style()->name();
     {
         WindowColours colours;
         Deliver();
@@ -123,6 +136,7 @@ TEST(WindowColoursTest, FollowsTheDesktopAndGivesItsPaletteBack) {
         g_settings_reset(iface, "gtk-theme");
         Deliver();
         EXPECT_EQ(QGuiApplication::palette(), desktop);
+        EXPECT_EQ(QApplication::style()->name(), style) << "the desktop's style comes back";
 
         // Started with high contrast on, it applies it at once.
         g_settings_set_boolean(a11y, "high-contrast", TRUE);
@@ -133,6 +147,61 @@ TEST(WindowColoursTest, FollowsTheDesktopAndGivesItsPaletteBack) {
         EXPECT_EQ(QGuiApplication::palette(), HighContrastPalette(false));
     }
     g_settings_reset(a11y, "high-contrast");
+    g_object_unref(a11y);
+    g_object_unref(iface);
+}
+
+// Pixels of the control that stand out from the window's colour by the 3:1
+// a control's boundary needs.
+int EdgePixels(QWidget& w) {
+    const QImage image = w.grab().toImage();
+    const QColor ground = QGuiApplication::palette().color(QPalette::Window);
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += ContrastRatio(image.pixelColor(x, y), ground) >= 3.0;
+    return count;
+}
+
+TEST(WindowColoursTest, EveryKindOfControlIsOutlinedUnderHighContrast) {
+    App();
+    GSettings* a11y = g_settings_new("org.gnome.desktop.a11y.interface");
+    GSettings* iface = g_settings_new("org.gnome.desktop.interface");
+    g_settings_set_boolean(a11y, "high-contrast", TRUE);
+    for (const char* theme : {"HighContrast", "HighContrastInverse"}) {
+        SCOPED_TRACE(theme);
+        g_settings_set_string(iface, "gtk-theme", theme);
+        WindowColours colours;
+        Deliver();
+        // Without text, so that only frames, boxes, grooves and handles count.
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* combo = new QComboBox;
+        combo->addItem(QString());
+        auto* list = new QListWidget;
+        list->setFixedHeight(40);
+        const std::vector<std::pair<const char*, QWidget*>> controls = {
+            {"line edit", new QLineEdit},
+            {"button", new QPushButton},
+            {"check box", new QCheckBox},
+            {"radio button", new QRadioButton},
+            {"combo box", combo},
+            {"spin box", new QSpinBox},
+            {"slider", new QSlider(Qt::Horizontal)},
+            {"list", list},
+            {"group box", new QGroupBox}};
+        for (const auto& [name, w] : controls)
+            layout->addWidget(w);
+        window.resize(200, 400);
+        window.show();
+        for (const auto& [name, w] : controls) {
+            // At least the length of one long side of the control's own box.
+            const int least = std::max(10, std::min(w->width(), w->height()));
+            EXPECT_GE(EdgePixels(*w), least) << name;
+        }
+    }
+    g_settings_reset(a11y, "high-contrast");
+    g_settings_reset(iface, "gtk-theme");
     g_object_unref(a11y);
     g_object_unref(iface);
 }
