@@ -208,7 +208,26 @@ void MakeAccessible(TMain& w) {
         showRate();
         Announce(announcer, SpokenRate(core.RateText));
     });
-    QObject::connect(&core, &TPlayerCore::volumeChanged, &w, showVolume);
+    // Mute and volume said once the keys have come to rest, and only what
+    // changed since it was last said: a volume key held down is one word.
+    auto* volumeRests = new QTimer(&w);
+    volumeRests->setSingleShot(true);
+    volumeRests->setInterval(250);
+    auto said = std::make_shared<std::pair<int, int>>(core.Volume, core.Mute);
+    QObject::connect(volumeRests, &QTimer::timeout, &w, [announcer, said, &core] {
+        const QString sound = core.Mute ? QObject::tr("sound off") : QObject::tr("sound on");
+        if (core.Mute != said->second)
+            Announce(announcer, sound);
+        else if (core.Volume != said->first)
+            Announce(announcer,
+                     core.Mute ? QObject::tr("volume %1 percent, %2").arg(core.Volume).arg(sound)
+                               : QObject::tr("volume %1 percent").arg(core.Volume));
+        *said = {core.Volume, core.Mute};
+    });
+    QObject::connect(&core, &TPlayerCore::volumeChanged, &w, [showVolume, volumeRests] {
+        showVolume();
+        volumeRests->start();
+    });
     QObject::connect(&core, &TPlayerCore::repeatModeChanged, &w, showRepeat);
     // Where a seek landed, said once the keys have come to rest.
     auto* landed = new QTimer(&w);

@@ -878,7 +878,7 @@ TEST_F(WindowTest, ControlsAreNamedAndFollowTheCore) {
         2000));
 }
 
-TEST_F(WindowTest, NewFileRateEndAndFailureAreAnnounced) {
+TEST_F(WindowTest, NewFileRateEndFailureMuteAndVolumeAreAnnounced) {
     const std::string bad = Media("bad.mp3"), good = Media("good.mp3");
     player.unplayable = {bad};
     Setting("player", "repeat", 0);
@@ -898,6 +898,26 @@ TEST_F(WindowTest, NewFileRateEndAndFailureAreAnnounced) {
     m.PostMessage(WM_PLAYER_COMPLETE, 0, 0);
     QApplication::processEvents();
     EXPECT_EQ(heard(), "playing ended");
+
+    // Said once the keys rest: a run of volume steps is one word, and a
+    // mute pressed twice says nothing.
+    m.activateWindow();
+    QApplication::setActiveWindow(&m);
+    QTest::keyClick(&m, Qt::Key_M);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return heard() == "sound off"; }, 2000)) << heard();
+    QTest::keyClick(&m, Qt::Key_M);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return heard() == "sound on"; }, 2000)) << heard();
+    const int volume = core->Volume;
+    QTest::keyClick(&m, Qt::Key_Down);
+    QTest::keyClick(&m, Qt::Key_Down);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return heard() == "volume " + std::to_string(core->Volume) + " percent"; }, 2000))
+        << heard();
+    EXPECT_LT(core->Volume, volume);
+    QTest::keyClick(&m, Qt::Key_M);
+    QTest::keyClick(&m, Qt::Key_M);
+    QTest::qWait(500);
+    EXPECT_EQ(heard(), "volume " + std::to_string(core->Volume) + " percent");
 }
 
 TEST_F(WindowTest, FocusGoesBackToTheWindowThatHadItWhenADialogCloses) {
