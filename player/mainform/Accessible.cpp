@@ -70,13 +70,23 @@ private:
 // While a menu is open its letters are its own: a plain letter would
 // otherwise reach the window's one-letter shortcut (O opens files) before
 // the menu could take it as an item's mnemonic (&Option...).
+// And an Alt that a screen reader hands back is not one to close a menu:
+// while one listens, Qt holds each key until the reader has seen it and then
+// posts it again, so the Alt of Alt+O arrives after its letter has opened
+// the menu, and a menu closes on Alt.
 class OpenMenuKeys : public QObject {
 public:
     using QObject::QObject;
 
 protected:
     bool eventFilter(QObject* o, QEvent* e) override {
-        if (e->type() != QEvent::ShortcutOverride || !qobject_cast<QMenu*>(o))
+        if (!qobject_cast<QMenu*>(o))
+            return false;
+        if (e->type() == QEvent::KeyPress && !e->spontaneous()) {
+            const int key = static_cast<QKeyEvent*>(e)->key();
+            return key == Qt::Key_Alt || key == Qt::Key_Meta || key == Qt::Key_AltGr;
+        }
+        if (e->type() != QEvent::ShortcutOverride)
             return false;
         auto* key = static_cast<QKeyEvent*>(e);
         constexpr auto held = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
@@ -86,14 +96,17 @@ protected:
     }
 };
 
-// What Qt cannot be told otherwise: a window made from a plain QWidget (the
-// play list) would be a "filler" to a screen reader, which then does not say
-// that a window of its own came up; the announcer is a notification.
+// What Qt cannot be told otherwise: a window of ours made from a plain
+// QWidget (the play list) would be a "filler" to a screen reader, which then
+// does not say that a window of its own came up; the announcer is a
+// notification. Qt's own windows made from QWidget, menus and dialogs, keep
+// the interfaces Qt gives them (a menu's items are its children there).
 QAccessibleInterface* Roles(const QString& className, QObject* object) {
     auto* w = qobject_cast<QWidget*>(object);
     if (!w || className != QLatin1String(w->metaObject()->className()))
         return nullptr;
-    if (w->isWindow() && w->metaObject()->superClass() == &QWidget::staticMetaObject)
+    if (w->isWindow() && w->metaObject()->superClass() == &QWidget::staticMetaObject &&
+        !className.startsWith(QLatin1Char('Q')))
         return new QAccessibleWidget(w, QAccessible::Window);
     if (qobject_cast<QLabel*>(w) && w->objectName() == QLatin1String("Announcement"))
         return new QAccessibleWidget(w, QAccessible::Notification);

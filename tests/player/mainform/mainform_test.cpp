@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMenu>
 #include <QSlider>
 #include <QStyle>
 #include <QTest>
@@ -876,6 +877,30 @@ TEST_F(WindowTest, ControlsAreNamedAndFollowTheCore) {
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return Spoken(m.TrackBar1, QAccessible::Description) == "0:12:30 of 1:04:10"; },
         2000));
+}
+
+// A screen reader reads a menu's items as its children. While one listens,
+// Qt hands each key back after the reader has seen it (a posted, not a
+// spontaneous, event): the Alt of Alt+O comes back once O has opened the menu.
+TEST_F(WindowTest, MenusReadAsMenusAndAnAltHandedBackLeavesTheMenuOpen) {
+    TMain& m = Started();
+    for (QMenu* menu : m.findChildren<QMenu*>()) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(menu);
+        ASSERT_TRUE(a);
+        EXPECT_EQ(a->role(), QAccessible::PopupMenu) << menu->objectName().toStdString();
+        EXPECT_EQ(a->childCount(), menu->actions().size()) << menu->objectName().toStdString();
+    }
+    auto* option = m.findChild<QMenu*>("Option1Menu");
+    ASSERT_TRUE(option);
+    option->popup(m.mapToGlobal(QPoint(0, 0)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(option));
+    QKeyEvent handedBack(QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+    QApplication::sendEvent(option, &handedBack);
+    QApplication::processEvents();
+    EXPECT_TRUE(option->isVisible());
+    // An Alt from the keyboard itself still closes it.
+    QTest::keyClick(option, Qt::Key_Alt);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !option->isVisible(); }, 1000));
 }
 
 TEST_F(WindowTest, NewFileRateEndFailureMuteAndVolumeAreAnnounced) {

@@ -201,6 +201,23 @@ TEST_F(ScreenReaderTest, ThePlayListsPlayingRowSaysSoAndRowsMoveByKeys) {
     EXPECT_TRUE(WaitFor(moved, 5)) << Reader("cells") << Reader("focused");
 }
 
+// While a reader listens, Qt holds each key for it and posts it again after:
+// the Alt of Alt+O comes back once O has opened the menu.
+TEST_F(ScreenReaderTest, AMenuOpenedByAltAndItsLetterStaysOpenAndReadsItsItems) {
+    Start({Tone("talk.mp3", 30)}, "[player]\nrepeat=0\n");
+    Reader("start");
+    EXPECT_EQ(Reader("lastfocus 2 alt+o"), "menu item 'Option...'");
+    EXPECT_EQ(Reader("lastfocus 2 Down"), "menu item 'Resume'");
+    Reader("keys Escape Escape");
+    // O in the open menu is its item's: the options come up.
+    EXPECT_EQ(Reader("lastfocus 3 alt+o o"), "page tab list 'Options'");
+    EXPECT_TRUE(WaitFor(
+        [this] { return Reader("focused").find("dialog 'Option - ") != std::string::npos; }, 5))
+        << Reader("focused");
+    EXPECT_EQ(Read(dir + "/err").find("Cannot create accessible"), std::string::npos)
+        << Read(dir + "/err");
+}
+
 TEST_F(ScreenReaderTest, OpenPlayRateListMoveAndCloseWithKeysAlone) {
     Tone("first.mp3", 30);
     Tone("second.mp3", 30);
