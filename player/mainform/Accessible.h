@@ -1,10 +1,10 @@
 // What a screen reader hears of the main window: the names of its controls,
 // the seek bar's position as words, and the changes a listener must be told
-// of (a new file, a rate change, the end of the list, a failure); and for
-// the keyboard, the focus given back where it was when a modal dialog
-// closes, and an open menu's letters kept for its items and its Alt not
-// taken from a screen reader's hand-back as a close. The window calls
-// MakeAccessible once it is built; the texts then follow the core.
+// of (a new file, a rate change, the volume, the end of the list, a
+// failure); and for the keyboard, the focus given back where it was when a
+// modal dialog closes, and an open menu's letters kept for its items and
+// its Alt not taken from a screen reader's hand-back as a close. The window
+// calls MakeAccessible once it is built; the texts then follow the core.
 #pragma once
 
 #include <QString>
