@@ -4,6 +4,7 @@
 #include "engine/include/IPlayer.h"
 #include "player/config/Debug.h"
 #include "player/config/Helpdoc.h"
+#include "player/config/WindowColours.h"
 
 #include <QDesktopServices>
 #include <QKeyEvent>
@@ -101,6 +102,7 @@ TAbout::TAbout(QWidget* parent, IPlayer* player, const QString& contact, const Q
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName("Memo1");
     Memo1->setGeometry(8, 100, 225, 53);
+    Memo1->setAccessibleName(tr("Version information"));
     Memo1->setReadOnly(true);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -137,9 +139,12 @@ void TAbout::Execute(QWidget* parent, IPlayer* player) {
 
 void TAbout::setLink(QLabel* label, const QString& url, const QString& caption) {
     label->setTextFormat(Qt::RichText);
-    label->setText(QString("<a href=\"%1\" style=\"color:#0000ff; text-decoration:underline\">"
-                           "%2</a>")
-                       .arg(url.toHtmlEscaped(), caption.toHtmlEscaped()));
+    // Blue, made lighter where the window is dark (high contrast) so that
+    // the link stays readable.
+    const QColor ink = ReadableOn(QColor(0, 0, 255), label->palette().color(QPalette::Window), 4.5);
+    label->setText(QString("<a href=\"%1\" style=\"color:%2; text-decoration:underline\">"
+                           "%3</a>")
+                       .arg(url.toHtmlEscaped(), ink.name(), caption.toHtmlEscaped()));
     label->setToolTip(url);
     label->setCursor(Qt::PointingHandCursor);
     label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);

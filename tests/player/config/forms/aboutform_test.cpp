@@ -1,4 +1,5 @@
 #include "player/config/Aboutform.h"
+#include "player/config/WindowColours.h"
 #include "tests/support/FakePlayer.h"
 #include "tests/support/Windows.h"
 
@@ -11,6 +12,8 @@
 #include <QTest>
 #include <QUrl>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -101,6 +104,29 @@ TEST(AboutForm, LinksAreHiddenWithoutATargetAndOpenWithTheDesktop) {
     EXPECT_TRUE(help->text().contains("href=\"file:///opt/zarn/doc/index.htm\""));
     QDesktopServices::unsetUrlHandler("mailto");
     QDesktopServices::unsetUrlHandler("file");
+}
+
+// The links read on every palette, a high-contrast black one too, and the
+// version text has a name for a screen reader.
+TEST(AboutForm, LinksReadOnEveryPaletteAndEveryStopIsNamed) {
+    App();
+    FakePlayer player;
+    for (const QPalette& palette :
+         {QApplication::palette(), HighContrastPalette(false), HighContrastPalette(true)}) {
+        zarntest::AppPalette applied(palette);
+        TAbout about(nullptr, &player, "team@example.org", "/opt/zarn/doc/index.htm");
+        about.show();
+        QLabel* help = about.findChild<QLabel*>("Label5");
+        const QImage shot = help->grab().toImage();
+        const QColor ground = help->palette().color(QPalette::Window);
+        double best = 1;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                best = std::max(best, ContrastRatio(shot.pixelColor(x, y), ground));
+        EXPECT_GE(best, 4.5) << ground.name().toStdString();
+        EXPECT_TRUE(zarntest::UnnamedFocusable(about).empty())
+            << testing::PrintToString(zarntest::UnnamedFocusable(about));
+    }
 }
 
 TEST(AboutForm, CloseEndsTheDialog) {
