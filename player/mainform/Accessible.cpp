@@ -133,8 +133,8 @@ QString SpokenRate(const std::string& rateText) {
 }
 
 QString SpokenRepeatMode(int mode) {
-    const char* names[] = {"Single", "Repeat", "All", "Random"};
-    return QObject::tr("Repeat: %1").arg(QObject::tr(names[mode & 3]));
+    return QObject::tr("Repeat: %1")
+        .arg(QObject::tr(kRepeatModeItems[mode & 3]).remove(QLatin1Char('&')));
 }
 
 void InstallAccessibleRoles() {
@@ -157,6 +157,16 @@ QLabel* AnnouncerOf(QWidget* window) {
     label->setObjectName(QStringLiteral("Announcement"));
     label->setGeometry(0, 0, 0, 0);
     return label;
+}
+
+// A timer that runs what once the keys have rested for a quarter second
+// after its last start: a held key or a quick run of keys is said once.
+template <typename What> QTimer* OnceKeysRest(QWidget& owner, What what) {
+    auto* timer = new QTimer(&owner);
+    timer->setSingleShot(true);
+    timer->setInterval(250);
+    QObject::connect(timer, &QTimer::timeout, &owner, what);
+    return timer;
 }
 
 } // namespace
@@ -223,11 +233,8 @@ void MakeAccessible(TMain& w) {
     });
     // Mute and volume said once the keys have come to rest, and only what
     // changed since it was last said: a volume key held down is one word.
-    auto* volumeRests = new QTimer(&w);
-    volumeRests->setSingleShot(true);
-    volumeRests->setInterval(250);
     auto said = std::make_shared<std::pair<int, int>>(core.Volume, core.Mute);
-    QObject::connect(volumeRests, &QTimer::timeout, &w, [announcer, said, &core] {
+    QTimer* volumeRests = OnceKeysRest(w, [announcer, said, &core] {
         const QString sound = core.Mute ? QObject::tr("sound off") : QObject::tr("sound on");
         if (core.Mute != said->second)
             Announce(announcer, sound);
@@ -243,10 +250,7 @@ void MakeAccessible(TMain& w) {
     });
     QObject::connect(&core, &TPlayerCore::repeatModeChanged, &w, showRepeat);
     // Where a seek landed, said once the keys have come to rest.
-    auto* landed = new QTimer(&w);
-    landed->setSingleShot(true);
-    landed->setInterval(250);
-    QObject::connect(landed, &QTimer::timeout, &w, [&w, announcer, showPosition] {
+    QTimer* landed = OnceKeysRest(w, [&w, announcer, showPosition] {
         showPosition();
         Announce(announcer, w.TrackBar1->accessibleDescription());
     });

@@ -228,9 +228,9 @@ void TMain::BuildLayout() {
     ToolButton11->setFixedSize(34, 22);
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    const char* modes[] = {"&Single", "&Repeat", "&All", "Ra&ndom"};
     for (int i = 0; i < 4; ++i) {
-        QAction* a = PopupMenu1->addAction(tr(modes[i]), this, [this, i] { SetRepeatMode(i); });
+        QAction* a =
+            PopupMenu1->addAction(tr(kRepeatModeItems[i]), this, [this, i] { SetRepeatMode(i); });
         a->setCheckable(true);
         a->setData(i);
     }

@@ -35,6 +35,10 @@ class Receiver;
 // "%02d:%02d:%02d" of a time in 100 ns units; hours are not wrapped.
 std::string FormatTime(std::int64_t time);
 
+// The repeat modes' items, in mode order (0 Single ... 3 Random), with their
+// mnemonics; the repeat menus and the button's spoken name share them.
+inline constexpr const char* kRepeatModeItems[] = {"&Single", "&Repeat", "&All", "Ra&ndom"};
+
 class TMain : public QMainWindow, public Window {
     Q_OBJECT
 public:

@@ -165,11 +165,11 @@ void TMain::BuildMenus() {
     play->addSeparator();
     QMenu* repeat = play->addMenu(tr("&Repeat"));
     repeat->setObjectName(QStringLiteral("Repeat1Menu"));
-    const char* modes[] = {"&Single", "&Repeat", "&All", "Ra&ndom"};
     const Qt::Key modeKeys[] = {Qt::Key_N, Qt::Key_R, Qt::Key_A, Qt::Key_S};
     for (int i = 0; i < 4; ++i)
-        connect(Item(repeat, (QByteArray(modes[i]).replace("&", "") + "1").constData(),
-                     tr(modes[i]), key(Qt::CTRL | Qt::ALT | modeKeys[i]), Mirror::Repeat, i),
+        connect(Item(repeat, (QByteArray(kRepeatModeItems[i]).replace("&", "") + "1").constData(),
+                     tr(kRepeatModeItems[i]), key(Qt::CTRL | Qt::ALT | modeKeys[i]), Mirror::Repeat,
+                     i),
                 &QAction::triggered, this, [this, i] { SetRepeatMode(i); });
     BuildListeningMenu(play);
 
