@@ -53,6 +53,15 @@ double DrawnContrast(QWidget& w, QPoint body, QPoint ground) {
     return ContrastRatio(shot.pixelColor(body), shot.pixelColor(ground));
 }
 
+int PixelsStandingOut(QWidget& w, const QColor& ground, double ratio) {
+    const QImage shot = w.grab().toImage();
+    int count = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            count += ContrastRatio(shot.pixelColor(x, y), ground) >= ratio;
+    return count;
+}
+
 namespace {
 
 void CollectUnnamed(QAccessibleInterface* a, std::vector<std::string>& out) {

@@ -52,6 +52,9 @@ private:
 // How a mark stands out as the widget is drawn now: the contrast ratio of
 // the pixel at body (on the mark) against the pixel at ground (beside it).
 double DrawnContrast(QWidget& w, QPoint body, QPoint ground);
+// How many pixels of the widget as drawn now stand out from ground by at
+// least ratio: the marks, frames and text a reader can tell from it.
+int PixelsStandingOut(QWidget& w, const QColor& ground, double ratio);
 
 // The widgets Tab (or Shift+Tab, with backward) visits in the shown window,
 // by real key events, from the one focused first (the first Tab's when none

@@ -151,18 +151,6 @@ TEST(WindowColoursTest, FollowsTheDesktopAndGivesItsPaletteBack) {
     g_object_unref(iface);
 }
 
-// Pixels of the control that stand out from the window's colour by the 3:1
-// a control's boundary needs.
-int EdgePixels(QWidget& w) {
-    const QImage image = w.grab().toImage();
-    const QColor ground = QGuiApplication::palette().color(QPalette::Window);
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            count += ContrastRatio(image.pixelColor(x, y), ground) >= 3.0;
-    return count;
-}
-
 TEST(WindowColoursTest, EveryKindOfControlIsOutlinedUnderHighContrast) {
     App();
     GSettings* a11y = g_settings_new("org.gnome.desktop.a11y.interface");
@@ -197,7 +185,11 @@ TEST(WindowColoursTest, EveryKindOfControlIsOutlinedUnderHighContrast) {
         for (const auto& [name, w] : controls) {
             // At least the length of one long side of the control's own box.
             const int least = std::max(10, std::min(w->width(), w->height()));
-            EXPECT_GE(EdgePixels(*w), least) << name;
+            // A control's boundary stands 3:1 off the window's colour.
+            EXPECT_GE(zarntest::PixelsStandingOut(
+                          *w, QGuiApplication::palette().color(QPalette::Window), 3.0),
+                      least)
+                << name;
         }
     }
     g_settings_reset(a11y, "high-contrast");
