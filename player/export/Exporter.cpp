@@ -264,8 +264,7 @@ bool Exporter::Init(std::string& error) {
         gst_object_unref(f);
         return true;
     }
-    // Installed and build trees keep the plugin in lib/ beside bin/.
-    const std::string plugin = paths::ProgramDir() + "../lib/gstreamer-1.0/libgstzarnaudio.so";
+    const std::string plugin = paths::PrivateDir() + "gstreamer-1.0/libgstzarnaudio.so";
     if (GstPlugin* p = gst_plugin_load_file(plugin.c_str(), &e))
         gst_object_unref(p);
     g_clear_error(&e);

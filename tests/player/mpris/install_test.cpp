@@ -1,7 +1,7 @@
 // ./zarn install into a temporary prefix: what lands where, that the
 // desktop accepts the entry and the description, that the installed program
-// finds its engine and renderer by itself, and that uninstall takes back
-// exactly what install wrote.
+// finds its engine and renderer by itself and keeps the user's files in the
+// XDG folder, and that uninstall takes back exactly what install wrote.
 #include "Process.h"
 
 #include <set>
@@ -36,11 +36,15 @@ TEST(InstallTest, InstalledProgramPlaysAndUninstallLeavesNothingBehind) {
     const std::string zarn = "ZARN_BUILD_DIR='" + build + "' '" + source + "/zarn' ";
     ASSERT_EQ(Shell(zarn + "install '" + prefix + "' >'" + dir + "/install.log' 2>&1"), 0)
         << Read(dir + "/install.log");
-    for (const char* file : {"bin/zarnplayer", "lib/zarnplayer/libzarnengine.so",
-                             "lib/zarnplayer/gstreamer-1.0/libgstzarnaudio.so",
-                             "share/applications/org.zarnplayer.Player.desktop",
-                             "share/icons/hicolor/scalable/apps/org.zarnplayer.Player.svg",
-                             "share/metainfo/org.zarnplayer.Player.metainfo.xml"})
+    const std::string priv = ZARN_PRIVATE_DIR;
+    for (const std::string& file : std::vector<std::string>{
+             "bin/zarnplayer", priv + "/libzarnengine.so",
+             priv + "/gstreamer-1.0/libgstzarnaudio.so",
+             "share/applications/org.zarnplayer.Player.desktop",
+             "share/icons/hicolor/scalable/apps/org.zarnplayer.Player.svg",
+             "share/metainfo/org.zarnplayer.Player.metainfo.xml", "share/zarnplayer/doc/index.htm",
+             std::string(ZARN_MANDIR) + "/man1/zarnplayer.1.gz", "share/doc/zarnplayer/copyright",
+             "share/doc/zarnplayer/changelog.Debian.gz"})
         EXPECT_TRUE(fs::exists(prefix + "/" + file)) << file;
     // The file-type association keeps its own entry; the launcher's is apart.
     EXPECT_FALSE(fs::exists(prefix + "/share/applications/zarnplayer.desktop"));
@@ -59,22 +63,34 @@ TEST(InstallTest, InstalledProgramPlaysAndUninstallLeavesNothingBehind) {
 
     // Nothing of the build tree's environment: the program finds its engine
     // through its own run path and the engine its renderer beside itself.
+    // Its bin folder is writable, yet the user's files go to the XDG folder,
+    // and settings an older install left in bin/ move there.
     ASSERT_EQ(Shell("ffmpeg -v error -f lavfi -i sine=duration=3 -ac 2 '" + dir + "/tone.wav'"), 0);
-    fs::create_directory(dir + "/home");
-    std::ofstream(dir + "/home/zarnplayer.ini") << "[player]\nrepeat=0\n";
-    Program installed({prefix + "/bin/zarnplayer", dir + "/tone.wav"},
-                      {{"LD_LIBRARY_PATH", ""},
-                       {"GST_PLUGIN_PATH", ""},
-                       {"GST_REGISTRY", dir + "/registry.bin"},
-                       {"DBUS_SESSION_BUS_ADDRESS", ""},
-                       {"ZARN_AUDIO_DEVICE", "null"},
-                       {"QT_QPA_PLATFORM", "offscreen"},
-                       {"ZARNPLAYER_HOME", dir + "/home"}},
-                      dir + "/out", dir + "/err");
+    std::ofstream(prefix + "/bin/zarnplayer.ini") << "[player]\nrepeat=0\n";
+    const std::map<std::string, std::string> env = {{"LD_LIBRARY_PATH", ""},
+                                                    {"GST_PLUGIN_PATH", ""},
+                                                    {"GST_REGISTRY", dir + "/registry.bin"},
+                                                    {"DBUS_SESSION_BUS_ADDRESS", ""},
+                                                    {"ZARN_AUDIO_DEVICE", "null"},
+                                                    {"QT_QPA_PLATFORM", "offscreen"},
+                                                    {"ZARNPLAYER_HOME", ""},
+                                                    {"XDG_CONFIG_HOME", dir + "/config"}};
+    Program installed({prefix + "/bin/zarnplayer", dir + "/tone.wav"}, env, dir + "/out",
+                      dir + "/err");
     EXPECT_EQ(installed.Wait(30), 0) << Read(dir + "/err");
     EXPECT_NE(Read(dir + "/out").find("tone.wav  00:00:0"), std::string::npos)
         << Read(dir + "/out") << Read(dir + "/err");
     EXPECT_NE(Read(dir + "/out").find("/ 00:00:03"), std::string::npos) << Read(dir + "/out");
+    EXPECT_NE(Read(dir + "/config/zarnplayer/zarnplayer.ini").find("repeat=0"), std::string::npos);
+    EXPECT_TRUE(fs::exists(dir + "/config/zarnplayer/positions.txt"));
+    EXPECT_EQ(Tree(prefix + "/bin"), std::set<std::string>{"zarnplayer"});
+
+    // The export finds the renderer in the private folder too.
+    Program exported({prefix + "/bin/zarnplayer", "--export", dir + "/fast.wav", "--rate", "2.0",
+                      dir + "/tone.wav"},
+                     env, dir + "/export.out", dir + "/export.err");
+    EXPECT_EQ(exported.Wait(30), 0) << Read(dir + "/export.err");
+    EXPECT_TRUE(fs::exists(dir + "/fast.wav")) << Read(dir + "/export.err");
 
     ASSERT_EQ(Shell(zarn + "uninstall '" + prefix + "' >'" + dir + "/uninstall.log' 2>&1"), 0)
         << Read(dir + "/uninstall.log");
