@@ -4,6 +4,7 @@
 // XDG folder, and that uninstall takes back exactly what install wrote.
 #include "Process.h"
 
+#include <regex>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -46,6 +47,21 @@ TEST(InstallTest, InstalledProgramPlaysAndUninstallLeavesNothingBehind) {
              std::string(ZARN_MANDIR) + "/man1/zarnplayer.1.gz", "share/doc/zarnplayer/copyright",
              "share/doc/zarnplayer/changelog.Debian.gz"})
         EXPECT_TRUE(fs::exists(prefix + "/" + file)) << file;
+    // The manual page names every option and variable that --help names.
+    ASSERT_EQ(Shell("'" + prefix + "/bin/zarnplayer' --help >'" + dir + "/help.txt' && gzip -dc '" +
+                    prefix + "/" + ZARN_MANDIR + "/man1/zarnplayer.1.gz' >'" + dir + "/man.txt'"),
+              0);
+    std::string manual = Read(dir + "/man.txt");
+    for (size_t at; (at = manual.find('\\')) != std::string::npos;)
+        manual.erase(at, 1);
+    const std::string help = Read(dir + "/help.txt");
+    const std::regex named("--[a-z-]+|\\b[A-Z][A-Z_]+_[A-Z]+\\b");
+    int names = 0;
+    for (auto it = std::sregex_iterator(help.begin(), help.end(), named);
+         it != std::sregex_iterator(); ++it, ++names)
+        EXPECT_NE(manual.find(it->str()), std::string::npos)
+            << it->str() << " is not in the manual";
+    EXPECT_GE(names, 10) << help;
     // The file-type association keeps its own entry; the launcher's is apart.
     EXPECT_FALSE(fs::exists(prefix + "/share/applications/zarnplayer.desktop"));
 
