@@ -129,4 +129,30 @@ TEST_F(PathsTest, FilesLeftInTheBinFolderMoveToTheConfigFolderOnce) {
     EXPECT_EQ(ReadAll(Config() + "bookmark.txt.old"), "old bookmark.txt\n");
 }
 
+// The config folder on another file system: the files are copied whole,
+// in several reads, and only then taken from the bin folder.
+TEST_F(PathsTest, MoveAcrossFileSystemsCopiesWholeFiles) {
+    struct stat here, there;
+    if (::stat(dir.c_str(), &here) != 0 || ::stat("/dev/shm", &there) != 0 ||
+        here.st_dev == there.st_dev)
+        GTEST_SKIP() << "/dev/shm is not another file system here";
+    std::string shm = "/dev/shm/zarn-paths-XXXXXX";
+    ASSERT_NE(mkdtemp(shm.data()), nullptr);
+    paths::Places installed = Copy("prefix", true);
+    installed.xdgConfigHome = shm;
+    std::string big;
+    for (int i = 0; big.size() < 200000; ++i)
+        big += "/media/Book " + std::to_string(i) + ".m4b,1234567,2.6\n";
+    Write(installed.programDir + "positions.txt", big);
+    ::chmod((installed.programDir + "positions.txt").c_str(), 0640);
+
+    EXPECT_EQ(paths::DataDirFor(installed), shm + "/zarnplayer/");
+    EXPECT_EQ(ReadAll(shm + "/zarnplayer/positions.txt"), big);
+    EXPECT_FALSE(fs::exists(installed.programDir + "positions.txt"));
+    struct stat st;
+    ASSERT_EQ(::stat((shm + "/zarnplayer/positions.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    fs::remove_all(shm);
+}
+
 } // namespace
