@@ -147,9 +147,9 @@ bool PrintedInformation(int argc, char** argv) {
                 "\n"
                 "Environment:\n"
                 "  ZARNPLAYER_HOME    the folder of zarnplayer.ini, default.lst and bookmark.txt\n"
-                "                     (default: $XDG_CONFIG_HOME/zarnplayer, ~/.config/zarnplayer;\n"
-                "                     a copy run from its build tree or its own folder keeps\n"
-                "                     them beside itself when that folder is writable)\n"
+                "                     (default: $XDG_CONFIG_HOME/zarnplayer; a copy run from its\n"
+                "                     build tree or its own folder keeps them beside itself\n"
+                "                     when that folder is writable)\n"
                 "  ZARN_AUDIO_DEVICE  pulse (default), null, wav:PATH or capture:PATH\n"
                 "  ZARNPLAYER_LOG     stderr: print the player's diagnostic reports\n"
                 "  ZARNPLAYER_STATUS  1: print the state once a second with a display too\n");
