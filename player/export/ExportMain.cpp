@@ -16,11 +16,14 @@ namespace {
 
 std::atomic<int> caught{0};
 
-// The first Ctrl+C (or hang-up, or kill) stops cleanly; a second one, for an
-// export that cannot stop, ends the process at once.
+// The first signal stops cleanly. A second Ctrl+C, for an export that
+// cannot stop, ends the process at once; a hang-up comes twice when a
+// terminal closes (from the kernel and from the shell) and must not.
 void OnSignal(int sig) {
-    caught = sig;
-    if (Interrupted().exchange(true))
+    int none = 0;
+    const bool first = caught.compare_exchange_strong(none, sig);
+    Interrupted() = true;
+    if (!first && sig == SIGINT)
         _exit(128 + sig);
 }
 
@@ -89,7 +92,7 @@ int ExportMain(int argc, char** argv) {
     }
     if (Interrupted()) {
         std::fprintf(stderr, "zarnplayer: export interrupted; no partial file is left\n");
-        return 128 + (caught ? caught.load() : SIGINT);
+        return 128 + caught;
     }
     return failed ? 1 : 0;
 }
