@@ -36,6 +36,8 @@ namespace {
 
 // The capture file is a canonical WAV file: the sound follows this header.
 constexpr long kCaptureHeaderBytes = 44;
+// How far the capture may run ahead of an encoder that takes it as it grows.
+constexpr std::uint64_t kAhead = 4 << 20;
 // How often the bus loop looks at the progress and the interrupt flag.
 constexpr GstClockTime kTick = 100 * GST_MSECOND;
 // A run in which nothing moves for this long has stalled (an input that
@@ -167,6 +169,12 @@ struct DecodeState {
     bool groupOpen = false;
     bool groupHasAudio = false;
     std::vector<GstElement*> fakes;
+    // While an encoder takes the capture as it grows, the renderer's input
+    // waits whenever the capture is too far ahead of it.
+    std::string capture;
+    const std::atomic<std::uint64_t>* taken = nullptr; // bytes of sound the encoder has
+    std::atomic<bool> fed{false};                      // the encoder runs
+    std::atomic<bool> stopping{false};
 
     double InputSeconds() const {
         const int r = rate;
@@ -255,6 +263,13 @@ GstPadProbeReturn OnRendererInput(GstPad*, GstPadProbeInfo* info, gpointer data)
         const int bytes = s->frameBytes;
         if (bytes > 0)
             s->frames += gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info)) / bytes;
+        while (s->fed && !s->stopping && !Interrupted()) {
+            struct stat st {};
+            if (stat(s->capture.c_str(), &st) != 0 ||
+                static_cast<std::uint64_t>(st.st_size) <= kCaptureHeaderBytes + *s->taken + kAhead)
+                break;
+            g_usleep(5000);
+        }
         return GST_PAD_PROBE_OK;
     }
     GstEvent* e = GST_PAD_PROBE_INFO_EVENT(info);
@@ -269,14 +284,15 @@ GstPadProbeReturn OnRendererInput(GstPad*, GstPadProbeInfo* info, gpointer data)
     } else if (GST_EVENT_TYPE(e) == GST_EVENT_CAPS) {
         GstCaps* caps = nullptr;
         gst_event_parse_caps(e, &caps);
+        {
+            std::lock_guard<std::mutex> g(s->lock);
+            gst_caps_replace(&s->caps, caps);
+        }
+        // A rate tells the caps are there.
         GstAudioInfo audio;
         if (gst_audio_info_from_caps(&audio, caps)) {
             s->frameBytes = GST_AUDIO_INFO_BPF(&audio);
             s->rate = GST_AUDIO_INFO_RATE(&audio);
-        }
-        {
-            std::lock_guard<std::mutex> g(s->lock);
-            gst_caps_replace(&s->caps, caps);
         }
         // The renderer reopens its output for a new format, which would
         // start the capture afresh: the rest of the input (a later part of
@@ -287,37 +303,79 @@ GstPadProbeReturn OnRendererInput(GstPad*, GstPadProbeInfo* info, gpointer data)
     return GST_PAD_PROBE_OK;
 }
 
-// Feeds the captured sound to the encoder as the encoder asks for it.
+// The header's page of the capture is never given back; after it, what the
+// encoder has taken is given back a step at a time.
+constexpr std::uint64_t kKeptHead = 4096;
+constexpr std::uint64_t kGiveBackStep = 1 << 20;
+
+// Feeds the captured sound to the encoder as the encoder asks for it, while
+// the capture grows. What the encoder has taken is given back to the file
+// system (a hole punched into the file), so that no whole copy of the
+// decoded sound is kept; a file system without holes keeps it whole.
 struct EncodeState {
-    std::FILE* file = nullptr;
+    int fd = -1; // the capture, open for reading and punching
     GstAudioInfo info;
-    std::uint64_t total = 0;
-    std::atomic<std::uint64_t> pushed{0};
+    std::atomic<bool> captureDone{false}; // the capture file has its final length
+    std::atomic<bool> cancelled{false};
+    std::atomic<std::uint64_t> pushed{0}; // bytes of sound
     std::atomic<bool> readFailed{false};
+    std::uint64_t givenBack = kKeptHead; // file offset, on the encoder's thread
+
+    ~EncodeState() {
+        if (fd >= 0)
+            close(fd);
+    }
 };
 
 void OnNeedData(GstAppSrc* src, guint, gpointer data) {
     auto* s = static_cast<EncodeState*>(data);
-    const auto frame = static_cast<std::size_t>(GST_AUDIO_INFO_BPF(&s->info));
-    const std::size_t want = 16384 * frame;
-    GstBuffer* buffer = gst_buffer_new_allocate(nullptr, want, nullptr);
-    GstMapInfo map;
-    gst_buffer_map(buffer, &map, GST_MAP_WRITE);
-    const std::size_t got = std::fread(map.data, 1, want, s->file) / frame * frame;
-    gst_buffer_unmap(buffer, &map);
-    if (got == 0) {
-        s->readFailed = std::ferror(s->file) != 0;
-        gst_buffer_unref(buffer);
+    const auto frame = static_cast<std::uint64_t>(GST_AUDIO_INFO_BPF(&s->info));
+    const std::uint64_t at = s->pushed;
+    const std::uint64_t offset = kCaptureHeaderBytes + at;
+    std::uint64_t n = 0;
+    for (;;) {
+        // Looked at before the length: once done, the length is final.
+        const bool done = s->captureDone;
+        struct stat st {};
+        if (fstat(s->fd, &st) != 0) {
+            s->readFailed = true;
+            break;
+        }
+        const auto size = static_cast<std::uint64_t>(st.st_size);
+        n = std::min<std::uint64_t>(16384 * frame,
+                                    size > offset ? (size - offset) / frame * frame : 0);
+        if (n > 0 || done || s->cancelled)
+            break;
+        // The capture grows by a block of the renderer's output at a time.
+        g_usleep(10000);
+    }
+    GstBuffer* buffer = n ? gst_buffer_new_allocate(nullptr, n, nullptr) : nullptr;
+    if (buffer) {
+        GstMapInfo map;
+        gst_buffer_map(buffer, &map, GST_MAP_WRITE);
+        const ssize_t got = pread(s->fd, map.data, n, static_cast<off_t>(offset));
+        gst_buffer_unmap(buffer, &map);
+        if (got != static_cast<ssize_t>(n)) {
+            s->readFailed = true;
+            gst_buffer_unref(buffer);
+            buffer = nullptr;
+        }
+    }
+    if (!buffer) {
         gst_app_src_end_of_stream(src);
         return;
     }
-    gst_buffer_set_size(buffer, static_cast<gssize>(got));
-    const std::uint64_t at = s->pushed;
     const auto rate = static_cast<std::uint64_t>(GST_AUDIO_INFO_RATE(&s->info));
     GST_BUFFER_PTS(buffer) = gst_util_uint64_scale(at / frame, GST_SECOND, rate);
     GST_BUFFER_DURATION(buffer) =
-        gst_util_uint64_scale((at + got) / frame, GST_SECOND, rate) - GST_BUFFER_PTS(buffer);
-    s->pushed = at + got;
+        gst_util_uint64_scale((at + n) / frame, GST_SECOND, rate) - GST_BUFFER_PTS(buffer);
+    s->pushed = at + n;
+    const std::uint64_t upTo = (offset + n) / kGiveBackStep * kGiveBackStep;
+    if (upTo > s->givenBack) {
+        fallocate(s->fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
+                  static_cast<off_t>(s->givenBack), static_cast<off_t>(upTo - s->givenBack));
+        s->givenBack = upTo;
+    }
     gst_app_src_push_buffer(src, buffer);
 }
 
@@ -522,7 +580,7 @@ std::string Exporter::Run(const Job& job, double rate, std::int32_t flags,
         if (ec || symlink(target.c_str(), capturePath_.c_str()) != 0)
             return Errno("cannot point the capture at the output");
     }
-    const double decodeShare = wav ? 1.0 : 0.75;
+    const double decodeShare = wav ? 1.0 : 0.95;
     double duration = -1;
     auto report = [&](double fraction, double inputSeconds, double outputSeconds, bool done) {
         if (progress)
@@ -552,8 +610,91 @@ std::string Exporter::Run(const Job& job, double rate, std::int32_t flags,
         }
     }
 
-    // Pass 1: decode and play through the renderer onto the capture device.
+    // The encoder of the formats other than WAV: made now, started once the
+    // renderer's output has opened in its format, and fed while the capture
+    // grows.
+    EncodeState encode;
+    GstElement* encoder = nullptr;
+    GstElement* feed = nullptr;
+    if (!wav) {
+        std::string missing;
+        encoder = gst_pipeline_new("export-encode");
+        feed = Make("appsrc", missing);
+        GstElement* convert = Make("audioconvert", missing);
+        GstElement* resample = Make("audioresample", missing);
+        std::vector<GstElement*> chain = {feed, convert, resample};
+        for (const Element& e : job.format->chain)
+            chain.push_back(Make(e.factory.c_str(), missing));
+        chain.push_back(Make("filesink", missing));
+        for (GstElement* e : chain)
+            if (e)
+                gst_bin_add(GST_BIN(encoder), e);
+        if (missing.empty())
+            for (std::size_t i = 0; i + 1 < chain.size() && missing.empty(); ++i)
+                if (!gst_element_link(chain[i], chain[i + 1]))
+                    missing = std::string("cannot link ") + GST_OBJECT_NAME(chain[i]) + " to " +
+                              GST_OBJECT_NAME(chain[i + 1]);
+        if (!missing.empty()) {
+            gst_object_unref(encoder);
+            return missing;
+        }
+        g_object_set(chain.back(), "location", partial.c_str(), nullptr);
+        GstAppSrcCallbacks callbacks{};
+        callbacks.need_data = OnNeedData;
+        gst_app_src_set_callbacks(GST_APP_SRC(feed), &callbacks, &encode, nullptr);
+    }
+    Unref encoderRef{encoder};
+    GstBus* encoderBus = encoder ? gst_element_get_bus(encoder) : nullptr;
+    Unref encoderBusRef{encoderBus};
+    // On every way out the feed stops waiting for the capture, then the
+    // encoder stops.
+    struct StopEncoder {
+        EncodeState& state;
+        GstElement* encoder;
+        ~StopEncoder() {
+            state.cancelled = true;
+            if (encoder)
+                gst_element_set_state(encoder, GST_STATE_NULL);
+        }
+    } stopEncoder{encode, encoder};
+    bool encoderStarted = false;
     DecodeState decode;
+    // "" or the reason.
+    auto startEncoder = [&]() -> std::string {
+        encoderStarted = true;
+        GstTagList* tags;
+        {
+            std::lock_guard<std::mutex> g(decode.lock);
+            if (!decode.caps || !gst_audio_info_from_caps(&encode.info, decode.caps))
+                return "no audio reached the renderer";
+            g_object_set(feed, "caps", decode.caps, "format", GST_FORMAT_TIME, nullptr);
+            tags = CarriedTags(decode.tags);
+        }
+        GstIterator* it = gst_bin_iterate_all_by_interface(GST_BIN(encoder), GST_TYPE_TAG_SETTER);
+        GValue item = G_VALUE_INIT;
+        while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+            gst_tag_setter_merge_tags(GST_TAG_SETTER(g_value_get_object(&item)), tags,
+                                      GST_TAG_MERGE_REPLACE);
+            g_value_reset(&item);
+        }
+        g_value_unset(&item);
+        gst_iterator_free(it);
+        gst_tag_list_unref(tags);
+        encode.fd = open(capturePath_.c_str(), O_RDWR | O_CLOEXEC);
+        if (encode.fd < 0)
+            return Errno("cannot read the capture of the renderer's sound");
+        if (gst_element_set_state(encoder, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) {
+            decode.fed = true;
+            return {};
+        }
+        GstMessage* m = gst_bus_pop_filtered(encoderBus, GST_MESSAGE_ERROR);
+        const std::string reason = m ? MessageText(m) : "the encoder cannot start";
+        if (m)
+            gst_message_unref(m);
+        return reason;
+    };
+
+    // Decode and play through the renderer onto the capture device.
     {
         std::string missing;
         GstElement* pipeline = gst_pipeline_new("export-decode");
@@ -589,6 +730,8 @@ std::string Exporter::Run(const Job& job, double rate, std::int32_t flags,
         decode.pipeline = pipeline;
         decode.convert = convert;
         decode.fix = fix;
+        decode.capture = capturePath_;
+        decode.taken = &encode.pushed;
         g_signal_connect(bin, "pad-added", G_CALLBACK(OnPadAdded), &decode);
         g_signal_connect(bin, "pad-removed", G_CALLBACK(OnPadRemoved), &decode);
         g_signal_connect(bin, "no-more-pads", G_CALLBACK(OnNoMorePads), &decode);
@@ -616,12 +759,25 @@ std::string Exporter::Run(const Job& job, double rate, std::int32_t flags,
                 const std::uint64_t captured = stat(capturePath_.c_str(), &st) == 0
                                                    ? static_cast<std::uint64_t>(st.st_size)
                                                    : 0;
-                if (stall.Stalled(decode.frames + captured))
+                // Sound in the capture: the renderer's output is open in
+                // the format it keeps.
+                if (encoder && !encoderStarted && decode.rate > 0 &&
+                    captured > static_cast<std::uint64_t>(kCaptureHeaderBytes))
+                    if (std::string failed = startEncoder(); !failed.empty())
+                        return failed;
+                if (encoderStarted)
+                    if (GstMessage* m = gst_bus_pop_filtered(encoderBus, GST_MESSAGE_ERROR)) {
+                        const std::string failed = MessageText(m);
+                        gst_message_unref(m);
+                        return failed;
+                    }
+                if (stall.Stalled(decode.frames + captured + encode.pushed))
                     return StallReason("no sound came from the input");
                 return {};
             },
             sink);
         // Stopping closes the sound output, which finishes the capture file.
+        decode.stopping = true;
         gst_element_set_state(pipeline, GST_STATE_NULL);
         if (!reason.empty())
             return reason;
@@ -636,95 +792,50 @@ std::string Exporter::Run(const Job& job, double rate, std::int32_t flags,
         if (!decode.caps || !gst_audio_info_from_caps(&info, decode.caps))
             return "no audio reached the renderer";
     }
-    std::FILE* captured = std::fopen(capturePath_.c_str(), "rb");
-    if (!captured)
-        return "the renderer's sound was not captured (the capture device did not open)";
-    struct CloseFile {
-        std::FILE* f;
-        ~CloseFile() { std::fclose(f); }
-    } closeFile{captured};
     struct stat st {};
-    if (fstat(fileno(captured), &st) != 0 || st.st_size < kCaptureHeaderBytes ||
-        std::fseek(captured, kCaptureHeaderBytes, SEEK_SET) != 0)
+    if (stat(capturePath_.c_str(), &st) != 0)
+        return "the renderer's sound was not captured (the capture device did not open)";
+    if (st.st_size < kCaptureHeaderBytes)
         return "the capture of the renderer's sound is damaged";
-    const auto capturedBytes = static_cast<std::uint64_t>(st.st_size - kCaptureHeaderBytes);
+    const auto frame = static_cast<std::uint64_t>(GST_AUDIO_INFO_BPF(&info));
+    const auto capturedBytes =
+        static_cast<std::uint64_t>(st.st_size - kCaptureHeaderBytes) / frame * frame;
     const double outputSeconds =
-        static_cast<double>(capturedBytes) / GST_AUDIO_INFO_BPF(&info) / GST_AUDIO_INFO_RATE(&info);
+        static_cast<double>(capturedBytes / frame) / GST_AUDIO_INFO_RATE(&info);
     if (std::string reason =
             CheckLength(inputSeconds, outputSeconds, rate, (flags & ZARN_FLAG_SKIP_SILENCE) != 0);
         !reason.empty())
         return reason;
 
-    GstTagList* tags;
-    {
-        std::lock_guard<std::mutex> g(decode.lock);
-        tags = CarriedTags(decode.tags);
-    }
-    struct UnrefTags {
-        GstTagList* t;
-        ~UnrefTags() { gst_tag_list_unref(t); }
-    } unrefTags{tags};
-
     if (wav) {
-        if (std::string reason = AppendInfo(partial, tags); !reason.empty())
-            return reason;
-    } else {
-        // Pass 2: encode what was captured.
-        EncodeState encode;
-        encode.file = captured;
-        encode.info = info;
-        encode.total = capturedBytes;
-        std::string missing;
-        GstElement* pipeline = gst_pipeline_new("export-encode");
-        Unref pipelineRef{pipeline};
-        GstElement* src = Make("appsrc", missing);
-        GstElement* convert = Make("audioconvert", missing);
-        GstElement* resample = Make("audioresample", missing);
-        std::vector<GstElement*> chain = {src, convert, resample};
-        for (const Element& e : job.format->chain)
-            chain.push_back(Make(e.factory.c_str(), missing));
-        chain.push_back(Make("filesink", missing));
-        for (GstElement* e : chain)
-            if (e)
-                gst_bin_add(GST_BIN(pipeline), e);
-        if (!missing.empty())
-            return missing;
-        for (std::size_t i = 0; i + 1 < chain.size(); ++i)
-            if (!gst_element_link(chain[i], chain[i + 1]))
-                return std::string("cannot link ") + GST_OBJECT_NAME(chain[i]) + " to " +
-                       GST_OBJECT_NAME(chain[i + 1]);
-        g_object_set(chain.back(), "location", partial.c_str(), nullptr);
+        GstTagList* tags;
         {
             std::lock_guard<std::mutex> g(decode.lock);
-            g_object_set(src, "caps", decode.caps, "format", GST_FORMAT_TIME, nullptr);
+            tags = CarriedTags(decode.tags);
         }
-        GstAppSrcCallbacks callbacks{};
-        callbacks.need_data = OnNeedData;
-        gst_app_src_set_callbacks(GST_APP_SRC(src), &callbacks, &encode, nullptr);
-
-        GstIterator* it = gst_bin_iterate_all_by_interface(GST_BIN(pipeline), GST_TYPE_TAG_SETTER);
-        GValue item = G_VALUE_INIT;
-        while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
-            gst_tag_setter_merge_tags(GST_TAG_SETTER(g_value_get_object(&item)), tags,
-                                      GST_TAG_MERGE_REPLACE);
-            g_value_reset(&item);
-        }
-        g_value_unset(&item);
-        gst_iterator_free(it);
-
+        const std::string reason = AppendInfo(partial, tags);
+        gst_tag_list_unref(tags);
+        if (!reason.empty())
+            return reason;
+    } else {
+        // The rest of the capture, now whole, goes to the encoder.
+        encode.captureDone = true;
+        if (!encoderStarted)
+            if (std::string reason = startEncoder(); !reason.empty())
+                return reason;
         StallWatch stall;
-        std::string reason = RunToEnd(pipeline, [&]() -> std::string {
+        std::string reason = RunToEnd(encoder, [&]() -> std::string {
             const double written =
-                encode.total ? static_cast<double>(encode.pushed) / encode.total : 1.0;
+                capturedBytes ? static_cast<double>(encode.pushed) / capturedBytes : 1.0;
             report(decodeShare + (1 - decodeShare) * written, inputSeconds, 0, false);
             if (stall.Stalled(encode.pushed))
                 return StallReason("the encoder took nothing");
             return {};
         });
-        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_element_set_state(encoder, GST_STATE_NULL);
         if (!reason.empty())
             return reason;
-        if (encode.readFailed || encode.pushed != encode.total)
+        if (encode.readFailed || encode.pushed != capturedBytes)
             return "the capture of the renderer's sound could not be read in full";
     }
 

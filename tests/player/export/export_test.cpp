@@ -62,10 +62,10 @@ protected:
                 ++n;
         return n;
     }
-    // An export of a pipe: two seconds of sound under a header of unknown
+    // An export of a pipe: some seconds of sound under a header of unknown
     // length, as a live writer sends it, then the writer holds the pipe
     // open. Returns the writing end once `capturing` exports capture.
-    int FeedLive(const std::string& pipe, int capturing) {
+    int FeedLive(const std::string& pipe, int capturing, int seconds = 2) {
         // Opening waits for the reader; never longer than the test may take.
         int fd = -1;
         for (int i = 0; i < 400 && fd < 0; ++i) {
@@ -80,11 +80,10 @@ protected:
         // The command must keep its reader from the first open on: a writer
         // that finds none is told so (EPIPE here instead of being killed).
         signal(SIGPIPE, SIG_IGN);
-        const std::string head = dir + "/head.wav";
+        const std::string head = dir + "/head" + std::to_string(seconds) + ".wav";
         if (!Exists(head)) {
-            EXPECT_EQ(Shell("ffmpeg -v error -f lavfi -i sine=f=440:d=2:r=44100 -ac 2 -f wav - | "
-                            "cat >" +
-                            Quote(head)),
+            EXPECT_EQ(Shell("ffmpeg -v error -f lavfi -i sine=f=440:d=" + std::to_string(seconds) +
+                            ":r=44100 -ac 2 -f wav - | cat >" + Quote(head)),
                       0);
         }
         const std::string bytes = ReadFile(head);
@@ -440,6 +439,39 @@ TEST_F(Export, DeadExportsLeaveNothingForLongAndAStalledOneEndsByItself) {
     close(fds[0]);
     EXPECT_EQ(List(outDir), std::vector<std::string>{"next.wav"});
     fs::remove_all(foreign);
+    ExpectNoCaptureLeft();
+}
+
+TEST_F(Export, AnEncodedOutputKeepsNoWholeCopyOfTheSound) {
+    // Two minutes through a pipe that then stays open: by the time the
+    // export waits for more, the encoder has taken what the capture held.
+    const std::string in = dir + "/long.wav";
+    ASSERT_EQ(mkfifo(in.c_str(), 0600), 0);
+    zarntest::Program cli({CliPath(), "--export", dir + "/long.ogg", "--rate", "1", in},
+                          {{"ZARNPLAYER_HOME", home}, {"TMPDIR", dir}}, dir + "/stdout",
+                          dir + "/log");
+    const int fd = FeedLive(in, 1, 120);
+    ASSERT_GE(fd, 0);
+    std::uintmax_t length = 0, stored = 0;
+    for (int i = 0; i < 600; ++i) {
+        length = stored = 0;
+        for (const std::string& n : List(dir)) {
+            struct stat st {};
+            if (n.rfind("zarnplayer-export-", 0) == 0 &&
+                stat((dir + "/" + n + "/capture.wav").c_str(), &st) == 0) {
+                length = static_cast<std::uintmax_t>(st.st_size);
+                stored = static_cast<std::uintmax_t>(st.st_blocks) * 512;
+            }
+        }
+        if (length > 15000000 && stored < 8000000)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_GT(length, 15000000u);
+    EXPECT_LT(stored, 8000000u);
+    cli.Signal(SIGINT);
+    close(fd);
+    EXPECT_EQ(cli.Wait(30), 130) << ReadFile(dir + "/log");
     ExpectNoCaptureLeft();
 }
 
