@@ -2,9 +2,9 @@
 // renderer element (zarnaudiosink, the same tempo stage and flags) onto the
 // capture device, which does not wait for real time. A WAV output is
 // captured straight into a temporary file beside the output; for the other
-// formats the capture is then encoded. Title and artist go along, and the
-// temporary file is renamed into place only when it is complete and as long
-// as the input at the rate.
+// formats an encoder takes the capture as it grows. Title and artist go
+// along, and the temporary file is renamed into place only when it is
+// complete and as long as the input at the rate.
 #pragma once
 
 #include "player/export/Leftovers.h"
