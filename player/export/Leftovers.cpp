@@ -103,7 +103,7 @@ std::string MakePartial(const std::string& output, HeldLock& lock) {
     const int fd = mkostemp(path.data(), O_CLOEXEC);
     if (fd < 0)
         return {};
-    if (flock(fd, LOCK_EX) != 0) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int e = errno;
         close(fd);
         unlink(path.c_str());
@@ -119,7 +119,7 @@ std::string MakeCaptureFolder(const std::string& tmp, HeldLock& lock) {
     if (!mkdtemp(path.data()))
         return {};
     const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0 || flock(fd, LOCK_EX) != 0) {
+    if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int e = errno;
         if (fd >= 0)
             close(fd);
