@@ -3,6 +3,7 @@
 #include "platform/sound/Backends.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -13,8 +14,10 @@ std::unique_ptr<CaptureBuffer> CaptureBuffer::Create(const std::string& path,
     if (path.empty())
         return nullptr;
     std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
+    if (!f) {
+        Warn("cannot create the capture file " + path + ": " + std::strerror(errno));
         return nullptr;
+    }
     return std::unique_ptr<CaptureBuffer>(new CaptureBuffer(f, path, format, size));
 }
 
@@ -86,9 +89,13 @@ void CaptureBuffer::Advance() {
         return;
     std::vector<std::uint8_t> chunk(static_cast<std::size_t>(target - cursor_));
     ReadStream(cursor_, chunk.data(), chunk.size());
-    if (!failed_ && std::fwrite(chunk.data(), 1, chunk.size(), file_) != chunk.size()) {
+    // Flushed at once, so that a write that fails is known while the
+    // stream runs, not when the file is closed.
+    if (!failed_ && (std::fwrite(chunk.data(), 1, chunk.size(), file_) != chunk.size() ||
+                     std::fflush(file_) != 0)) {
         failed_ = true;
-        Warn("cannot write the capture file " + path_);
+        // A full disk says so: "No space left on device".
+        Warn("cannot write the capture file " + path_ + ": " + std::strerror(errno));
     }
     cursor_ = target;
     CursorReached(cursor_);

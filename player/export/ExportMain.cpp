@@ -4,6 +4,7 @@
 #include "player/export/ProgressLine.h"
 #include "player/export/Request.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -13,11 +14,17 @@ namespace exporter {
 
 namespace {
 
-// The first Ctrl+C stops cleanly; a second one, for an export that cannot
-// stop (a stalled input), ends the process at once.
-void OnSignal(int) {
-    if (Interrupted().exchange(true))
-        _exit(130);
+std::atomic<int> caught{0};
+
+// The first signal stops cleanly. A second Ctrl+C, for an export that
+// cannot stop, ends the process at once; a hang-up comes twice when a
+// terminal closes (from the kernel and from the shell) and must not.
+void OnSignal(int sig) {
+    int none = 0;
+    const bool first = caught.compare_exchange_strong(none, sig);
+    Interrupted() = true;
+    if (!first && sig == SIGINT)
+        _exit(128 + sig);
 }
 
 void Fail(const std::string& what, const std::string& reason) {
@@ -53,8 +60,11 @@ int ExportMain(int argc, char** argv) {
     struct sigaction sa = {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(sig, &sa, nullptr);
+    // A progress line into a pipe whose reader has gone must not end the
+    // export before it cleans up.
+    signal(SIGPIPE, SIG_IGN);
 
     Exporter exporter;
     if (!exporter.Init(error)) {
@@ -82,7 +92,7 @@ int ExportMain(int argc, char** argv) {
     }
     if (Interrupted()) {
         std::fprintf(stderr, "zarnplayer: export interrupted; no partial file is left\n");
-        return 130;
+        return 128 + caught;
     }
     return failed ? 1 : 0;
 }

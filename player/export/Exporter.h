@@ -1,10 +1,13 @@
 // Runs one export job: the input is decoded and played through the player's
 // renderer element (zarnaudiosink, the same tempo stage and flags) onto the
-// capture device, which does not wait for real time; the captured sound is
-// then encoded with the input's title and artist into a temporary file
-// beside the output, which is renamed into place only when it is complete.
+// capture device, which does not wait for real time. A WAV output is
+// captured straight into a temporary file beside the output; for the other
+// formats an encoder takes the capture as it grows. Title and artist go
+// along, and the temporary file is renamed into place only when it is
+// complete and as long as the input at the rate.
 #pragma once
 
+#include "player/export/Leftovers.h"
 #include "player/export/Request.h"
 
 #include <atomic>
@@ -34,15 +37,17 @@ public:
     // Removes the capture folder.
     ~Exporter();
 
-    // Before GStreamer starts: a private folder for the capture, and the
-    // renderer pointed at it. Then GStreamer and the renderer's plugin. False
-    // with `error` set when any of them is missing.
+    // Before GStreamer starts: a private folder for the capture (after
+    // removing those of exports that died), and the renderer pointed at it.
+    // Then GStreamer and the renderer's plugin. False with `error` set when
+    // any of them is missing.
     bool Init(std::string& error);
 
     // "" on success, else the reason (one line, without the file name).
     std::string Run(const Job& job, double rate, std::int32_t flags, const ProgressSink& progress);
 
 private:
+    HeldLock captureLock_;
     std::string captureDir_;
     std::string capturePath_;
 };

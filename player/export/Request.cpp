@@ -165,6 +165,7 @@ std::vector<Job> PlanJobs(const Request& request, std::string& error) {
     for (const std::string& in : request.inputs) {
         Job job;
         job.input = in;
+        job.replace = request.force;
         std::string out = request.out;
         if (folder) {
             fs::path name = fs::path(in).filename();

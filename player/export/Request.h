@@ -50,6 +50,7 @@ struct Job {
     std::string output; // empty when `error` says why the input is skipped
     std::optional<Format> format;
     std::string error;
+    bool replace = false; // --force: an output that exists is replaced
 };
 
 // One job per input, in order. With one input OUT is the file to write

@@ -53,6 +53,48 @@ protected:
         for (const std::string& n : List(dir))
             EXPECT_EQ(n.rfind("zarnplayer-export-", 0), std::string::npos) << n;
     }
+    // How many exports in TMPDIR have begun to capture.
+    int Capturing() {
+        int n = 0;
+        for (const std::string& name : List(dir))
+            if (name.rfind("zarnplayer-export-", 0) == 0 &&
+                Exists(dir + "/" + name + "/capture.wav"))
+                ++n;
+        return n;
+    }
+    // An export of a pipe: some seconds of sound under a header of unknown
+    // length, as a live writer sends it, then the writer holds the pipe
+    // open. Returns the writing end once `capturing` exports capture.
+    int FeedLive(const std::string& pipe, int capturing, int seconds = 2) {
+        // Opening waits for the reader; never longer than the test may take.
+        int fd = -1;
+        for (int i = 0; i < 400 && fd < 0; ++i) {
+            fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        EXPECT_GE(fd, 0) << "the command never opened its input";
+        if (fd < 0)
+            return fd;
+        fcntl(fd, F_SETFL, 0);
+        // The command must keep its reader from the first open on: a writer
+        // that finds none is told so (EPIPE here instead of being killed).
+        signal(SIGPIPE, SIG_IGN);
+        const std::string head = dir + "/head" + std::to_string(seconds) + ".wav";
+        if (!Exists(head)) {
+            EXPECT_EQ(Shell("ffmpeg -v error -f lavfi -i sine=f=440:d=" + std::to_string(seconds) +
+                            ":r=44100 -ac 2 -f wav - | cat >" + Quote(head)),
+                      0);
+        }
+        const std::string bytes = ReadFile(head);
+        EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()))
+            << std::strerror(errno);
+        // Wait until the renderer captures, i.e. the export is under way.
+        for (int i = 0; i < 200 && Capturing() < capturing; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        EXPECT_EQ(Capturing(), capturing);
+        return fd;
+    }
 
     const std::string home = dir + "/home";
 };
@@ -115,6 +157,79 @@ TEST_F(Export, EveryFormatReadsBackWithTheLengthAndTheTags) {
         for (const std::string& n : List(dir))
             EXPECT_EQ(n.find(".zarn-"), std::string::npos) << n;
     }
+}
+
+TEST_F(Export, ChainedAndChangingStreamsExportToTheirEnd) {
+    // Two Ogg files joined: two chains, the second of 660 Hz.
+    auto make = [&](const std::string& name, const std::string& source,
+                    const std::string& options) {
+        const std::string path = dir + "/" + name;
+        EXPECT_EQ(Shell("ffmpeg -v error -y -f lavfi -i " + Quote(source) + " -ac 2 " + options +
+                        " " + Quote(path)),
+                  0);
+        return path;
+    };
+    const std::string chained = dir + "/chained.ogg";
+    ASSERT_EQ(Shell("cat " + Quote(make("a.ogg", "sine=f=440:d=6:r=44100", "")) + " " +
+                    Quote(make("b.ogg", "sine=f=660:d=4:r=44100", "")) + " >" + Quote(chained)),
+              0);
+    Result r = Run({dir + "/chained.wav", "--rate", "2", chained});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Decoded d = Decode(dir + "/chained.wav");
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_NEAR(d.Seconds(), 5.0, 0.1);
+    EXPECT_NEAR(ToneFrequency(d, 3.3, 4.8), 660.0, 660.0 * 0.02);
+
+    // A first chain with pictures, whose stream goes nowhere and whose end
+    // never comes once the next chain has begun: not to be waited for.
+    const std::string pictured = dir + "/pictured.ogg";
+    ASSERT_EQ(Shell("ffmpeg -v error -y -f lavfi -i testsrc=d=3:s=64x48 -f lavfi -i "
+                    "sine=f=440:d=3:r=44100 -c:v libtheora -c:a libvorbis -ac 2 " +
+                    Quote(dir + "/v.ogg") + " && cat " + Quote(dir + "/v.ogg") + " " +
+                    Quote(dir + "/b.ogg") + " >" + Quote(pictured)),
+              0);
+    r = Run({dir + "/pictured.wav", "--rate", "2", pictured});
+    ASSERT_EQ(r.status, 0) << r.err;
+    d = Decode(dir + "/pictured.wav");
+    EXPECT_NEAR(d.Seconds(), 3.5, 0.1);
+    EXPECT_NEAR(ToneFrequency(d, 2.0, 3.4), 660.0, 660.0 * 0.02);
+
+    // MP3 frames of 44.1 kHz, then of 22.05 kHz: all of it, in the first rate.
+    const std::string mixed = dir + "/mixed.mp3";
+    const std::string bare = "-id3v2_version 0 -write_xing 0";
+    ASSERT_EQ(Shell("cat " + Quote(make("a.mp3", "sine=f=440:d=5:r=44100", bare)) + " " +
+                    Quote(make("b.mp3", "sine=f=880:d=5:r=22050", bare)) + " >" + Quote(mixed)),
+              0);
+    for (const std::string ext : {".wav", ".ogg"}) {
+        r = Run({dir + "/mixed" + ext, "--rate", "1", mixed});
+        ASSERT_EQ(r.status, 0) << ext << ": " << r.err;
+        d = Decode(dir + "/mixed" + ext);
+        ASSERT_TRUE(d.ok) << d.error;
+        EXPECT_EQ(d.rate, 44100) << ext;
+        EXPECT_NEAR(d.Seconds(), 10.0, 0.2) << ext;
+        EXPECT_NEAR(ToneFrequency(d, 6.0, 9.5), 880.0, 880.0 * 0.02) << ext;
+    }
+}
+
+TEST_F(Export, OfTwoExportsToOneNewNameOneWinsAndTheOtherFails) {
+    // Both find the name free; the second to finish must not replace the
+    // first one's file.
+    const std::string in = Tone("talk.mp3", 20);
+    const std::string out = dir + "/talk-fast.wav";
+    std::string cmd;
+    for (int i = 0; i < 2; ++i)
+        cmd += "(env ZARNPLAYER_HOME=" + Quote(home) + " TMPDIR=" + Quote(dir) + " " +
+               Quote(CliPath()) + " --export " + Quote(out) + " --rate 2 " + Quote(in) +
+               " >/dev/null 2>" + Quote(dir + "/err" + std::to_string(i)) + "; echo $? >" +
+               Quote(dir + "/status" + std::to_string(i)) + ") & ";
+    ASSERT_EQ(Shell("timeout 120 sh -c " + Quote(cmd + "wait")), 0);
+    const std::string statuses = ReadFile(dir + "/status0") + ReadFile(dir + "/status1");
+    EXPECT_TRUE(statuses == "0\n1\n" || statuses == "1\n0\n") << statuses;
+    const std::string err = ReadFile(dir + "/err0") + ReadFile(dir + "/err1");
+    EXPECT_NE(err.find("--force replaces it"), std::string::npos) << err;
+    EXPECT_NEAR(Decode(out).Seconds(), 10.0, 0.1);
+    for (const std::string& n : List(dir))
+        EXPECT_EQ(n.find(".zarn-"), std::string::npos) << n;
 }
 
 TEST_F(Export, ExportsOnABusyMachineComeOutAlike) {
@@ -237,52 +352,147 @@ TEST_F(Export, MissingEncoderUnknownFormatNoAudioAndUnwritableFolderAreReported)
     EXPECT_NE(r.err.find("not one of the player's rates"), std::string::npos) << r.err;
 }
 
-TEST_F(Export, InterruptRemovesTheTemporaryFiles) {
-    // A pipe as input: the command waits for more while the signal comes.
-    const std::string in = dir + "/live.wav";
-    ASSERT_EQ(mkfifo(in.c_str(), 0600), 0);
+TEST_F(Export, InterruptAndHangUpRemoveTheTemporaryFiles) {
+    for (int sig : {SIGINT, SIGHUP}) {
+        // A pipe as input: the command waits for more while the signal comes.
+        const std::string in = dir + "/live.wav";
+        ASSERT_EQ(mkfifo(in.c_str(), 0600), 0);
+        const std::string outDir = dir + "/out";
+        fs::create_directories(outDir);
+        const std::string log = dir + "/log";
+        zarntest::Program cli({CliPath(), "--export", outDir + "/live.wav", "--rate", "2", in},
+                              {{"ZARNPLAYER_HOME", home}, {"TMPDIR", dir}}, dir + "/stdout", log);
+        ASSERT_TRUE(cli.Running()) << "the command ended at once: " << ReadFile(log);
+        const int fd = FeedLive(in, 1);
+        ASSERT_GE(fd, 0);
+        cli.Signal(sig);
+        // A terminal that closes hangs up twice (the kernel, then the shell).
+        if (sig == SIGHUP)
+            cli.Signal(sig);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        close(fd); // lets a read of the pipe that is under way return
+        EXPECT_EQ(cli.Wait(30), 128 + sig) << ReadFile(log);
+        EXPECT_TRUE(List(outDir).empty()) << sig;
+        ExpectNoCaptureLeft();
+        fs::remove(in);
+    }
+}
+
+TEST_F(Export, DeadExportsLeaveNothingForLongAndAStalledOneEndsByItself) {
+    // Two exports of pipes that stall: one stays, the other is killed.
     const std::string outDir = dir + "/out";
     fs::create_directories(outDir);
-    const std::string log = dir + "/log";
-    zarntest::Program cli({CliPath(), "--export", outDir + "/live.wav", "--rate", "2", in},
-                          {{"ZARNPLAYER_HOME", home}, {"TMPDIR", dir}}, dir + "/stdout", log);
-    ASSERT_TRUE(cli.Running()) << "the command ended at once: " << ReadFile(log);
-    // Two seconds of sound under a header of unknown length, as a live
-    // writer sends it, then the writer holds the pipe open.
-    const std::string head = dir + "/head.wav";
-    ASSERT_EQ(Shell("ffmpeg -v error -f lavfi -i sine=f=440:d=2:r=44100 -ac 2 -f wav - | cat >" +
-                    Quote(head)),
-              0);
-    // Opening waits for the reader; never longer than the test may take.
-    int fd = -1;
-    for (int i = 0; i < 400 && fd < 0; ++i) {
-        fd = open(in.c_str(), O_WRONLY | O_NONBLOCK);
-        if (fd < 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    std::vector<std::unique_ptr<zarntest::Program>> cli;
+    std::vector<int> fds;
+    for (const std::string name : {"live", "dead"}) {
+        const std::string in = dir + "/" + name + ".wav";
+        ASSERT_EQ(mkfifo(in.c_str(), 0600), 0);
+        cli.push_back(std::make_unique<zarntest::Program>(
+            std::vector<std::string>{CliPath(), "--export", outDir + "/" + name + ".wav", "--rate",
+                                     "2", in},
+            zarntest::Program::Environment{{"ZARNPLAYER_HOME", home}, {"TMPDIR", dir}},
+            dir + "/" + name + ".out", dir + "/" + name + ".err"));
+        fds.push_back(FeedLive(in, static_cast<int>(cli.size())));
+        ASSERT_GE(fds.back(), 0);
     }
-    ASSERT_GE(fd, 0) << "the command never opened its input";
-    fcntl(fd, F_SETFL, 0);
-    // The command must keep its reader from the first open on: a writer
-    // that finds none is told so (EPIPE here instead of being killed).
-    signal(SIGPIPE, SIG_IGN);
-    const std::string bytes = ReadFile(head);
-    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()))
-        << std::strerror(errno);
-    // Wait until the renderer captures, i.e. the export is under way.
-    bool started = false;
-    for (int i = 0; i < 200 && !started; ++i) {
-        for (const std::string& n : List(dir))
-            if (n.rfind("zarnplayer-export-", 0) == 0 && Exists(dir + "/" + n + "/capture.wav"))
-                started = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    // A WAV output is captured in place: no copy of the sound in TMPDIR.
+    for (const std::string& n : List(dir))
+        if (n.rfind("zarnplayer-export-", 0) == 0) {
+            for (const auto& e : fs::directory_iterator(dir + "/" + n)) {
+                EXPECT_FALSE(fs::is_regular_file(fs::symlink_status(e.path())) &&
+                             fs::file_size(e.path()) > 0)
+                    << e.path();
+            }
+        }
+    cli[1]->Kill();
+    close(fds[1]);
+
+    // Not ours though named alike: it stays.
+    const std::string foreign = dir + "/zarnplayer-export-Abc123";
+    fs::create_directories(foreign);
+    std::ofstream(foreign + "/notes.txt") << "mine";
+    // Old enough that only the lock tells the live export from the dead.
+    for (const std::string& folder : {dir, outDir})
+        for (const std::string& n : List(folder))
+            fs::last_write_time(folder + "/" + n,
+                                fs::file_time_type::clock::now() - std::chrono::minutes(5));
+
+    const std::string tone = Tone("tone.wav", 2);
+    Result r = Run({outDir + "/next.wav", "--rate", "2", tone});
+    ASSERT_EQ(r.status, 0) << r.err;
+    int live = 0, dead = 0, folders = 0;
+    for (const std::string& n : List(outDir)) {
+        live += n.rfind(".live.wav.zarn-", 0) == 0;
+        dead += n.rfind(".dead.wav.zarn-", 0) == 0;
     }
-    EXPECT_TRUE(started);
-    cli.Signal(SIGINT);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    close(fd); // lets a read of the pipe that is under way return
-    EXPECT_EQ(cli.Wait(30), 130) << ReadFile(log);
-    EXPECT_TRUE(List(outDir).empty());
+    for (const std::string& n : List(dir))
+        folders += n.rfind("zarnplayer-export-", 0) == 0;
+    EXPECT_EQ(live, 1);
+    EXPECT_EQ(dead, 0);
+    EXPECT_EQ(folders, 2); // the live export's and the foreign one
+    EXPECT_EQ(ReadFile(foreign + "/notes.txt"), "mine");
+
+    // The live one gets nothing more and gives up on its own, in words.
+    EXPECT_EQ(cli[0]->Wait(90), 1);
+    EXPECT_NE(ReadFile(dir + "/live.err").find("stalled"), std::string::npos)
+        << ReadFile(dir + "/live.err");
+    close(fds[0]);
+    EXPECT_EQ(List(outDir), std::vector<std::string>{"next.wav"});
+    fs::remove_all(foreign);
     ExpectNoCaptureLeft();
+}
+
+TEST_F(Export, AnEncodedOutputKeepsNoWholeCopyOfTheSound) {
+    // Two minutes through a pipe that then stays open: by the time the
+    // export waits for more, the encoder has taken what the capture held.
+    const std::string in = dir + "/long.wav";
+    ASSERT_EQ(mkfifo(in.c_str(), 0600), 0);
+    zarntest::Program cli({CliPath(), "--export", dir + "/long.ogg", "--rate", "1", in},
+                          {{"ZARNPLAYER_HOME", home}, {"TMPDIR", dir}}, dir + "/stdout",
+                          dir + "/log");
+    const int fd = FeedLive(in, 1, 120);
+    ASSERT_GE(fd, 0);
+    std::uintmax_t length = 0, stored = 0;
+    for (int i = 0; i < 600; ++i) {
+        length = stored = 0;
+        for (const std::string& n : List(dir)) {
+            struct stat st {};
+            if (n.rfind("zarnplayer-export-", 0) == 0 &&
+                stat((dir + "/" + n + "/capture.wav").c_str(), &st) == 0) {
+                length = static_cast<std::uintmax_t>(st.st_size);
+                stored = static_cast<std::uintmax_t>(st.st_blocks) * 512;
+            }
+        }
+        if (length > 15000000 && stored < 8000000)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_GT(length, 15000000u);
+    EXPECT_LT(stored, 8000000u);
+    cli.Signal(SIGINT);
+    close(fd);
+    EXPECT_EQ(cli.Wait(30), 130) << ReadFile(dir + "/log");
+    ExpectNoCaptureLeft();
+}
+
+TEST_F(Export, AFailedWriteOfTheSoundSaysWhy) {
+    const std::string in = Tone("long.wav", 20);
+    for (const std::string ext : {".wav", ".mp3"}) {
+        const std::string out = dir + "/small" + ext;
+        // Files may grow to 100 kB; beyond, a write fails as on a full disk.
+        const std::string cmd = "ulimit -f 200; trap '' XFSZ; env ZARNPLAYER_HOME=" + Quote(home) +
+                                " TMPDIR=" + Quote(dir) + " " + Quote(CliPath()) + " --export " +
+                                Quote(out) + " --rate 2 " + Quote(in) + " >/dev/null 2>" +
+                                Quote(dir + "/err");
+        EXPECT_EQ(Shell("timeout 120 sh -c " + Quote(cmd)), 1) << ext;
+        const std::string err = ReadFile(dir + "/err");
+        EXPECT_NE(err.find(std::string(in + ": ")), std::string::npos) << err;
+        EXPECT_NE(err.find(std::strerror(EFBIG)), std::string::npos) << err;
+        EXPECT_FALSE(Exists(out));
+        for (const std::string& n : List(dir))
+            EXPECT_EQ(n.find(".zarn-"), std::string::npos) << n;
+        ExpectNoCaptureLeft();
+    }
 }
 
 TEST_F(Export, TheProgramHandsTheCommandToTheExporter) {

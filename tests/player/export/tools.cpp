@@ -61,7 +61,8 @@ std::vector<std::string> List(const std::string& dir) {
 Result Export(const std::vector<std::string>& args, const std::vector<std::string>& env) {
     const zarntest::TempDir folder("export-run");
     const std::string out = folder / "stdout", err = folder / "stderr";
-    std::string cmd = "env";
+    // Bounded, so that an export that never ends fails its test.
+    std::string cmd = "timeout 120 env";
     for (const std::string& e : env)
         cmd += " " + Quote(e);
     cmd += " " + Quote(CliPath()) + " --export";

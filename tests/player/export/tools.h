@@ -17,7 +17,8 @@ struct Result {
     std::string out;
     std::string err;
 };
-// Runs the export command with `args` (and `env`, "NAME=value" entries).
+// Runs the export command with `args` (and `env`, "NAME=value" entries); 124
+// when it did not end within two minutes.
 Result Export(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
 std::string CliPath();
 
