@@ -40,6 +40,10 @@ public:
     // which continues whatever the plain cut played last.
     void reset() { have_continuation = false; }
 
+    // Samples a frame: 1 or 2 (anything else counts as 2). Fades give every
+    // sample of a frame one weight, so channels stay in step.
+    void set_channels(std::int32_t n);
+
     // Writes c output samples for the step of b input samples at ratio r.
     // window holds window_length samples (the block and what follows it;
     // samples past the input's end are silence). map, when given, says which
@@ -72,8 +76,10 @@ private:
     void follow_character(const float* window, std::int32_t B, std::int32_t b);
     std::int32_t search(const float* window, std::int32_t nominal, std::int32_t low,
                         std::int32_t high, std::int32_t length, std::int32_t step);
-    const float* weights(std::int32_t pairs);
+    // Fade weights for a fade of n samples, one a frame.
+    const float* weights(std::int32_t n);
 
+    std::int32_t channels = 2;
     bool have_continuation = false;
     // The samples that would have followed the last piece, and where they
     // lie in the window (negative once the window has moved past them).
@@ -89,7 +95,7 @@ private:
 
     std::vector<double> energy; // running sums of squares over the search area
     struct fade_table {
-        std::int32_t pairs = -1;
+        std::int32_t frames = -1;
         std::vector<float> weights;
     };
     fade_table fades[2];

@@ -7,8 +7,10 @@
 
 namespace zarnfilter {
 
-void tempo_core::start(std::int32_t block_length) {
+void tempo_core::start(std::int32_t block_length, std::int32_t channels) {
     B = std::max(block_length, 2);
+    frame = channels == 1 ? 1 : 2;
+    smooth.set_channels(frame);
     b = B & ~1;
     window.assign(2 * static_cast<std::size_t>(B), 0.0f);
     fill = 0;

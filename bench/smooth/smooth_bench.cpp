@@ -2,7 +2,8 @@
 // changers run on the same input (ffmpeg atempo, sox tempo, soundstretch,
 // rubberband, each where installed) at 2x, 3x and 4x: on synthetic speech,
 // a real recorded voice, a held note with vibrato, a chord of three voices
-// with their own vibrato, and real music. Then it compares the racing
+// with their own vibrato, and real music; then the same through the
+// player's 16-bit export on mono files. Then it compares the racing
 // through pauses on talk with pauses, at its own level and at -30 dBFS, and
 // times the stage. 44.1 kHz stereo throughout; the figures are taken on the
 // left channel. Real recordings come from installed packages (alsa-utils'
@@ -287,6 +288,7 @@ std::vector<float> stage(const std::vector<float>& in, double tempo, std::int32_
     cutter->set_input(queue->make_reciever());
     cutter->set_output(new device_sender_t<collecting_output>(&output));
     cutter->set_block_length(channels * rate / 8);
+    cutter->set_channels(channels);
     cutter->set_flags(flags);
     const std::clock_t began = std::clock();
     cutter->start();
@@ -441,6 +443,88 @@ void quality_table(const fs::path& dir, const std::vector<signal>& signals, cons
     std::fflush(stdout);
 }
 
+// The whole 16-bit path on mono: a 16-bit file exported by the player with
+// fresh settings (the renderer's conversions, the stage and the float to
+// 16-bit output) against the peers writing 16-bit files. The floating-point
+// table above cannot show what the conversions or the frame layout add.
+void export_table(const fs::path& dir, const std::vector<signal>& signals, const options& o) {
+    const fs::path home = dir / "home";
+    fs::create_directories(home);
+    std::printf("16-bit export, mono 44.1 kHz, fresh settings; the peers write 16-bit files\n"
+                "near Nyquist: RMS between 18 and 22.05 kHz in 16-bit steps (the input's own "
+                "is the floor)\n\n");
+    std::printf("%-14s %-5s %-15s %10s %8s %9s %12s\n", "signal", "rate", "method", "splatter",
+                "off>2%", "envelope", "near Nyquist");
+    for (const signal& s : signals) {
+        if (!o.wants(s.name))
+            continue;
+        std::string file = s.name;
+        std::replace(file.begin(), file.end(), ' ', '-');
+        const fs::path mono = dir / (file + "-mono.f32"), in = dir / (file + "-16.wav");
+        write_raw(mono, left(s.samples));
+        if (!run(sox + "-t raw -e floating-point -b 32 -r 44100 -c 1 " + mono.string() + " -b 16 " +
+                 in.string()))
+            continue;
+        const auto read16 = [&](const fs::path& wav) {
+            const fs::path f = dir / "back.f32";
+            fs::remove(f);
+            return run("sox " + wav.string() + " -t raw -e floating-point -b 32 " + f.string())
+                       ? read_raw(f)
+                       : std::vector<float>{};
+        };
+        const auto input = read16(in);
+        std::printf("%-14s %-5s %-15s %10.1f %8s %9s %12.2f\n", s.name.c_str(), "1", "input",
+                    measures::splatter_db(input, rate, splatter_hz), "-", "-",
+                    measures::band_rms_lsb(input, rate, 18000, 22050));
+        for (double tempo : tempos) {
+            const std::string t = tempo_text(tempo);
+            const fs::path out = dir / "out16.wav";
+            struct method {
+                std::string name, command;
+            };
+            std::vector<method> methods = {
+                {"export", "HOME=" + home.string() + " XDG_CONFIG_HOME=" + home.string() +
+                               "/.config " + ZARN_PLAYER + " --export '" + out.string() +
+                               "' --force --rate " + t + " '" + in.string() + "'"}};
+            if (o.peers) {
+                methods.push_back({"ffmpeg atempo", "ffmpeg -v error -y -i " + in.string() +
+                                                        " -af atempo=" + t + " -c:a pcm_s16le '" +
+                                                        out.string() + "'"});
+                methods.push_back({"sox tempo", sox + in.string() + " '" + out.string() +
+                                                    "' tempo " + (s.is_speech ? "-s " : "-m ") +
+                                                    t});
+                methods.push_back(
+                    {"soundstretch", "soundstretch " + in.string() + " '" + out.string() +
+                                         "' -tempo=+" +
+                                         std::to_string(int(std::lround((tempo - 1) * 100))) +
+                                         (s.is_speech ? " -speech" : "")});
+                methods.push_back({"rubberband", "rubberband -3 -T" + t + " " + in.string() + " '" +
+                                                     out.string() + "'"});
+            }
+            for (const method& m : methods) {
+                fs::remove(out);
+                const std::string rt = t + "x";
+                const auto heard = run(m.command) ? read16(out) : std::vector<float>{};
+                if (heard.empty()) {
+                    std::printf("%-14s %-5s %-15s %10s\n", s.name.c_str(), rt.c_str(),
+                                m.name.c_str(), "n/a (not installed or failed)");
+                    continue;
+                }
+                const std::string off =
+                    s.voices ? percent(measures::held_off_share(heard, rate, tempo, s.voices))
+                             : "-";
+                std::printf("%-14s %-5s %-15s %10.1f %8s %9.3f %12.2f\n", s.name.c_str(),
+                            rt.c_str(), m.name.c_str(),
+                            measures::splatter_db(heard, rate, splatter_hz), off.c_str(),
+                            measures::envelope_correlation(input, heard, rate, tempo),
+                            measures::band_rms_lsb(heard, rate, 18000, 22050));
+            }
+        }
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
 // Racing through pauses: how much of the time that carries speech is lost
 // beyond the rate's own share, and how much time is saved over the rate.
 void racing_table(const std::vector<signal>& talks) {
@@ -518,8 +602,10 @@ void tables(const options& o) {
         std::printf("(real music: 20 s of %s)\n", piece.c_str());
         signals.push_back({"real music", std::move(real_music), false, {}});
     }
-    if (o.tables != "racing")
+    if (o.tables.empty() || o.tables == "quality")
         quality_table(dir, signals, o);
+    if (o.tables.empty() || o.tables == "export")
+        export_table(dir, signals, o);
 
     if (!voice.empty()) {
         talks.push_back({"real voice", voice, true, {}});
@@ -532,7 +618,7 @@ void tables(const options& o) {
     }
     if (talks.empty())
         std::printf("(no talk with pauses: espeak-ng, sox or alsa-utils missing)\n");
-    if (o.tables != "quality")
+    if (o.tables.empty() || o.tables == "racing")
         racing_table(talks);
     fs::remove_all(dir);
 }
@@ -558,7 +644,7 @@ BENCHMARK(BM_StageCpu)
     ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond);
 
-// --tables=quality or --tables=racing prints only that table,
+// --tables=quality, --tables=export or --tables=racing prints only that table,
 // --signals=chords,real-music only those rows of the first, --no-peers
 // leaves the other tools out; the usual benchmark options choose the
 // timings (--benchmark_filter=none: none).

@@ -25,8 +25,9 @@ struct output_block {
 // fed one by one, every output block kept, settings changed between blocks.
 class core_run {
 public:
-    explicit core_run(double ratio, std::int32_t block_length, std::int32_t flags = 0)
-        : core(block_length), settings{ratio, flags} {}
+    explicit core_run(double ratio, std::int32_t block_length, std::int32_t flags = 0,
+                      std::int32_t channels = 2)
+        : core(block_length, channels), settings{ratio, flags} {}
 
     // Feeds samples[from, to) as one block; sample i lasts from origin +
     // i × tick to origin + (i + 1) × tick.
@@ -47,7 +48,7 @@ public:
         core.end();
         take();
         ++end_marks;
-        core.start(core.block_length());
+        core.start(core.block_length(), core.channels());
         return true;
     }
 
