@@ -185,16 +185,20 @@ std::vector<float> speech(const fs::path& dir) {
 
 std::vector<float> with_room(const fs::path& dir, const std::string& parts, double peak_db);
 
-// Talk with pauses of 0.3 to 1.6 s between phrases and a faint room noise
-// under everything, peaking at peak_db dBFS; empty without espeak-ng.
-std::vector<float> talk(const fs::path& dir, double peak_db) {
+// Pauses between phrases: long ones, and the short ones of a brisk talk.
+const std::vector<double> talk_pauses = {0.6, 0.3, 1.2, 0.45, 1.6, 0.8};
+const std::vector<double> voice_pauses = {0.5, 1.1, 0.3, 1.5, 0.7, 0.4, 1.0, 0.6};
+const std::vector<double> brisk_pauses = {0.35, 0.25, 0.5, 0.3, 0.9, 0.4, 0.2, 0.6};
+
+// Talk with the given pauses between phrases and a faint room noise under
+// everything, peaking at peak_db dBFS; empty without espeak-ng.
+std::vector<float> talk(const fs::path& dir, double peak_db, const std::vector<double>& pauses) {
     const char* phrases[] = {"Good morning, and welcome to the second lecture.",
                              "Today we look at how sound is stored",
                              "and why a file can be played faster without sounding higher.",
                              "First, a word about sampling.",
                              "Then, an example.",
                              "Any questions so far?"};
-    const double pauses[] = {0.6, 0.3, 1.2, 0.45, 1.6, 0.8};
     std::string parts;
     for (int k = 0; k < 6; ++k) {
         const fs::path w = dir / ("phrase" + std::to_string(k) + ".wav");
@@ -221,11 +225,11 @@ std::vector<float> with_room(const fs::path& dir, const std::string& parts, doub
 }
 
 // The voice samples of alsa-utils (a real recorded voice), with pauses.
-std::vector<float> recorded_voice(const fs::path& dir, double peak_db) {
+std::vector<float> recorded_voice(const fs::path& dir, double peak_db,
+                                  const std::vector<double>& pauses) {
     const fs::path from = "/usr/share/sounds/alsa";
     const char* names[] = {"Front_Left", "Front_Right", "Front_Center", "Rear_Left",
                            "Rear_Right", "Side_Left",   "Side_Right",   "Rear_Center"};
-    const double pauses[] = {0.5, 1.1, 0.3, 1.5, 0.7, 0.4, 1.0, 0.6};
     std::string parts;
     for (int k = 0; k < 8; ++k) {
         const fs::path in = from / (std::string(names[k]) + ".wav");
@@ -365,6 +369,7 @@ std::string percent(double share) {
 
 constexpr std::int32_t smooth = zarnfilter::flag_smooth_splices;
 const double tempos[] = {2.0, 3.0, 4.0};
+const double racing_tempos[] = {1.5, 2.0, 3.0};
 
 struct signal {
     std::string name;
@@ -378,7 +383,9 @@ struct signal {
 struct options {
     std::string tables, signals;
     bool peers = true;
-    bool wants(const std::string& name) const {
+    // Names as given on the command line: spaces written as '-'.
+    bool wants(std::string name) const {
+        std::replace(name.begin(), name.end(), ' ', '-');
         return signals.empty() || ("," + signals + ",").find("," + name + ",") != std::string::npos;
     }
 };
@@ -527,7 +534,7 @@ void export_table(const fs::path& dir, const std::vector<signal>& signals, const
 
 // Racing through pauses: how much of the time that carries speech is lost
 // beyond the rate's own share, and how much time is saved over the rate.
-void racing_table(const std::vector<signal>& talks) {
+void racing_table(const std::vector<signal>& talks, const options& o) {
     constexpr int alignments = 16;
     std::printf("Racing through pauses (flags 1: silence acceleration); each figure the mean "
                 "over %d starts 1.4 ms apart\n"
@@ -540,9 +547,13 @@ void racing_table(const std::vector<signal>& talks) {
     std::printf("%-14s %-5s %-22s %9s %9s %8s\n", "signal", "rate", "method", "vs rate",
                 "by racing", "saved");
     for (const signal& s : talks) {
+        if (!o.wants(s.name))
+            continue;
         const double in_speech = measures::speech_seconds(left(s.samples), rate);
         const double in_length = double(s.samples.size()) / channels;
-        for (double tempo : tempos) {
+        std::printf("%-14s pauses: %.0f%% of %.1f s\n", s.name.c_str(),
+                    100 * (1 - in_speech * rate / in_length), in_length / rate);
+        for (double tempo : racing_tempos) {
             const struct {
                 const char* name;
                 std::int32_t flags;
@@ -587,7 +598,7 @@ void tables(const options& o) {
         std::printf("(espeak-ng or sox missing: no synthetic speech rows)\n");
     else
         signals.push_back({"speech", std::move(spoken), true, {}});
-    auto voice = recorded_voice(dir, -1);
+    auto voice = recorded_voice(dir, -1, voice_pauses);
     if (voice.empty())
         std::printf("(no recorded voice: install alsa-utils and sox for the real-voice rows)\n");
     else
@@ -609,17 +620,21 @@ void tables(const options& o) {
 
     if (!voice.empty()) {
         talks.push_back({"real voice", voice, true, {}});
-        talks.push_back({"real voice-30", recorded_voice(dir, -30), true, {}});
+        talks.push_back({"real voice-30", recorded_voice(dir, -30, voice_pauses), true, {}});
+        talks.push_back({"brisk voice", recorded_voice(dir, -1, brisk_pauses), true, {}});
+        talks.push_back({"brisk voice-30", recorded_voice(dir, -30, brisk_pauses), true, {}});
     }
-    auto t = talk(dir, -1);
+    auto t = talk(dir, -1, talk_pauses);
     if (!t.empty()) {
         talks.push_back({"talk", std::move(t), true, {}});
-        talks.push_back({"talk-30", talk(dir, -30), true, {}});
+        talks.push_back({"talk-30", talk(dir, -30, talk_pauses), true, {}});
+        talks.push_back({"brisk talk", talk(dir, -1, brisk_pauses), true, {}});
+        talks.push_back({"brisk talk-30", talk(dir, -30, brisk_pauses), true, {}});
     }
     if (talks.empty())
         std::printf("(no talk with pauses: espeak-ng, sox or alsa-utils missing)\n");
     if (o.tables.empty() || o.tables == "racing")
-        racing_table(talks);
+        racing_table(talks, o);
     fs::remove_all(dir);
 }
 
@@ -660,7 +675,6 @@ int main(int argc, char** argv) {
         else if (a == "--no-peers")
             o.peers = false;
     }
-    std::replace(o.signals.begin(), o.signals.end(), '-', ' ');
     tables(o);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
