@@ -489,10 +489,12 @@ void export_table(const fs::path& dir, const std::vector<signal>& signals, const
             struct method {
                 std::string name, command;
             };
+            const std::string player =
+                "HOME=" + home.string() + " XDG_CONFIG_HOME=" + home.string() + "/.config " +
+                ZARN_PLAYER + " --export '" + out.string() + "' --force --rate " + t;
             std::vector<method> methods = {
-                {"export", "HOME=" + home.string() + " XDG_CONFIG_HOME=" + home.string() +
-                               "/.config " + ZARN_PLAYER + " --export '" + out.string() +
-                               "' --force --rate " + t + " '" + in.string() + "'"}};
+                {"export", player + " '" + in.string() + "'"},
+                {"export --plain", player + " --plain '" + in.string() + "'"}};
             if (o.peers) {
                 methods.push_back({"ffmpeg atempo", "ffmpeg -v error -y -i " + in.string() +
                                                         " -af atempo=" + t + " -c:a pcm_s16le '" +
