@@ -173,7 +173,7 @@ void smooth_splicer::hand_over(float* out, std::int32_t n) {
 
 void smooth_splicer::cut(float* out, const float* window, std::int32_t window_length,
                          std::int32_t B, std::int32_t b, std::int32_t c, double r,
-                         const time_map* map) {
+                         const time_map* map, std::int32_t ends_at) {
     const auto span = [B](double ms) { return even(B * ms / 125.0); };
     follow_character(window, B, b);
     const auto mix = [this](double speech, double held) {
@@ -220,6 +220,9 @@ void smooth_splicer::cut(float* out, const float* window, std::int32_t window_le
             else
                 at = search(window, nominal, low, high, faded, step);
         }
+        // (At the recorded speed the pieces do not lag.)
+        if (ends_at >= 0 && k + 1 == pieces && !(is_one(r) && !map))
+            at = std::max(0, ends_at - length) & (channels == 1 ? ~0 : ~1);
         const float* in = window + at;
         float* o = out + from;
         fade(o, continuation.data(), in, weights(faded), faded, channels);

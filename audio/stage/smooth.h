@@ -48,8 +48,12 @@ public:
     // window holds window_length samples (the block and what follows it;
     // samples past the input's end are silence). map, when given, says which
     // input each stretch of the output plays; otherwise all at ratio r.
+    // ends_at, when not negative, is where the stream's sound ends in the
+    // window: the block's last piece then plays up to it, so the output ends
+    // as the input does instead of stopping in the middle of a piece.
     void cut(float* out, const float* window, std::int32_t window_length, std::int32_t B,
-             std::int32_t b, std::int32_t c, double r, const time_map* map = nullptr);
+             std::int32_t b, std::int32_t c, double r, const time_map* map = nullptr,
+             std::int32_t ends_at = -1);
 
     // Fades what would have followed the last piece into the first n
     // samples of out, so that a switch to the plain cut does not click, and

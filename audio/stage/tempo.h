@@ -78,7 +78,7 @@ private:
     // block's input); the smooth splicer hands over to the plain cut with a
     // short fade whenever a block is cut plainly.
     void cut(float* out, std::int32_t step, std::int32_t c, std::int32_t span, double r,
-             std::int32_t f, const time_map* map = nullptr);
+             std::int32_t f, const time_map* map = nullptr, std::int32_t ends_at = -1);
     // Time of window position k (0 ≤ k ≤ window length).
     std::int64_t time_at(std::int32_t k) const;
 

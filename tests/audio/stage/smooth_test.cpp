@@ -441,7 +441,7 @@ TEST(Smooth, SwitchingOnAppliesFromTheNextBlockWithoutAClick) {
     EXPECT_LT(largest_step(after, 2, 0), natural * 1.05);
 }
 
-TEST(Smooth, TailIsPlayedOutWithTheInputTimes) {
+TEST(Smooth, TailIsPlayedOutWithTheInputTimesAndEndsAsTheInputDoes) {
     const format f{1, 16000};
     const int B = f.block();
     const std::size_t total = 9 * B + 123;
@@ -449,4 +449,22 @@ TEST(Smooth, TailIsPlayedOutWithTheInputTimes) {
     const auto blocks = run_stage(input, f, 0.25, smooth, 500);
     ASSERT_FALSE(blocks.empty());
     ExpectStampsCoverTheInput(blocks, total);
+
+    // A tone that fades out over its last 100 ms: the pieces lag the input,
+    // and the output stopped in the middle of one, at half the tone's level.
+    for (const format g : {format{1, 44100}, format{2, 44100}}) {
+        auto tone_out = tone(g, 440.0, 2.0);
+        const std::size_t frames = tone_out.size() / g.channels, fade = g.rate / 10;
+        for (std::size_t i = frames - fade; i < frames; ++i)
+            for (int ch = 0; ch < g.channels; ++ch)
+                tone_out[i * g.channels + ch] *= float(frames - i) / fade;
+        for (double r : {0.5, 1.0 / 3, 0.25, 2.0}) {
+            const auto heard = joined(run_stage(tone_out, g, r, smooth, 4096));
+            // The last millisecond of the output.
+            const std::size_t last = std::size_t(g.rate / 1000) * g.channels;
+            ASSERT_GT(heard.size(), last);
+            for (std::size_t i = heard.size() - last; i < heard.size(); ++i)
+                ASSERT_LT(std::fabs(heard[i]), 0.05) << g.channels << " channels at " << r;
+        }
+    }
 }
