@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -149,6 +150,14 @@ std::vector<double> chord_voices(double from, double to) {
 
 bool run(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// CPU seconds (user and system) of the finished child processes so far.
+double children_cpu_s() {
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
 }
 
 std::vector<float> read_raw(const fs::path& p) {
@@ -459,9 +468,10 @@ void export_table(const fs::path& dir, const std::vector<signal>& signals, const
     fs::create_directories(home);
     std::printf("16-bit export, mono 44.1 kHz, fresh settings; the peers write 16-bit files\n"
                 "near Nyquist: RMS between 18 and 22.05 kHz in 16-bit steps (the input's own "
-                "is the floor)\n\n");
-    std::printf("%-14s %-5s %-15s %10s %8s %9s %12s\n", "signal", "rate", "method", "splatter",
-                "off>2%", "envelope", "near Nyquist");
+                "is the floor)\n"
+                "cpu: CPU ms of the whole command (start-up included) per second of input\n\n");
+    std::printf("%-14s %-5s %-15s %10s %8s %9s %12s %7s\n", "signal", "rate", "method", "splatter",
+                "off>2%", "envelope", "near Nyquist", "cpu");
     for (const signal& s : signals) {
         if (!o.wants(s.name))
             continue;
@@ -483,6 +493,9 @@ void export_table(const fs::path& dir, const std::vector<signal>& signals, const
         std::printf("%-14s %-5s %-15s %10.1f %8s %9s %12.2f\n", s.name.c_str(), "1", "input",
                     measures::splatter_db(input, rate, splatter_hz), "-", "-",
                     measures::band_rms_lsb(input, rate, 18000, 22050));
+        // Once untimed: the first start in a fresh home builds GStreamer's registry.
+        run("HOME=" + home.string() + " " + ZARN_PLAYER + " --export '" +
+            (dir / "warm.wav").string() + "' --force '" + in.string() + "'");
         for (double tempo : tempos) {
             const std::string t = tempo_text(tempo);
             const fs::path out = dir / "out16.wav";
@@ -513,7 +526,11 @@ void export_table(const fs::path& dir, const std::vector<signal>& signals, const
             for (const method& m : methods) {
                 fs::remove(out);
                 const std::string rt = t + "x";
-                const auto heard = run(m.command) ? read16(out) : std::vector<float>{};
+                const double cpu_before = children_cpu_s();
+                const bool ran = run(m.command);
+                const double cpu_ms_per_s =
+                    1000 * (children_cpu_s() - cpu_before) / (double(input.size()) / rate);
+                const auto heard = ran ? read16(out) : std::vector<float>{};
                 if (heard.empty()) {
                     std::printf("%-14s %-5s %-15s %10s\n", s.name.c_str(), rt.c_str(),
                                 m.name.c_str(), "n/a (not installed or failed)");
@@ -522,11 +539,11 @@ void export_table(const fs::path& dir, const std::vector<signal>& signals, const
                 const std::string off =
                     s.voices ? percent(measures::held_off_share(heard, rate, tempo, s.voices))
                              : "-";
-                std::printf("%-14s %-5s %-15s %10.1f %8s %9.3f %12.2f\n", s.name.c_str(),
+                std::printf("%-14s %-5s %-15s %10.1f %8s %9.3f %12.2f %7.1f\n", s.name.c_str(),
                             rt.c_str(), m.name.c_str(),
                             measures::splatter_db(heard, rate, splatter_hz), off.c_str(),
                             measures::envelope_correlation(input, heard, rate, tempo),
-                            measures::band_rms_lsb(heard, rate, 18000, 22050));
+                            measures::band_rms_lsb(heard, rate, 18000, 22050), cpu_ms_per_s);
             }
         }
     }
