@@ -104,7 +104,9 @@ double voice_phase_offset(int v) {
     return 1.7 * v;
 }
 
-std::vector<float> chords() {
+// harmonics 0: every harmonic below the band, falling as 1 / k²; otherwise
+// that many, falling as 1 / k (the top ones of the high voices pass 5 kHz).
+std::vector<float> chords(int harmonics = 0) {
     const std::size_t frames = std::size_t(chords_hz.size() * chord_s * rate);
     std::vector<float> v(frames * channels, 0.0f);
     for (std::size_t c = 0; c < chords_hz.size(); ++c) {
@@ -121,8 +123,9 @@ std::vector<float> chords() {
                 const double x = std::min({1.0, (t - start) / 0.05, (stop - t) / 0.05});
                 const double edge = 0.5 - 0.5 * std::cos(M_PI * x);
                 double l = 0, r = 0;
-                for (int k = 1; k * hz * (1 + m.depth) < band_hz; ++k) {
-                    const double s = std::sin(k * phase) / (k * k);
+                for (int k = 1; harmonics ? k <= harmonics : k * hz * (1 + m.depth) < band_hz;
+                     ++k) {
+                    const double s = std::sin(k * phase) / (harmonics ? k : k * k);
                     l += s;
                     r += s * (k % 2 ? 1.0 : 0.7);
                 }
@@ -624,6 +627,7 @@ void tables(const options& o) {
         signals.push_back({"real voice", voice, true, {}});
     signals.push_back({"vibrato", music(), false, single_voice});
     signals.push_back({"chords", chords(), false, chord_voices});
+    signals.push_back({"chords8", chords(8), false, chord_voices});
     std::string piece;
     auto real_music = recorded_music(dir, piece);
     if (real_music.empty())
