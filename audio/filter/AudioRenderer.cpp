@@ -112,6 +112,7 @@ bool CAudioRenderer::OnStartStreaming() {
     nave->stage->set_output(nave->device_sender);
     nave->stage->set_block_length(static_cast<std::int32_t>(
         static_cast<std::uint32_t>(format_.nChannels) * format_.nSamplesPerSec / 8));
+    nave->stage->set_channels(format_.nChannels);
     nave->stage->set_flags(flags_.load());
     clock_->SetSpeed(rate_.load());
     nave->stage->start();

@@ -42,9 +42,10 @@ ref_ptr<packet::blockdata_t<float>> cutter_t::packet_of(zarnfilter::tempo_block&
 
 std::uint32_t cutter_t::process() {
     const std::int32_t B = block_length.load();
+    const std::int32_t frame = channels.load();
     zarnfilter::tempo_block out;
     while (!stop_signalled()) {
-        core.start(B);
+        core.start(B, frame);
         // A block goes on once the window has filled for the next one (or
         // the input has ended), so a stop while waiting for input drops it.
         ref_ptr<packet::blockdata_t<float>> held;

@@ -32,6 +32,10 @@ public:
     void set_block_length(std::int32_t n);
     std::int32_t get_block_length() const { return block_length.load(); }
 
+    // Samples a frame of the interleaved input, 1 or 2. Set it before start().
+    void set_channels(std::int32_t n) { channels.store(n); }
+    std::int32_t get_channels() const { return channels.load(); }
+
 protected:
     std::uint32_t process() override;
     // The end of the input addressed to this stage ends the current stream.
@@ -44,6 +48,7 @@ private:
     std::atomic<double> ratio;
     std::atomic<std::int32_t> flags{0};
     std::atomic<std::int32_t> block_length{4410};
+    std::atomic<std::int32_t> channels{2};
     // Stage thread only (and set up by the constructor).
-    zarnfilter::tempo_core core{4410};
+    zarnfilter::tempo_core core{4410, 2};
 };

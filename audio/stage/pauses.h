@@ -26,7 +26,9 @@ public:
     std::int32_t plan(const float* window, std::int32_t window_length, std::int32_t B,
                       std::int32_t b, double r, time_map& map);
 
-    static constexpr double guard_ms = 80.0;
+    // Pause kept either side of the words: room for their soft ends and the
+    // splices' reach; longer guards left little to race in short pauses.
+    static constexpr double guard_ms = 65.0;
     // Frames this far below the level are pause: breath and room tone
     // race, the quietest parts of words (as loud as the level less this
     // margin, and the guards around them) stay.

@@ -45,9 +45,17 @@ float dot(const float* a, const float* b, std::int32_t n) {
     return s;
 }
 
-// out = from + w × (to − from) over n interleaved stereo samples, one
-// weight a pair: exact where the two agree. out may be to.
-void fade(float* out, const float* from, const float* to, const float* w, std::int32_t n) {
+// out = from + w × (to − from) over n samples, one weight a frame: exact
+// where the two agree. A weight shared by two mono samples would step every
+// other sample and mirror the sound to just below half the sample rate.
+// out may be to.
+void fade(float* out, const float* from, const float* to, const float* w, std::int32_t n,
+          std::int32_t channels) {
+    if (channels == 1) {
+        for (std::int32_t j = 0; j < n; ++j)
+            out[j] = from[j] + w[j] * (to[j] - from[j]);
+        return;
+    }
     for (std::int32_t j = 0; j < n; j += 2) {
         const float wj = w[j / 2];
         out[j] = from[j] + wj * (to[j] - from[j]);
@@ -57,21 +65,26 @@ void fade(float* out, const float* from, const float* to, const float* w, std::i
 
 } // namespace
 
-const float* smooth_splicer::weights(std::int32_t pairs) {
+void smooth_splicer::set_channels(std::int32_t n) {
+    channels = n == 1 ? 1 : 2;
+}
+
+const float* smooth_splicer::weights(std::int32_t n) {
+    const std::int32_t frames = n / channels;
     for (fade_table& t : fades)
-        if (t.pairs == pairs)
+        if (t.frames == frames)
             return t.weights.data();
     // Pieces come in at most two lengths per ratio; keep the two last.
     fade_table& t = fades[next_fade];
     next_fade ^= 1;
-    t.pairs = pairs;
-    t.weights.resize(pairs);
-    // w(x) = x − sin(2πx) / 2π through the middle of each pair: from near 0
-    // to near 1, w[j] + w[pairs − 1 − j] = 1, and flat at both ends up to
+    t.frames = frames;
+    t.weights.resize(frames);
+    // w(x) = x − sin(2πx) / 2π through the middle of each frame: from near
+    // 0 to near 1, w[j] + w[frames − 1 − j] = 1, and flat at both ends up to
     // the second derivative, so the seams leave next to nothing above the
     // signal's own band.
-    for (std::int32_t j = 0; j < pairs; ++j) {
-        const double x = (j + 0.5) / pairs;
+    for (std::int32_t j = 0; j < frames; ++j) {
+        const double x = (j + 0.5) / frames;
         t.weights[j] = static_cast<float>(x - std::sin(2 * pi * x) / (2 * pi));
     }
     return t.weights.data();
@@ -153,14 +166,14 @@ void smooth_splicer::follow_character(const float* window, std::int32_t B, std::
 void smooth_splicer::hand_over(float* out, std::int32_t n) {
     if (have_continuation) {
         n = std::min(n, continuation_length) & ~1;
-        fade(out, continuation.data(), out, weights(n / 2), n);
+        fade(out, continuation.data(), out, weights(n), n, channels);
     }
     reset();
 }
 
 void smooth_splicer::cut(float* out, const float* window, std::int32_t window_length,
                          std::int32_t B, std::int32_t b, std::int32_t c, double r,
-                         const time_map* map) {
+                         const time_map* map, std::int32_t ends_at) {
     const auto span = [B](double ms) { return even(B * ms / 125.0); };
     follow_character(window, B, b);
     const auto mix = [this](double speech, double held) {
@@ -207,9 +220,12 @@ void smooth_splicer::cut(float* out, const float* window, std::int32_t window_le
             else
                 at = search(window, nominal, low, high, faded, step);
         }
+        // (At the recorded speed the pieces do not lag.)
+        if (ends_at >= 0 && k + 1 == pieces && !(is_one(r) && !map))
+            at = std::max(0, ends_at - length) & (channels == 1 ? ~0 : ~1);
         const float* in = window + at;
         float* o = out + from;
-        fade(o, continuation.data(), in, weights(faded / 2), faded);
+        fade(o, continuation.data(), in, weights(faded), faded, channels);
         const std::int32_t copied = std::clamp(window_length - at, faded, length) - faded;
         std::memcpy(o + faded, in + faded, sizeof(float) * copied);
         std::fill(o + faded + copied, o + length, 0.0f);

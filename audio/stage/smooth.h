@@ -40,12 +40,20 @@ public:
     // which continues whatever the plain cut played last.
     void reset() { have_continuation = false; }
 
+    // Samples a frame: 1 or 2 (anything else counts as 2). Fades give every
+    // sample of a frame one weight, so channels stay in step.
+    void set_channels(std::int32_t n);
+
     // Writes c output samples for the step of b input samples at ratio r.
     // window holds window_length samples (the block and what follows it;
     // samples past the input's end are silence). map, when given, says which
     // input each stretch of the output plays; otherwise all at ratio r.
+    // ends_at, when not negative, is where the stream's sound ends in the
+    // window: the block's last piece then plays up to it, so the output ends
+    // as the input does instead of stopping in the middle of a piece.
     void cut(float* out, const float* window, std::int32_t window_length, std::int32_t B,
-             std::int32_t b, std::int32_t c, double r, const time_map* map = nullptr);
+             std::int32_t b, std::int32_t c, double r, const time_map* map = nullptr,
+             std::int32_t ends_at = -1);
 
     // Fades what would have followed the last piece into the first n
     // samples of out, so that a switch to the plain cut does not click, and
@@ -72,8 +80,10 @@ private:
     void follow_character(const float* window, std::int32_t B, std::int32_t b);
     std::int32_t search(const float* window, std::int32_t nominal, std::int32_t low,
                         std::int32_t high, std::int32_t length, std::int32_t step);
-    const float* weights(std::int32_t pairs);
+    // Fade weights for a fade of n samples, one a frame.
+    const float* weights(std::int32_t n);
 
+    std::int32_t channels = 2;
     bool have_continuation = false;
     // The samples that would have followed the last piece, and where they
     // lie in the window (negative once the window has moved past them).
@@ -89,7 +99,7 @@ private:
 
     std::vector<double> energy; // running sums of squares over the search area
     struct fade_table {
-        std::int32_t pairs = -1;
+        std::int32_t frames = -1;
         std::vector<float> weights;
     };
     fade_table fades[2];

@@ -7,8 +7,10 @@
 
 namespace zarnfilter {
 
-void tempo_core::start(std::int32_t block_length) {
+void tempo_core::start(std::int32_t block_length, std::int32_t channels) {
     B = std::max(block_length, 2);
+    frame = channels == 1 ? 1 : 2;
+    smooth.set_channels(frame);
     b = B & ~1;
     window.assign(2 * static_cast<std::size_t>(B), 0.0f);
     fill = 0;
@@ -126,7 +128,12 @@ bool tempo_core::play_out_step(const tempo_settings& s, tempo_block& out) {
     out.samples.assign(c, 0.0f);
     out.start_time = interpolate_time(tail_start, tail_stop, tail_done, tail_length);
     out.stop_time = interpolate_time(tail_start, tail_stop, tail_done + bb, tail_length);
-    cut(out.samples.data(), bb, c, 2 * bb, r, s.flags);
+    // The smooth pieces lag the input a little: the step after which less
+    // than 5 ms is left to play ends its last piece where the input ends.
+    std::int32_t rest = 0;
+    for (std::int32_t left = fill - bb; left > 0; left -= std::min(b, left))
+        rest += cut_length(std::min(b, left), r);
+    cut(out.samples.data(), bb, c, 2 * bb, r, s.flags, nullptr, rest < B / 25 ? fill : -1);
 
     std::memmove(window.data(), window.data() + bb, sizeof(float) * (length - bb));
     std::fill(window.end() - bb, window.end(), 0.0f);
@@ -136,10 +143,10 @@ bool tempo_core::play_out_step(const tempo_settings& s, tempo_block& out) {
 }
 
 void tempo_core::cut(float* out, std::int32_t step, std::int32_t c, std::int32_t span, double r,
-                     std::int32_t f, const time_map* map) {
+                     std::int32_t f, const time_map* map, std::int32_t ends_at) {
     const auto length = static_cast<std::int32_t>(window.size());
     if (f & flag_smooth_splices) {
-        smooth.cut(out, window.data(), length, B, step, c, r, map);
+        smooth.cut(out, window.data(), length, B, step, c, r, map, ends_at);
     } else {
         cut_block(out, window.data(), step, c, span, r, fades);
         // Coming from the smooth splices, the plain cut starts where their

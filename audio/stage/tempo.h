@@ -42,12 +42,13 @@ struct tempo_block {
 
 class tempo_core {
 public:
-    explicit tempo_core(std::int32_t block_length) { start(block_length); }
+    tempo_core(std::int32_t block_length, std::int32_t channels) { start(block_length, channels); }
 
-    // Begins a stream cut in blocks of block_length samples (at least 2):
-    // an empty window, no pause level and no splice to continue. What the
-    // smooth splices learnt of the sound's character carries over.
-    void start(std::int32_t block_length);
+    // Begins a stream of interleaved frames of channels samples (1 or 2)
+    // cut in blocks of block_length samples (at least 2): an empty window,
+    // no pause level and no splice to continue. What the smooth splices
+    // learnt of the sound's character carries over.
+    void start(std::int32_t block_length, std::int32_t channels);
 
     // Hands over n samples spanning start_time to stop_time (an empty block
     // carries no time). They are read in place, so keep them until next()
@@ -66,6 +67,7 @@ public:
     bool next(const tempo_settings& s, tempo_block& out);
 
     std::int32_t block_length() const { return B; }
+    std::int32_t channels() const { return frame; }
 
 private:
     // Reads input until the window is full; false if it runs out first.
@@ -76,11 +78,12 @@ private:
     // block's input); the smooth splicer hands over to the plain cut with a
     // short fade whenever a block is cut plainly.
     void cut(float* out, std::int32_t step, std::int32_t c, std::int32_t span, double r,
-             std::int32_t f, const time_map* map = nullptr);
+             std::int32_t f, const time_map* map = nullptr, std::int32_t ends_at = -1);
     // Time of window position k (0 ≤ k ≤ window length).
     std::int64_t time_at(std::int32_t k) const;
 
     std::int32_t B = 0; // block length
+    std::int32_t frame = 2;
     std::int32_t b = 0; // the step: B made even
     // Two blocks: the one being cut and the look-ahead after it.
     std::vector<float> window;

@@ -147,6 +147,22 @@ double splatter_db(const std::vector<float>& s, int rate, double cutoff_hz) {
     return all > 0 ? 10 * std::log10(above / all + 1e-30) : 0;
 }
 
+double band_rms_lsb(const std::vector<float>& s, int rate, double low_hz, double high_hz) {
+    constexpr std::size_t n = 4096;
+    // A Hann window's squares average 3/8; segments overlap by half.
+    double sum = 0;
+    int segments = 0;
+    for (std::size_t from = 0; from + n <= s.size(); from += n / 2, ++segments) {
+        const auto p = power(s, from, n, n);
+        for (std::size_t k = 1; k < p.size(); ++k) {
+            const double hz = double(k) * rate / n;
+            if (hz >= low_hz && hz < high_hz)
+                sum += (k + 1 == p.size() ? 1.0 : 2.0) * p[k] / (0.375 * n * n);
+        }
+    }
+    return segments ? 32768.0 * std::sqrt(sum / segments) : 0;
+}
+
 double pitch_error_cents(const std::vector<float>& out, int rate, double tempo,
                          const pitch_track& expected) {
     const int step = rate / 200, window = rate / 50;

@@ -12,6 +12,10 @@ namespace measures {
 // Energy above cutoff_hz as a share of all energy, in dB.
 double splatter_db(const std::vector<float>& s, int rate, double cutoff_hz);
 
+// RMS of the part of s between low_hz and high_hz, in steps of a 16-bit
+// sample (1 / 32768).
+double band_rms_lsb(const std::vector<float>& s, int rate, double low_hz, double high_hz);
+
 // The fundamental expected at an input time, averaged over [from, to]
 // seconds of input; 0 where no single note plays.
 using pitch_track = std::function<double(double from, double to)>;

@@ -2,7 +2,8 @@
 // changers run on the same input (ffmpeg atempo, sox tempo, soundstretch,
 // rubberband, each where installed) at 2x, 3x and 4x: on synthetic speech,
 // a real recorded voice, a held note with vibrato, a chord of three voices
-// with their own vibrato, and real music. Then it compares the racing
+// with their own vibrato, and real music; then the same through the
+// player's 16-bit export on mono files. Then it compares the racing
 // through pauses on talk with pauses, at its own level and at -30 dBFS, and
 // times the stage. 44.1 kHz stereo throughout; the figures are taken on the
 // left channel. Real recordings come from installed packages (alsa-utils'
@@ -24,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -102,7 +104,9 @@ double voice_phase_offset(int v) {
     return 1.7 * v;
 }
 
-std::vector<float> chords() {
+// harmonics 0: every harmonic below the band, falling as 1 / k²; otherwise
+// that many, falling as 1 / k (the top ones of the high voices pass 5 kHz).
+std::vector<float> chords(int harmonics = 0) {
     const std::size_t frames = std::size_t(chords_hz.size() * chord_s * rate);
     std::vector<float> v(frames * channels, 0.0f);
     for (std::size_t c = 0; c < chords_hz.size(); ++c) {
@@ -119,8 +123,9 @@ std::vector<float> chords() {
                 const double x = std::min({1.0, (t - start) / 0.05, (stop - t) / 0.05});
                 const double edge = 0.5 - 0.5 * std::cos(M_PI * x);
                 double l = 0, r = 0;
-                for (int k = 1; k * hz * (1 + m.depth) < band_hz; ++k) {
-                    const double s = std::sin(k * phase) / (k * k);
+                for (int k = 1; harmonics ? k <= harmonics : k * hz * (1 + m.depth) < band_hz;
+                     ++k) {
+                    const double s = std::sin(k * phase) / (harmonics ? k : k * k);
                     l += s;
                     r += s * (k % 2 ? 1.0 : 0.7);
                 }
@@ -148,6 +153,14 @@ std::vector<double> chord_voices(double from, double to) {
 
 bool run(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// CPU seconds (user and system) of the finished child processes so far.
+double children_cpu_s() {
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
 }
 
 std::vector<float> read_raw(const fs::path& p) {
@@ -184,16 +197,20 @@ std::vector<float> speech(const fs::path& dir) {
 
 std::vector<float> with_room(const fs::path& dir, const std::string& parts, double peak_db);
 
-// Talk with pauses of 0.3 to 1.6 s between phrases and a faint room noise
-// under everything, peaking at peak_db dBFS; empty without espeak-ng.
-std::vector<float> talk(const fs::path& dir, double peak_db) {
+// Pauses between phrases: long ones, and the short ones of a brisk talk.
+const std::vector<double> talk_pauses = {0.6, 0.3, 1.2, 0.45, 1.6, 0.8};
+const std::vector<double> voice_pauses = {0.5, 1.1, 0.3, 1.5, 0.7, 0.4, 1.0, 0.6};
+const std::vector<double> brisk_pauses = {0.35, 0.25, 0.5, 0.3, 0.9, 0.4, 0.2, 0.6};
+
+// Talk with the given pauses between phrases and a faint room noise under
+// everything, peaking at peak_db dBFS; empty without espeak-ng.
+std::vector<float> talk(const fs::path& dir, double peak_db, const std::vector<double>& pauses) {
     const char* phrases[] = {"Good morning, and welcome to the second lecture.",
                              "Today we look at how sound is stored",
                              "and why a file can be played faster without sounding higher.",
                              "First, a word about sampling.",
                              "Then, an example.",
                              "Any questions so far?"};
-    const double pauses[] = {0.6, 0.3, 1.2, 0.45, 1.6, 0.8};
     std::string parts;
     for (int k = 0; k < 6; ++k) {
         const fs::path w = dir / ("phrase" + std::to_string(k) + ".wav");
@@ -220,11 +237,11 @@ std::vector<float> with_room(const fs::path& dir, const std::string& parts, doub
 }
 
 // The voice samples of alsa-utils (a real recorded voice), with pauses.
-std::vector<float> recorded_voice(const fs::path& dir, double peak_db) {
+std::vector<float> recorded_voice(const fs::path& dir, double peak_db,
+                                  const std::vector<double>& pauses) {
     const fs::path from = "/usr/share/sounds/alsa";
     const char* names[] = {"Front_Left", "Front_Right", "Front_Center", "Rear_Left",
                            "Rear_Right", "Side_Left",   "Side_Right",   "Rear_Center"};
-    const double pauses[] = {0.5, 1.1, 0.3, 1.5, 0.7, 0.4, 1.0, 0.6};
     std::string parts;
     for (int k = 0; k < 8; ++k) {
         const fs::path in = from / (std::string(names[k]) + ".wav");
@@ -287,6 +304,7 @@ std::vector<float> stage(const std::vector<float>& in, double tempo, std::int32_
     cutter->set_input(queue->make_reciever());
     cutter->set_output(new device_sender_t<collecting_output>(&output));
     cutter->set_block_length(channels * rate / 8);
+    cutter->set_channels(channels);
     cutter->set_flags(flags);
     const std::clock_t began = std::clock();
     cutter->start();
@@ -363,6 +381,7 @@ std::string percent(double share) {
 
 constexpr std::int32_t smooth = zarnfilter::flag_smooth_splices;
 const double tempos[] = {2.0, 3.0, 4.0};
+const double racing_tempos[] = {1.5, 2.0, 3.0};
 
 struct signal {
     std::string name;
@@ -376,7 +395,9 @@ struct signal {
 struct options {
     std::string tables, signals;
     bool peers = true;
-    bool wants(const std::string& name) const {
+    // Names as given on the command line: spaces written as '-'.
+    bool wants(std::string name) const {
+        std::replace(name.begin(), name.end(), ' ', '-');
         return signals.empty() || ("," + signals + ",").find("," + name + ",") != std::string::npos;
     }
 };
@@ -441,9 +462,101 @@ void quality_table(const fs::path& dir, const std::vector<signal>& signals, cons
     std::fflush(stdout);
 }
 
+// The whole 16-bit path on mono: a 16-bit file exported by the player with
+// fresh settings (the renderer's conversions, the stage and the float to
+// 16-bit output) against the peers writing 16-bit files. The floating-point
+// table above cannot show what the conversions or the frame layout add.
+void export_table(const fs::path& dir, const std::vector<signal>& signals, const options& o) {
+    const fs::path home = dir / "home";
+    fs::create_directories(home);
+    std::printf("16-bit export, mono 44.1 kHz, fresh settings; the peers write 16-bit files\n"
+                "near Nyquist: RMS between 18 and 22.05 kHz in 16-bit steps (the input's own "
+                "is the floor)\n"
+                "cpu: CPU ms of the whole command (start-up included) per second of input\n\n");
+    std::printf("%-14s %-5s %-15s %10s %8s %9s %12s %7s\n", "signal", "rate", "method", "splatter",
+                "off>2%", "envelope", "near Nyquist", "cpu");
+    for (const signal& s : signals) {
+        if (!o.wants(s.name))
+            continue;
+        std::string file = s.name;
+        std::replace(file.begin(), file.end(), ' ', '-');
+        const fs::path mono = dir / (file + "-mono.f32"), in = dir / (file + "-16.wav");
+        write_raw(mono, left(s.samples));
+        if (!run(sox + "-t raw -e floating-point -b 32 -r 44100 -c 1 " + mono.string() + " -b 16 " +
+                 in.string()))
+            continue;
+        const auto read16 = [&](const fs::path& wav) {
+            const fs::path f = dir / "back.f32";
+            fs::remove(f);
+            return run("sox " + wav.string() + " -t raw -e floating-point -b 32 " + f.string())
+                       ? read_raw(f)
+                       : std::vector<float>{};
+        };
+        const auto input = read16(in);
+        std::printf("%-14s %-5s %-15s %10.1f %8s %9s %12.2f\n", s.name.c_str(), "1", "input",
+                    measures::splatter_db(input, rate, splatter_hz), "-", "-",
+                    measures::band_rms_lsb(input, rate, 18000, 22050));
+        // Once untimed: the first start in a fresh home builds GStreamer's registry.
+        run("HOME=" + home.string() + " " + ZARN_PLAYER + " --export '" +
+            (dir / "warm.wav").string() + "' --force '" + in.string() + "'");
+        for (double tempo : tempos) {
+            const std::string t = tempo_text(tempo);
+            const fs::path out = dir / "out16.wav";
+            struct method {
+                std::string name, command;
+            };
+            const std::string player =
+                "HOME=" + home.string() + " XDG_CONFIG_HOME=" + home.string() + "/.config " +
+                ZARN_PLAYER + " --export '" + out.string() + "' --force --rate " + t;
+            std::vector<method> methods = {
+                {"export", player + " '" + in.string() + "'"},
+                {"export --plain", player + " --plain '" + in.string() + "'"}};
+            if (o.peers) {
+                methods.push_back({"ffmpeg atempo", "ffmpeg -v error -y -i " + in.string() +
+                                                        " -af atempo=" + t + " -c:a pcm_s16le '" +
+                                                        out.string() + "'"});
+                methods.push_back({"sox tempo", sox + in.string() + " '" + out.string() +
+                                                    "' tempo " + (s.is_speech ? "-s " : "-m ") +
+                                                    t});
+                methods.push_back(
+                    {"soundstretch", "soundstretch " + in.string() + " '" + out.string() +
+                                         "' -tempo=+" +
+                                         std::to_string(int(std::lround((tempo - 1) * 100))) +
+                                         (s.is_speech ? " -speech" : "")});
+                methods.push_back({"rubberband", "rubberband -3 -T" + t + " " + in.string() + " '" +
+                                                     out.string() + "'"});
+            }
+            for (const method& m : methods) {
+                fs::remove(out);
+                const std::string rt = t + "x";
+                const double cpu_before = children_cpu_s();
+                const bool ran = run(m.command);
+                const double cpu_ms_per_s =
+                    1000 * (children_cpu_s() - cpu_before) / (double(input.size()) / rate);
+                const auto heard = ran ? read16(out) : std::vector<float>{};
+                if (heard.empty()) {
+                    std::printf("%-14s %-5s %-15s %10s\n", s.name.c_str(), rt.c_str(),
+                                m.name.c_str(), "n/a (not installed or failed)");
+                    continue;
+                }
+                const std::string off =
+                    s.voices ? percent(measures::held_off_share(heard, rate, tempo, s.voices))
+                             : "-";
+                std::printf("%-14s %-5s %-15s %10.1f %8s %9.3f %12.2f %7.1f\n", s.name.c_str(),
+                            rt.c_str(), m.name.c_str(),
+                            measures::splatter_db(heard, rate, splatter_hz), off.c_str(),
+                            measures::envelope_correlation(input, heard, rate, tempo),
+                            measures::band_rms_lsb(heard, rate, 18000, 22050), cpu_ms_per_s);
+            }
+        }
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
 // Racing through pauses: how much of the time that carries speech is lost
 // beyond the rate's own share, and how much time is saved over the rate.
-void racing_table(const std::vector<signal>& talks) {
+void racing_table(const std::vector<signal>& talks, const options& o) {
     constexpr int alignments = 16;
     std::printf("Racing through pauses (flags 1: silence acceleration); each figure the mean "
                 "over %d starts 1.4 ms apart\n"
@@ -456,9 +569,13 @@ void racing_table(const std::vector<signal>& talks) {
     std::printf("%-14s %-5s %-22s %9s %9s %8s\n", "signal", "rate", "method", "vs rate",
                 "by racing", "saved");
     for (const signal& s : talks) {
+        if (!o.wants(s.name))
+            continue;
         const double in_speech = measures::speech_seconds(left(s.samples), rate);
         const double in_length = double(s.samples.size()) / channels;
-        for (double tempo : tempos) {
+        std::printf("%-14s pauses: %.0f%% of %.1f s\n", s.name.c_str(),
+                    100 * (1 - in_speech * rate / in_length), in_length / rate);
+        for (double tempo : racing_tempos) {
             const struct {
                 const char* name;
                 std::int32_t flags;
@@ -503,13 +620,14 @@ void tables(const options& o) {
         std::printf("(espeak-ng or sox missing: no synthetic speech rows)\n");
     else
         signals.push_back({"speech", std::move(spoken), true, {}});
-    auto voice = recorded_voice(dir, -1);
+    auto voice = recorded_voice(dir, -1, voice_pauses);
     if (voice.empty())
         std::printf("(no recorded voice: install alsa-utils and sox for the real-voice rows)\n");
     else
         signals.push_back({"real voice", voice, true, {}});
     signals.push_back({"vibrato", music(), false, single_voice});
     signals.push_back({"chords", chords(), false, chord_voices});
+    signals.push_back({"chords8", chords(8), false, chord_voices});
     std::string piece;
     auto real_music = recorded_music(dir, piece);
     if (real_music.empty())
@@ -518,22 +636,28 @@ void tables(const options& o) {
         std::printf("(real music: 20 s of %s)\n", piece.c_str());
         signals.push_back({"real music", std::move(real_music), false, {}});
     }
-    if (o.tables != "racing")
+    if (o.tables.empty() || o.tables == "quality")
         quality_table(dir, signals, o);
+    if (o.tables.empty() || o.tables == "export")
+        export_table(dir, signals, o);
 
     if (!voice.empty()) {
         talks.push_back({"real voice", voice, true, {}});
-        talks.push_back({"real voice-30", recorded_voice(dir, -30), true, {}});
+        talks.push_back({"real voice-30", recorded_voice(dir, -30, voice_pauses), true, {}});
+        talks.push_back({"brisk voice", recorded_voice(dir, -1, brisk_pauses), true, {}});
+        talks.push_back({"brisk voice-30", recorded_voice(dir, -30, brisk_pauses), true, {}});
     }
-    auto t = talk(dir, -1);
+    auto t = talk(dir, -1, talk_pauses);
     if (!t.empty()) {
         talks.push_back({"talk", std::move(t), true, {}});
-        talks.push_back({"talk-30", talk(dir, -30), true, {}});
+        talks.push_back({"talk-30", talk(dir, -30, talk_pauses), true, {}});
+        talks.push_back({"brisk talk", talk(dir, -1, brisk_pauses), true, {}});
+        talks.push_back({"brisk talk-30", talk(dir, -30, brisk_pauses), true, {}});
     }
     if (talks.empty())
         std::printf("(no talk with pauses: espeak-ng, sox or alsa-utils missing)\n");
-    if (o.tables != "quality")
-        racing_table(talks);
+    if (o.tables.empty() || o.tables == "racing")
+        racing_table(talks, o);
     fs::remove_all(dir);
 }
 
@@ -558,7 +682,7 @@ BENCHMARK(BM_StageCpu)
     ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond);
 
-// --tables=quality or --tables=racing prints only that table,
+// --tables=quality, --tables=export or --tables=racing prints only that table,
 // --signals=chords,real-music only those rows of the first, --no-peers
 // leaves the other tools out; the usual benchmark options choose the
 // timings (--benchmark_filter=none: none).
@@ -574,7 +698,6 @@ int main(int argc, char** argv) {
         else if (a == "--no-peers")
             o.peers = false;
     }
-    std::replace(o.signals.begin(), o.signals.end(), '-', ' ');
     tables(o);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

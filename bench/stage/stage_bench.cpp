@@ -70,6 +70,7 @@ void BM_Stage(benchmark::State& state) {
     stage->set_input(queue->make_reciever());
     stage->set_output(new device_sender_t<null_output>(&output));
     stage->set_block_length(channels * rate / 8);
+    stage->set_channels(channels);
     stage->set_flags(flags);
     stage->start();
 

@@ -1,5 +1,5 @@
 // The program's export command: zarnplayer --export OUT [--rate R]
-// [--skip-silence] [--smooth] [--force] IN [IN...]. Runs without a window and
+// [--skip-silence] [--smooth|--plain] [--force] IN [IN...]. Runs without a window and
 // without the single-instance hand-off; progress goes to stdout, one line
 // per failure to stderr.
 #pragma once

@@ -42,7 +42,8 @@ std::int32_t Request::Flags() const {
 }
 
 const char* Usage() {
-    return "usage: zarnplayer --export OUT [--rate R] [--skip-silence] [--smooth] [--force] IN "
+    return "usage: zarnplayer --export OUT [--rate R] [--skip-silence] [--smooth|--plain] "
+           "[--force] IN "
            "[IN...]";
 }
 
@@ -101,6 +102,8 @@ std::optional<Request> ParseRequest(const std::vector<std::string>& args, const 
             r.skipSilence = true;
         } else if (a == "--smooth") {
             r.smooth = true;
+        } else if (a == "--plain") {
+            r.smooth = false;
         } else if (a == "--force") {
             r.force = true;
         } else {

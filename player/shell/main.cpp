@@ -125,8 +125,8 @@ bool PrintedInformation(int argc, char** argv) {
         if (a == "--help" || a == "-h") {
             std::printf(
                 "usage: zarnplayer [FILE|FOLDER...]\n"
-                "       zarnplayer --export OUT [--rate R] [--skip-silence] [--smooth] [--force]\n"
-                "                  IN [IN...]\n"
+                "       zarnplayer --export OUT [--rate R] [--skip-silence] [--smooth|--plain]\n"
+                "                  [--force] IN [IN...]\n"
                 "       zarnplayer --help | --version\n"
                 "\n"
                 "Plays the files and folders (a folder's media files, its subfolders' after)\n"
@@ -141,6 +141,7 @@ bool PrintedInformation(int argc, char** argv) {
                 "  --rate R      one of the player's rates (default: the stored one)\n"
                 "  --skip-silence, --smooth\n"
                 "                race through silence, smooth splices (default: the options)\n"
+                "  --plain       the plain cut instead of smooth splices\n"
                 "  --force       overwrite an existing output\n"
                 "--help, -h      this text\n"
                 "--version       the version\n"

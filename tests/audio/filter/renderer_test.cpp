@@ -45,8 +45,17 @@ TEST_F(RendererTest, StereoCdFormatOpensTenBlocksOfATenthAndEighthSecondStage) {
     EXPECT_EQ(device->Size(), 10u * 17640u);
     ASSERT_TRUE(renderer.Stage());
     EXPECT_EQ(renderer.Stage()->get_block_length(), 11025);
+    EXPECT_EQ(renderer.Stage()->get_channels(), 2);
     renderer.OnStopStreaming();
     EXPECT_FALSE(renderer.Output().IsOpen());
+
+    // Mono fades need the stage to know its frames are single samples.
+    renderer.SetMediaType(MakePcmFormat(1, 44100, 16));
+    ASSERT_TRUE(renderer.OnStartStreaming());
+    ASSERT_TRUE(renderer.Stage());
+    EXPECT_EQ(renderer.Stage()->get_block_length(), 5512);
+    EXPECT_EQ(renderer.Stage()->get_channels(), 1);
+    renderer.OnStopStreaming();
 }
 
 TEST_F(RendererTest, OutputStateIsMinusOneOutsideARun) {

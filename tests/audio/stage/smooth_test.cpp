@@ -51,9 +51,9 @@ std::vector<float> babble(std::size_t samples, unsigned seed) {
     return v;
 }
 
-std::vector<output_block> run_stage(const std::vector<float>& input, int block, double ratio,
+std::vector<output_block> run_stage(const std::vector<float>& input, const format& f, double ratio,
                                     std::int32_t flags, std::size_t packet = 4096) {
-    core_run run(ratio, block, flags);
+    core_run run(ratio, f.block(), flags, f.channels);
     send_in_pieces(run, input, {int(packet)}, 10);
     run.finish();
     return run.blocks;
@@ -101,8 +101,8 @@ TEST(Smooth, BlocksHaveThePlainLengthsAndTimes) {
     const int B = f.block(), b = B & ~1;
     const auto input = babble(f.rate * f.channels * 3, 1);
     for (double r : {0.5, 0.25, 1.0 / 1.5, 2.0}) {
-        const auto blocks = run_stage(input, B, r, smooth);
-        const auto plain = run_stage(input, B, r, 0);
+        const auto blocks = run_stage(input, f, r, smooth);
+        const auto plain = run_stage(input, f, r, 0);
         ASSERT_EQ(blocks.size(), plain.size()) << r;
         std::size_t heard = 0, heard_plain = 0;
         for (std::size_t k = 0; k < blocks.size(); ++k) {
@@ -128,7 +128,7 @@ TEST(Smooth, LongRunKeepsTheRatio) {
     const format f{1, 8000};
     const auto input = babble(30 * f.rate, 2);
     for (double r : {0.5, 0.25}) {
-        const auto blocks = run_stage(input, f.block(), r, smooth, 777);
+        const auto blocks = run_stage(input, f, r, smooth, 777);
         const double heard = double(joined(blocks).size());
         EXPECT_NEAR(heard, input.size() * r, 4.0 * blocks.size() / 1000 + 4) << r;
     }
@@ -145,15 +145,14 @@ TEST(Smooth, ASteadyToneHasNoClicksAndKeepsItsPitch) {
         // A tone of amplitude 0.5 never moves more than this between frames.
         const double natural = 2 * 0.5 * std::sin(M_PI * c.hz / c.f.rate);
         for (double r : {0.5, 0.25, 2.0}) {
-            const auto blocks = run_stage(input, c.f.block(), r, smooth);
+            const auto blocks = run_stage(input, c.f, r, smooth);
             // Leave out the last blocks, where the tone stops.
             const auto heard = joined(blocks, blocks.size() - 3);
             // The plain cut's jumps at the splice are what this catches
             // (where the tone's period does not happen to fit the cut).
             const bool check_plain = r < 1.0 && &c == &cases[0];
-            const auto plain = check_plain
-                                   ? joined(run_stage(input, c.f.block(), r, 0), blocks.size() - 3)
-                                   : std::vector<float>{};
+            const auto plain = check_plain ? joined(run_stage(input, c.f, r, 0), blocks.size() - 3)
+                                           : std::vector<float>{};
             for (int ch = 0; ch < c.f.channels; ++ch) {
                 SCOPED_TRACE(testing::Message() << c.f.channels << "x" << c.f.rate << " " << c.hz
                                                 << " Hz at " << r << " ch " << ch);
@@ -163,6 +162,57 @@ TEST(Smooth, ASteadyToneHasNoClicksAndKeepsItsPitch) {
                     EXPECT_GT(largest_step(plain, c.f.channels, ch), natural * 1.2);
                 }
             }
+        }
+    }
+}
+
+// Share of the energy of one channel that a fourth difference keeps, in dB:
+// it passes 20 kHz at 44.1 kHz 170 dB above 500 Hz, so it shows what lies
+// far above a low band.
+double high_share_db(const std::vector<float>& s, int channels, int ch) {
+    double all = 0, high = 0;
+    for (std::size_t i = ch + 4 * channels; i < s.size(); i += channels) {
+        const auto at = [&](int k) { return double(s[i - k * channels]); };
+        const double d = at(0) - 4 * at(1) + 6 * at(2) - 4 * at(3) + at(4);
+        all += at(0) * at(0);
+        high += d * d / 256; // the filter's gain at half the sample rate
+    }
+    return 10 * std::log10(high / all + 1e-30);
+}
+
+// A voice of three harmonics gliding between 80 and 160 Hz whose level comes
+// and goes: nothing above 500 Hz, and short pieces with uneven seams.
+std::vector<float> low_voice(const format& f, double seconds) {
+    const std::size_t frames = static_cast<std::size_t>(seconds * f.rate);
+    std::vector<float> v(frames * f.channels);
+    double phase = 0;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double t = double(i) / f.rate;
+        phase += 2 * M_PI * (120 + 40 * std::sin(2 * M_PI * 1.3 * t)) / f.rate;
+        // Soft ends, so that the input's own start and stop add nothing.
+        const double edge = std::min({1.0, t / 0.05, (seconds - t) / 0.05});
+        const double level =
+            0.3 * (0.55 + 0.45 * std::sin(2 * M_PI * 3.1 * t)) * std::sin(M_PI / 2 * edge);
+        const double x = level * (std::sin(phase) + 0.5 * std::sin(2 * phase + 1) +
+                                  0.3 * std::sin(3 * phase + 2));
+        for (int ch = 0; ch < f.channels; ++ch)
+            v[i * f.channels + ch] = static_cast<float>(x);
+    }
+    return v;
+}
+
+// The fades give mono a weight per sample: one weight for two samples
+// stepped every other one and mirrored the sound to just below 22 kHz.
+TEST(Smooth, FadesAddNothingFarAboveTheBand) {
+    for (const format f : {format{1, 44100}, format{2, 44100}}) {
+        const auto input = low_voice(f, 3.0);
+        const double own = high_share_db(input, f.channels, 0);
+        for (double r : {0.5, 1.0 / 3, 2.0}) {
+            SCOPED_TRACE(testing::Message() << f.channels << " channels at " << r);
+            // Leave out the last blocks, where the sound stops.
+            const auto blocks = run_stage(input, f, r, smooth);
+            const auto heard = joined(blocks, blocks.size() - 3);
+            EXPECT_LT(high_share_db(heard, f.channels, 0), std::max(own, -110.0)) << own;
         }
     }
 }
@@ -177,12 +227,12 @@ TEST(Smooth, StereoStaysInStep) {
         left_only[2 * i] = mono[i];
     }
     for (double r : {0.5, 0.25, 2.0}) {
-        const auto a = joined(run_stage(mirrored, f.block(), r, smooth));
+        const auto a = joined(run_stage(mirrored, f, r, smooth));
         ASSERT_EQ(a.size() % 2, 0u);
         for (std::size_t i = 0; i < a.size(); i += 2)
             ASSERT_EQ(a[i + 1], -a[i]) << r << " at " << i;
         // A single left sample landing in the right channel would show here.
-        const auto l = joined(run_stage(left_only, f.block(), r, smooth));
+        const auto l = joined(run_stage(left_only, f, r, smooth));
         for (std::size_t i = 0; i < l.size(); i += 2)
             ASSERT_EQ(l[i + 1], 0.0f) << r << " at " << i;
         EXPECT_GT(largest_step(l, 2, 0), 0.0);
@@ -195,7 +245,7 @@ TEST(Smooth, RateOnePassesTheInputUnchanged) {
     std::vector<float> noisy(input);
     for (auto& s : noisy)
         s += std::uniform_real_distribution<float>(-0.2f, 0.2f)(gen);
-    EXPECT_EQ(joined(run_stage(noisy, 11025, 1.0, smooth, 1000)), noisy);
+    EXPECT_EQ(joined(run_stage(noisy, format{2, 44100}, 1.0, smooth, 1000)), noisy);
 }
 
 // Talk: bursts of babble between pauses of the given lengths (seconds) with
@@ -242,40 +292,45 @@ std::size_t loud_samples(const std::vector<float>& s, double loud) {
 
 TEST(Smooth, RacingShortensPausesAndKeepsSpeechWholeAtAnyLevel) {
     const format f{2, 22050};
-    const int B = f.block();
-    const std::vector<double> pauses = {0.1, 0.6, 1.5};
+    const std::vector<double> pauses = {0.1, 0.6, 1.5, 0.3};
+    // A pause of 0.3 s kept little more than 60 ms either side: its share
+    // heard, the mean over levels and rates (80 ms guards kept two thirds).
+    double short_pause_kept = 0;
     // At 1/30 of the level the fixed -40 dBFS analysis took the words for
     // silence; a level of the recording's own does not.
     for (double scale : {1.0, 1.0 / 30}) {
         const auto input = talk(pauses, scale);
         for (double r : {1.0, 0.5, 0.25}) {
             SCOPED_TRACE(testing::Message() << "scale " << scale << " ratio " << r);
-            const auto blocks = run_stage(input, B, r, smooth | zarnfilter::flag_skip_silence);
+            const auto blocks = run_stage(input, f, r, smooth | zarnfilter::flag_skip_silence);
             const auto heard = joined(blocks);
-            const auto rate_only = joined(run_stage(input, B, r, smooth));
+            const auto rate_only = joined(run_stage(input, f, r, smooth));
 
             // Every burst is heard for as long as at the plain rate.
             const std::size_t loud = loud_samples(rate_only, 0.02 * scale);
             EXPECT_GE(loud_samples(heard, 0.02 * scale), loud * 0.98);
             EXPECT_LE(loud_samples(heard, 0.02 * scale), loud * 1.02);
 
-            // The short pause stays, the others shrink, the long one by a
-            // larger share, none to less than 150 ms of recording (at the
-            // rate). How long a pause sounds moves by up to a piece with
-            // where the pieces fall, so lengths are not compared directly.
+            // The shortest pause stays, the others shrink, the long one by a
+            // larger share, none to less than the guards (at the rate). How
+            // long a pause sounds moves by up to a piece with where the
+            // pieces fall, so lengths are not compared directly.
             const auto runs = quiet_runs(heard, 1e-3 * scale, f.rate);
             ASSERT_EQ(runs.size(), pauses.size());
             EXPECT_NEAR(runs[0], pauses[0] * r, 0.01);
-            for (std::size_t k = 1; k < runs.size(); ++k) {
+            for (std::size_t k = 1; k < 3; ++k) {
                 EXPECT_GE(runs[k], 0.15 * r) << k;
                 EXPECT_LT(runs[k], 0.5 * pauses[k] * r) << k;
             }
+            EXPECT_GE(runs[3], 0.12 * r);
+            short_pause_kept += runs[3] / (pauses[3] * r) / 6;
             EXPECT_LT(runs[2] / pauses[2], runs[1] / pauses[1]);
             EXPECT_LT(runs[2] - runs[1], 0.9 * (pauses[2] - pauses[1]) * r);
 
             ExpectStampsCoverTheInput(blocks, input.size());
         }
     }
+    EXPECT_LT(short_pause_kept, 0.62);
 }
 
 // Room tone 38 dB under the loudest 10 ms of the words is pause, not speech;
@@ -289,7 +344,7 @@ TEST(Smooth, RacingTakesRoomToneForPauseAndSpeedsUpAsAPauseGoesOn) {
         for (double r : {0.5, 0.25}) {
             SCOPED_TRACE(testing::Message() << "scale " << scale << " ratio " << r);
             const auto heard =
-                joined(run_stage(input, f.block(), r, smooth | zarnfilter::flag_skip_silence));
+                joined(run_stage(input, f, r, smooth | zarnfilter::flag_skip_silence));
             const auto runs = quiet_runs(heard, 0.006 * scale, f.rate);
             ASSERT_EQ(runs.size(), pauses.size());
             for (std::size_t k = 0; k < runs.size(); ++k) {
@@ -310,9 +365,9 @@ TEST(Smooth, RacingWithAdaptationKeepsSpeechAndTimes) {
     const auto input = talk({0.8, 1.2}, 1.0 / 30);
     const std::int32_t flags =
         smooth | zarnfilter::flag_skip_silence | zarnfilter::flag_adapt_similarity;
-    const auto blocks = run_stage(input, f.block(), 0.5, flags);
+    const auto blocks = run_stage(input, f, 0.5, flags);
     const auto heard = joined(blocks);
-    const auto adapted = joined(run_stage(input, f.block(), 0.5, smooth));
+    const auto adapted = joined(run_stage(input, f, 0.5, smooth));
     EXPECT_LT(heard.size(), adapted.size());
     EXPECT_EQ(quiet_runs(heard, 1e-3 / 30, f.rate).size(), 2u);
     EXPECT_EQ(blocks.back().stop, std::int64_t(input.size()) * 10);
@@ -359,7 +414,7 @@ TEST(Smooth, SwitchingOnAppliesFromTheNextBlockWithoutAClick) {
     const int B = f.block();
     const auto input = tone(f, 440.0, 3.0);
     const double natural = 2 * 0.5 * std::sin(M_PI * 440.0 / f.rate);
-    const auto plain = run_stage(input, B, 0.5, 0);
+    const auto plain = run_stage(input, f, 0.5, 0);
 
     core_run run(0.5, B, 0);
     // Enough for five blocks; the core then needs more input.
@@ -386,12 +441,30 @@ TEST(Smooth, SwitchingOnAppliesFromTheNextBlockWithoutAClick) {
     EXPECT_LT(largest_step(after, 2, 0), natural * 1.05);
 }
 
-TEST(Smooth, TailIsPlayedOutWithTheInputTimes) {
+TEST(Smooth, TailIsPlayedOutWithTheInputTimesAndEndsAsTheInputDoes) {
     const format f{1, 16000};
     const int B = f.block();
     const std::size_t total = 9 * B + 123;
     const auto input = babble(total, 6);
-    const auto blocks = run_stage(input, B, 0.25, smooth, 500);
+    const auto blocks = run_stage(input, f, 0.25, smooth, 500);
     ASSERT_FALSE(blocks.empty());
     ExpectStampsCoverTheInput(blocks, total);
+
+    // A tone that fades out over its last 100 ms: the pieces lag the input,
+    // and the output stopped in the middle of one, at half the tone's level.
+    for (const format g : {format{1, 44100}, format{2, 44100}}) {
+        auto tone_out = tone(g, 440.0, 2.0);
+        const std::size_t frames = tone_out.size() / g.channels, fade = g.rate / 10;
+        for (std::size_t i = frames - fade; i < frames; ++i)
+            for (int ch = 0; ch < g.channels; ++ch)
+                tone_out[i * g.channels + ch] *= float(frames - i) / fade;
+        for (double r : {0.5, 1.0 / 3, 0.25, 2.0}) {
+            const auto heard = joined(run_stage(tone_out, g, r, smooth, 4096));
+            // The last millisecond of the output.
+            const std::size_t last = std::size_t(g.rate / 1000) * g.channels;
+            ASSERT_GT(heard.size(), last);
+            for (std::size_t i = heard.size() - last; i < heard.size(); ++i)
+                ASSERT_LT(std::fabs(heard[i]), 0.05) << g.channels << " channels at " << r;
+        }
+    }
 }

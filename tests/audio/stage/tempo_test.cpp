@@ -220,7 +220,7 @@ TEST(Tempo, TimesStayExactAfterMonthsAt192kHz) {
 TEST(Tempo, ABlockIsTakenOnlyOnceTheLastIsRead) {
     const int B = 1000;
     const auto input = noise(3 * B, 8), more = noise(B, 9);
-    zarnfilter::tempo_core core(B);
+    zarnfilter::tempo_core core(B, 2);
     zarnfilter::tempo_block out;
     const zarnfilter::tempo_settings s{1.0, 0};
     ASSERT_TRUE(core.feed(input.data(), 3 * B, 0, 3 * B));
@@ -254,7 +254,7 @@ TEST(Tempo, ABlockIsTakenOnlyOnceTheLastIsRead) {
     EXPECT_FALSE(core.next(s, out));
 
     // A stream that ends with nothing in it gives nothing.
-    core.start(B);
+    core.start(B, 2);
     core.end();
     EXPECT_FALSE(core.next(s, out));
 }
@@ -266,7 +266,7 @@ TEST(Tempo, EndingWithABlockUnreadStillCutsAllOfIt) {
     drained.send(input, 0, input.size(), 10);
     drained.finish();
 
-    zarnfilter::tempo_core core(B);
+    zarnfilter::tempo_core core(B, 2);
     ASSERT_TRUE(core.feed(input.data(), static_cast<std::int32_t>(input.size()), 0,
                           std::int64_t(input.size()) * 10));
     core.end();

@@ -79,6 +79,14 @@ TEST(ExportRequest, OptionsAnywhereDefaultsFromTheStoreAndFlagBits) {
     EXPECT_EQ(r->Flags(), ZARN_FLAG_SKIP_SILENCE | ZARN_FLAG_SMOOTH);
     EXPECT_FALSE(r->force);
 
+    // --plain turns the stored smooth splices off, and the last of the two counts.
+    r = ParseRequest({"--export", "o.wav", "--plain", "a.wav"}, Defaults{1.0, true, true}, error);
+    ASSERT_TRUE(r) << error;
+    EXPECT_EQ(r->Flags(), ZARN_FLAG_SKIP_SILENCE);
+    r = ParseRequest({"--export", "o.wav", "--plain", "--smooth", "a.wav"}, Defaults{}, error);
+    ASSERT_TRUE(r) << error;
+    EXPECT_EQ(r->Flags(), ZARN_FLAG_SMOOTH);
+
     r = ParseRequest({"--export=o.wav", "--rate=3.5", "--force", "--", "--odd name.wav"},
                      Defaults{}, error);
     ASSERT_TRUE(r) << error;
