@@ -36,11 +36,12 @@ TEST(InstallTest, InstalledProgramPlaysAndUninstallLeavesNothingBehind) {
     const std::string zarn = "ZARN_BUILD_DIR='" + build + "' '" + source + "/zarn' ";
     ASSERT_EQ(Shell(zarn + "install '" + prefix + "' >'" + dir + "/install.log' 2>&1"), 0)
         << Read(dir + "/install.log");
-    for (const char* file : {"bin/zarnplayer", "lib/zarnplayer/libzarnengine.so",
-                             "lib/zarnplayer/gstreamer-1.0/libgstzarnaudio.so",
-                             "share/applications/org.zarnplayer.Player.desktop",
-                             "share/icons/hicolor/scalable/apps/org.zarnplayer.Player.svg",
-                             "share/metainfo/org.zarnplayer.Player.metainfo.xml"})
+    for (const char* file :
+         {"bin/zarnplayer", "lib/zarnplayer/libzarnengine.so", "lib/zarnplayer/zarnplayer-probe",
+          "lib/zarnplayer/gstreamer-1.0/libgstzarnaudio.so",
+          "share/applications/org.zarnplayer.Player.desktop",
+          "share/icons/hicolor/scalable/apps/org.zarnplayer.Player.svg",
+          "share/metainfo/org.zarnplayer.Player.metainfo.xml"})
         EXPECT_TRUE(fs::exists(prefix + "/" + file)) << file;
     // The file-type association keeps its own entry; the launcher's is apart.
     EXPECT_FALSE(fs::exists(prefix + "/share/applications/zarnplayer.desktop"));
