@@ -189,8 +189,13 @@ TProbe::Outcome TProbe::Read(int fd, const std::string& name) {
         out.Failure = "the probe died between two files (" + HowItEnded(status) + ")";
     }
     if (pid_ < 0) {
+        // A probe that cannot start is said once; the rest of the files
+        // keep their names without waiting for further attempts.
+        if (startFailed_)
+            return out;
         std::string failure;
         if (!Start(failure)) {
+            startFailed_ = true;
             out.Failure += (out.Failure.empty() ? "" : "; ") + failure;
             return out;
         }

@@ -34,7 +34,8 @@ public:
         std::string Failure; // set when there is no answer
     };
     // Reads the open regular file fd (left open) through the probe; name
-    // only labels it.
+    // only labels it. Once a probe could not be started, no further one is
+    // tried: each later file gets no answer and no failure of its own.
     Outcome Read(int fd, const std::string& name);
 
     // The running probe's process id, or -1.
@@ -57,4 +58,5 @@ private:
     const std::function<bool()> cancelled_;
     pid_t pid_ = -1;
     int socket_ = -1;
+    bool startFailed_ = false;
 };

@@ -171,6 +171,18 @@ TEST(Probe, ACrashOrAKillCostsOneFileAndANewProbeTakesTheNext) {
     EXPECT_NE(probe.Pid(), second);
 }
 
+TEST(Probe, AProbeThatCannotStartIsSaidOnceAndNotRetriedForEachFile) {
+    const std::string a = TaggedBook("a.mp3");
+    ASSERT_FALSE(a.empty());
+    TProbe probe("/nonexistent/zarnplayer-probe");
+    const TProbe::Outcome first = ReadFile(probe, a);
+    EXPECT_FALSE(first.Answer);
+    EXPECT_NE(first.Failure.find("cannot be started"), std::string::npos) << first.Failure;
+    const TProbe::Outcome second = ReadFile(probe, a);
+    EXPECT_FALSE(second.Answer);
+    EXPECT_EQ(second.Failure, "");
+}
+
 TEST(Probe, AFileOfManyChaptersIsReadInItsTimeAndCapped) {
     const std::string many = testmedia::ManyChaptersMp3(150'000);
     ASSERT_FALSE(many.empty()) << "ffmpeg could not make the sound";
