@@ -445,8 +445,10 @@ TFile::Tags ReadThroughProbe(TProbe& probe, const std::string& fileName) {
         return tags;
     TProbe::Outcome out = probe.Read(fd, fileName);
     ::close(fd);
-    if (!out.Failure.empty())
+    if (!out.Failure.empty()) {
+        std::fprintf(stderr, "zarnplayer: %s\n", out.Failure.c_str());
         LogSink().LogError(LOG_SOURCE, out.Failure.c_str());
+    }
     tags.Probed = std::move(out.Answer);
     return tags;
 }
