@@ -165,8 +165,11 @@ std::string Confine() {
         return Failed("no_new_privs", errno);
     if (!Limit(RLIMIT_CORE, 0, 0))
         return Failed("the core-dump limit", errno);
+    // A sanitizer's shadow memory takes terabytes of address space.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     if (!Limit(RLIMIT_AS, AddressSpace, AddressSpace))
         return Failed("the address-space limit", errno);
+#endif
     if (!Limit(RLIMIT_NOFILE, OpenFiles, OpenFiles))
         return Failed("the descriptor limit", errno);
     return Filter();
