@@ -248,8 +248,10 @@ TProbe::Outcome TProbe::Read(int fd, const std::string& name) {
     if (!ok) {
         const bool cancelled = !timedOut && cancelled_ && cancelled_();
         const std::string how = End(timedOut || cancelled);
-        out.Failure = (timedOut ? "the probe overran its time on " : "the probe failed on ") +
-                      name + " (" + how + ")";
+        // A reading the owner called off is no failure of the file's.
+        if (!cancelled)
+            out.Failure = (timedOut ? "the probe overran its time on " : "the probe failed on ") +
+                          name + " (" + how + ")";
     }
     return out;
 }

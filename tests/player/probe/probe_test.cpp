@@ -183,6 +183,39 @@ TEST(Probe, AProbeThatCannotStartIsSaidOnceAndNotRetriedForEachFile) {
     EXPECT_EQ(second.Failure, "");
 }
 
+// Stand-ins for a probe gone wrong: one that says hello and then hangs, one
+// that answers with a header announcing more than any answer may hold.
+TEST(Probe, AnOverrunOrAnOversizedAnswerEndsTheProbeInItsTime) {
+    const std::string a = TaggedBook("a.mp3");
+    ASSERT_FALSE(a.empty());
+    zarntest::TempDir dir;
+    auto script = [&](const std::string& name, const std::string& body) {
+        const std::string path = dir / name;
+        std::ofstream(path) << "#!/bin/sh\nprintf ZPR1 >&3\n" << body;
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        return path;
+    };
+    {
+        TProbe hangs(script("hangs", "exec sleep 60\n"));
+        const auto start = std::chrono::steady_clock::now();
+        const TProbe::Outcome out = ReadFile(hangs, a);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_FALSE(out.Answer);
+        EXPECT_NE(out.Failure.find("overran its time"), std::string::npos) << out.Failure;
+        EXPECT_GE(took, TProbe::FileTime);
+        EXPECT_LT(took, TProbe::FileTime + std::chrono::seconds(2));
+        EXPECT_EQ(hangs.Pid(), -1) << "ended and reaped";
+    }
+    {
+        TProbe oversized(script("oversized", "printf 'ZPA\\001\\377\\377\\377\\177' >&3\n"
+                                             "exec sleep 60\n"));
+        const TProbe::Outcome out = ReadFile(oversized, a);
+        EXPECT_FALSE(out.Answer);
+        EXPECT_NE(out.Failure.find("failed on"), std::string::npos) << out.Failure;
+        EXPECT_EQ(oversized.Pid(), -1);
+    }
+}
+
 TEST(Probe, AFileOfManyChaptersIsReadInItsTimeAndCapped) {
     const std::string many = testmedia::ManyChaptersMp3(150'000);
     ASSERT_FALSE(many.empty()) << "ffmpeg could not make the sound";
