@@ -123,7 +123,8 @@ inline std::string ThreeChapterBook() {
 // 500 ms: the others' ends come from that one's start. Empty when ffmpeg
 // failed.
 inline std::string ManyChaptersMp3(int count) {
-    const std::filesystem::path path = Dir("chapters") / ("many-" + std::to_string(count) + ".mp3");
+    const std::filesystem::path path =
+        Dir("chapters") / ("many-" + std::to_string(count) + "-last-at-500ms.mp3");
     if (std::filesystem::exists(path))
         return path.string();
     const std::string sound =
