@@ -120,6 +120,12 @@ constexpr const char* kAllowed[] = {
     "shutdown",
 };
 
+// One argument's test: the argument's value (masked by a for MASKED_EQ)
+// compared with b, or with a for the other operators.
+scmp_arg_cmp Arg(unsigned arg, scmp_compare op, scmp_datum_t a, scmp_datum_t b = 0) {
+    return scmp_arg_cmp{arg, op, a, b};
+}
+
 std::string Filter() {
     scmp_filter_ctx ctx = ::seccomp_init(SCMP_ACT_KILL_PROCESS);
     if (!ctx)
@@ -137,18 +143,18 @@ std::string Filter() {
     // Opening only for reading (the source opens its descriptor's own file
     // by its name under /proc, and a library may read its data files).
     const scmp_datum_t writing = O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND;
-    allow("openat", {SCMP_A2(SCMP_CMP_MASKED_EQ, writing, 0)});
-    allow("open", {SCMP_A1(SCMP_CMP_MASKED_EQ, writing, 0)});
+    allow("openat", {Arg(2, SCMP_CMP_MASKED_EQ, writing, 0)});
+    allow("open", {Arg(1, SCMP_CMP_MASKED_EQ, writing, 0)});
     // Thread names, and the CPU limit of the process itself, file by file.
-    allow("prctl", {SCMP_A0(SCMP_CMP_EQ, PR_SET_NAME)});
-    allow("prctl", {SCMP_A0(SCMP_CMP_EQ, PR_GET_NAME)});
-    allow("prlimit64", {SCMP_A0(SCMP_CMP_EQ, 0), SCMP_A1(SCMP_CMP_EQ, RLIMIT_CPU)});
-    allow("setrlimit", {SCMP_A0(SCMP_CMP_EQ, RLIMIT_CPU)});
+    allow("prctl", {Arg(0, SCMP_CMP_EQ, PR_SET_NAME)});
+    allow("prctl", {Arg(0, SCMP_CMP_EQ, PR_GET_NAME)});
+    allow("prlimit64", {Arg(0, SCMP_CMP_EQ, 0), Arg(1, SCMP_CMP_EQ, RLIMIT_CPU)});
+    allow("setrlimit", {Arg(0, SCMP_CMP_EQ, RLIMIT_CPU)});
     // GStreamer 1.22 wakes its bus and clock through a pair of unnamed local
     // sockets (GstPoll); such a pair reaches nothing outside the process.
-    allow("socketpair", {SCMP_A0(SCMP_CMP_EQ, AF_UNIX)});
+    allow("socketpair", {Arg(0, SCMP_CMP_EQ, AF_UNIX)});
     // abort() and raise() reach the process itself only.
-    allow("tgkill", {SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(::getpid()))});
+    allow("tgkill", {Arg(0, SCMP_CMP_EQ, static_cast<scmp_datum_t>(::getpid()))});
     // A terminal question on a descriptor gets "not a terminal".
     if (rc == 0)
         rc = ::seccomp_rule_add(ctx, SCMP_ACT_ERRNO(ENOTTY), SCMP_SYS(ioctl), 0);
@@ -165,7 +171,7 @@ std::string Confine() {
         return Failed("no_new_privs", errno);
     if (!Limit(RLIMIT_CORE, 0, 0))
         return Failed("the core-dump limit", errno);
-    // A sanitizer's shadow memory takes terabytes of address space.
+        // A sanitizer's shadow memory takes terabytes of address space.
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     if (!Limit(RLIMIT_AS, AddressSpace, AddressSpace))
         return Failed("the address-space limit", errno);
