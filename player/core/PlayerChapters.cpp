@@ -2,6 +2,8 @@
 // that move by them. Every move is a seek in the file's own time.
 #include "player/core/Player.h"
 
+#include "player/playlist/Filelist.h"
+
 namespace {
 
 // 100 ns units.
@@ -17,6 +19,14 @@ constexpr std::int64_t BackToPrevious = 3 * Second;
 } // namespace
 
 void TPlayerCore::ReadChaptersOfOpenFile() {
+    // The probe's reading, when the listed file has had one; otherwise the
+    // file is read here, as the engine reads it anyway to play it.
+    const TFile* current = list_.Current();
+    if (current && current->Chapters && current->FileName == PlayingName()) {
+        chapters_ = *current->Chapters;
+        emit chaptersChanged();
+        return;
+    }
     const TChapterList read = ReadChapters(PlayingName());
     chapters_ = read ? *read : std::vector<TChapter>{};
     emit chaptersChanged();

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QAction;
@@ -163,6 +164,10 @@ public:
     QAction* NextChapter1 = nullptr;
     QAction* PrevChapter1 = nullptr;
     QMenu* ChapterMenu = nullptr;
+    // What the chapter items were built with: the time mode and the rate
+    // of their times, and the item marked as current.
+    std::pair<int, double> chapterMenuTimes_{0, 1.0};
+    int chapterMenuMark_ = -1;
     QTimer* Timer1 = nullptr;
 
     // The image index each button shows (its place in the image list).
@@ -195,6 +200,8 @@ private:
     // submenu lists them with their starts, refilled each time it opens.
     void ShowChapters();
     void FillChapterMenu();
+    void UpdateChapterMenu();
+    std::pair<int, double> ChapterMenuTimes() const;
     void AnswerHandOff();
     void ReadSettings();
     void WriteSettings();

@@ -159,7 +159,7 @@ void TMain::BuildMenus() {
     connect(PrevChapter1, &QAction::triggered, &core_, &TPlayerCore::PrevChapter);
     ChapterMenu = play->addMenu(tr("Ch&apters"));
     ChapterMenu->setObjectName(QStringLiteral("Chapters1"));
-    connect(ChapterMenu, &QMenu::aboutToShow, this, &TMain::FillChapterMenu);
+    connect(ChapterMenu, &QMenu::aboutToShow, this, &TMain::UpdateChapterMenu);
     connect(&core_, &TPlayerCore::chaptersChanged, this, &TMain::ShowChapters);
     ShowChapters();
     play->addSeparator();
@@ -332,10 +332,14 @@ void TMain::ShowChapters() {
     FillChapterMenu();
 }
 
+// Built once per file: opening the menu then only moves the mark, unless
+// the times shown have changed with the rate or the time mode.
 void TMain::FillChapterMenu() {
     ChapterMenu->clear();
     const int current = core_.CurrentChapter();
     const double rate = core_.RateValue();
+    chapterMenuTimes_ = ChapterMenuTimes();
+    chapterMenuMark_ = current;
     for (int i = 0; i < core_.ChapterCount(); ++i) {
         std::int64_t start = core_.Chapters()[i].Start;
         if (TimeMode)
@@ -353,6 +357,26 @@ void TMain::FillChapterMenu() {
         a->setChecked(i == current);
         connect(a, &QAction::triggered, this, [this, i] { core_.GoToChapter(i); });
     }
+}
+
+std::pair<int, double> TMain::ChapterMenuTimes() const {
+    return {TimeMode, TimeMode ? core_.RateValue() : 1.0};
+}
+
+void TMain::UpdateChapterMenu() {
+    if (ChapterMenuTimes() != chapterMenuTimes_) {
+        FillChapterMenu();
+        return;
+    }
+    const int current = core_.CurrentChapter();
+    if (current == chapterMenuMark_)
+        return;
+    const QList<QAction*> items = ChapterMenu->actions();
+    if (chapterMenuMark_ >= 0 && chapterMenuMark_ < items.size())
+        items[chapterMenuMark_]->setChecked(false);
+    if (current >= 0 && current < items.size())
+        items[current]->setChecked(true);
+    chapterMenuMark_ = current;
 }
 
 bool TMain::ListViewFocused() const {

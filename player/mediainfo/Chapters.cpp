@@ -131,8 +131,20 @@ std::int64_t Duration(const AVFormatContext* ctx) {
     return best > 0 ? best : -1;
 }
 
+// A title cut to at most MaxChapterTitle bytes without splitting a character.
+std::string CutTitle(std::string title) {
+    if (title.size() <= MaxChapterTitle)
+        return title;
+    std::size_t cut = MaxChapterTitle;
+    while (cut > 0 && (static_cast<unsigned char>(title[cut]) & 0xC0) == 0x80)
+        --cut;
+    title.resize(cut);
+    return title;
+}
+
 std::vector<TChapter> Collect(const AVFormatContext* ctx) {
     std::vector<TChapter> out;
+    out.reserve(std::min<unsigned>(ctx->nb_chapters, MaxChapters + 1));
     for (unsigned i = 0; i < ctx->nb_chapters; ++i) {
         const AVChapter* c = ctx->chapters[i];
         std::int64_t start = ToTicks(c->start, c->time_base);
@@ -143,26 +155,41 @@ std::vector<TChapter> Collect(const AVFormatContext* ctx) {
         std::int64_t end = ToTicks(c->end, c->time_base);
         chapter.End = end > chapter.Start ? end : -1;
         if (const AVDictionaryEntry* title = av_dict_get(c->metadata, "title", nullptr, 0))
-            chapter.Title = ShownText(title->value);
+            chapter.Title = CutTitle(ShownText(title->value));
         out.push_back(std::move(chapter));
     }
     std::stable_sort(out.begin(), out.end(),
                      [](const TChapter& a, const TChapter& b) { return a.Start < b.Start; });
+    // From the back, the start of the first chapter beyond the current run
+    // of equal starts is known at each step: one walk, however many share a
+    // start.
     const std::int64_t duration = Duration(ctx);
-    for (auto it = out.begin(); it != out.end(); ++it) {
-        if (it->End >= 0)
+    std::int64_t after = -1;
+    for (std::size_t i = out.size(); i-- > 0;) {
+        if (i + 1 < out.size() && out[i + 1].Start > out[i].Start)
+            after = out[i + 1].Start;
+        if (out[i].End >= 0)
             continue;
-        auto next =
-            std::find_if(it + 1, out.end(), [&](const TChapter& c) { return c.Start > it->Start; });
-        if (next != out.end())
-            it->End = next->Start;
-        else if (duration > it->Start)
-            it->End = duration;
+        if (after >= 0)
+            out[i].End = after;
+        else if (duration > out[i].Start)
+            out[i].End = duration;
     }
+    if (out.size() > MaxChapters)
+        out.resize(MaxChapters);
     return out;
 }
 
-TChapterList Read(TSource& source, std::chrono::milliseconds timeOut) {
+// A text of the file's own metadata, else of its first stream's (where Ogg
+// keeps its comments).
+std::string MetadataText(const AVFormatContext* ctx, const char* key) {
+    const AVDictionaryEntry* e = av_dict_get(ctx->metadata, key, nullptr, 0);
+    if (!e && ctx->nb_streams > 0)
+        e = av_dict_get(ctx->streams[0]->metadata, key, nullptr, 0);
+    return e && e->value ? ShownText(e->value) : std::string();
+}
+
+TChapterList Read(TSource& source, std::chrono::milliseconds timeOut, TContainerTags* tags) {
     SilenceLibrary();
     source.Deadline = std::chrono::steady_clock::now() + timeOut;
     constexpr int kBufferSize = 32 * 1024;
@@ -188,6 +215,12 @@ TChapterList Read(TSource& source, std::chrono::milliseconds timeOut) {
             try {
                 if (!source.TimedOut)
                     result = Collect(ctx);
+                if (result && tags) {
+                    tags->Title = MetadataText(ctx, "title");
+                    tags->Artist = MetadataText(ctx, "artist");
+                    tags->Album = MetadataText(ctx, "album");
+                    tags->Duration = Duration(ctx);
+                }
             } catch (...) {
                 result.reset(); // out of memory: as if unreadable
             }
@@ -207,14 +240,19 @@ TChapterList ReadChapters(const std::string& fileName, std::chrono::milliseconds
     const int fd = OpenRegularFile(fileName);
     if (fd < 0)
         return std::nullopt;
+    TChapterList result = ReadChaptersFromFd(fd, timeOut);
+    ::close(fd);
+    return result;
+}
+
+TChapterList ReadChaptersFromFd(int fd, std::chrono::milliseconds timeOut, TContainerTags* tags) {
     TSource source;
     source.Fd = fd;
     struct stat st {};
-    if (::fstat(fd, &st) == 0)
-        source.Size = st.st_size;
-    TChapterList result = Read(source, timeOut);
-    ::close(fd);
-    return result;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    source.Size = st.st_size;
+    return Read(source, timeOut, tags);
 }
 
 TChapterList ReadChaptersFromBytes(std::span<const std::uint8_t> content,
@@ -222,5 +260,5 @@ TChapterList ReadChaptersFromBytes(std::span<const std::uint8_t> content,
     TSource source;
     source.Bytes = content;
     source.Size = static_cast<std::int64_t>(content.size());
-    return Read(source, timeOut);
+    return Read(source, timeOut, nullptr);
 }

@@ -140,6 +140,13 @@ TGSTTAGS::TGSTTAGS(const std::string& fileName, std::chrono::milliseconds timeOu
     ::close(fd);
 }
 
+TGSTTAGS TGSTTAGS::FromFd(int fd, std::chrono::milliseconds timeOut) {
+    TGSTTAGS tags;
+    if (GstReady())
+        tags.Read("/proc/self/fd/" + std::to_string(fd), timeOut);
+    return tags;
+}
+
 // A memory file is a regular file with a path of its own under /proc, so it
 // takes exactly the road a file on disk takes.
 TGSTTAGS TGSTTAGS::FromBytes(std::span<const std::uint8_t> content,
@@ -228,6 +235,8 @@ void TGSTTAGS::Take(const GstTagList* tags) {
         Title = FirstString(tags, GST_TAG_TITLE);
     if (Artist.empty())
         Artist = FirstString(tags, GST_TAG_ARTIST);
+    if (Album.empty())
+        Album = FirstString(tags, GST_TAG_ALBUM);
 }
 
 std::string DurationText(std::int64_t duration) {

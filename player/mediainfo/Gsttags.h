@@ -24,7 +24,10 @@ public:
     static TGSTTAGS FromBytes(std::span<const std::uint8_t> content,
                               std::chrono::milliseconds timeOut = DefaultTimeOut);
 
-    // Takes title and artist from one tag list where they are still empty.
+    // The same reading from an open descriptor of a regular file (left open).
+    static TGSTTAGS FromFd(int fd, std::chrono::milliseconds timeOut = DefaultTimeOut);
+
+    // Takes title, artist and album from one tag list where they are still empty.
     // Tag lists hold only UTF-8: GStreamer refuses any other string.
     void Take(const GstTagList* tags);
 
@@ -34,6 +37,7 @@ public:
     bool TimedOut = false;
     std::string Title; // UTF-8
     std::string Artist;
+    std::string Album;
     // In 100 ns units; -1 when the file does not tell.
     std::int64_t Duration = -1;
 

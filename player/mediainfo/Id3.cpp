@@ -20,6 +20,17 @@ TID3TAG::TID3TAG(const std::string& fileName) {
     const int fd = OpenRegularFile(fileName);
     if (fd < 0)
         return;
+    ReadFd(fd);
+    ::close(fd);
+}
+
+TID3TAG TID3TAG::FromFd(int fd) {
+    TID3TAG tag;
+    tag.ReadFd(fd);
+    return tag;
+}
+
+void TID3TAG::ReadFd(int fd) {
     std::array<std::uint8_t, TagSize> tail{};
     std::size_t got = 0;
     struct stat st {};
@@ -33,7 +44,6 @@ TID3TAG::TID3TAG(const std::string& fileName) {
             got += static_cast<std::size_t>(n);
         }
     }
-    ::close(fd);
     if (got == tail.size())
         Take(tail);
 }

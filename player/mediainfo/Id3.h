@@ -16,6 +16,8 @@ public:
     explicit TID3TAG(const std::string& fileName);
     // The same reading over a file's whole content held in memory.
     static TID3TAG FromBytes(std::span<const std::uint8_t> content);
+    // The same reading from an open descriptor of a regular file (left open).
+    static TID3TAG FromFd(int fd);
 
     // The texts are bytes as stored; read them only when Found.
     std::string GetTitle() const;
@@ -26,6 +28,7 @@ public:
 
 private:
     TID3TAG() = default;
+    void ReadFd(int fd);
     void Take(std::span<const std::uint8_t> tail);
     std::string Field(std::size_t offset) const;
 };

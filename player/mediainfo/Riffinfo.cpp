@@ -13,13 +13,16 @@ namespace {
 
 class FileSource final : public TRIFFINFO::Source {
 public:
-    explicit FileSource(const std::string& fileName) : fd_(OpenRegularFile(fileName)) {
+    explicit FileSource(const std::string& fileName)
+        : FileSource(OpenRegularFile(fileName), true) {}
+    // A descriptor it closes only when owned.
+    FileSource(int fd, bool owned) : fd_(fd), owned_(owned) {
         struct stat st {};
         if (fd_ >= 0 && ::fstat(fd_, &st) == 0)
             size_ = static_cast<std::uint64_t>(st.st_size);
     }
     ~FileSource() {
-        if (fd_ >= 0)
+        if (owned_ && fd_ >= 0)
             ::close(fd_);
     }
     FileSource(const FileSource&) = delete;
@@ -41,6 +44,7 @@ public:
 
 private:
     int fd_;
+    bool owned_;
     std::uint64_t size_ = 0;
 };
 
@@ -122,6 +126,14 @@ TRIFFINFO::TRIFFINFO(const std::string& fileName) {
     FileSource src(fileName);
     if (src.IsOpen())
         Walk(src);
+}
+
+TRIFFINFO TRIFFINFO::FromFd(int fd) {
+    TRIFFINFO info;
+    FileSource src(fd, false);
+    if (src.IsOpen())
+        info.Walk(src);
+    return info;
 }
 
 TRIFFINFO TRIFFINFO::FromBytes(std::span<const std::uint8_t> content) {

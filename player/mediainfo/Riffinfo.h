@@ -12,6 +12,8 @@ public:
     explicit TRIFFINFO(const std::string& fileName);
     // The same reading over a file's whole content held in memory.
     static TRIFFINFO FromBytes(std::span<const std::uint8_t> content);
+    // The same reading from an open descriptor of a regular file (left open).
+    static TRIFFINFO FromFd(int fd);
 
     // True once the INFO list was found and walked to its end.
     bool Found = false;

@@ -12,7 +12,8 @@ std::string_view FileNamePart(std::string_view path) {
 TFile::TFile(std::string fileName) : FileName(std::move(fileName)), Title(FileNamePart(FileName)) {}
 
 TFile::Tags TFile::ReadTags(const std::string& fileName) {
-    Tags tags{std::make_unique<TID3TAG>(fileName), std::make_unique<TRIFFINFO>(fileName), nullptr};
+    Tags tags{
+        std::make_unique<TID3TAG>(fileName), std::make_unique<TRIFFINFO>(fileName), nullptr, {}};
     // The ID3v1 and INFO readers decide whenever they give a title; only a
     // file they leave untitled costs the slower reading.
     bool titled = tags.RiffInfo->Found
@@ -45,6 +46,18 @@ void TFile::ApplyTags(Tags tags) {
             TimeText = time;
             timeChanged = true;
         }
+    }
+    if (tags.Probed) {
+        if (tags.Probed->Texts) {
+            TagTitle = tags.Probed->Title;
+            TagArtist = tags.Probed->Artist;
+        }
+        std::string time = DurationText(tags.Probed->Duration);
+        if (!time.empty() && time != TimeText) {
+            TimeText = time;
+            timeChanged = true;
+        }
+        Chapters = std::move(tags.Probed->Chapters);
     }
     Id3 = std::move(tags.Id3);
     RiffInfo = std::move(tags.RiffInfo);

@@ -7,12 +7,15 @@
 #include "player/mediainfo/Gsttags.h"
 #include "player/mediainfo/Id3.h"
 #include "player/mediainfo/Riffinfo.h"
+#include "player/probe/Answer.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class TFileList;
 struct ListRow;
@@ -28,11 +31,13 @@ public:
     TFile& operator=(const TFile&) = delete;
 
     // What one analysis reads from the file: the two tag readers, and
-    // today's tags only when those two give no title.
+    // today's tags only when those two give no title; or what the probe
+    // read the same way in its confinement.
     struct Tags {
         std::unique_ptr<TID3TAG> Id3;
         std::unique_ptr<TRIFFINFO> RiffInfo;
         std::unique_ptr<TGSTTAGS> GstTags;
+        std::optional<TProbeAnswer> Probed;
     };
     // Reads the file's tags; any thread, touches no field.
     static Tags ReadTags(const std::string& fileName);
@@ -54,6 +59,8 @@ public:
     TFileList* Owner = nullptr; // cleared when the entry leaves the list
     std::unique_ptr<TID3TAG> Id3;
     std::unique_ptr<TRIFFINFO> RiffInfo;
+    // The chapters the probe read; none when it has not read the file.
+    std::optional<std::vector<TChapter>> Chapters;
     // The analysis pass that last took this entry; under the list's lock.
     std::uint64_t PassStamp = 0;
 };

@@ -2,11 +2,14 @@
 
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "player/config/Debug.h"
 #include "player/config/Extention.h"
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
+#include "player/mediainfo/RegularFile.h"
 #include "player/playlist/M3u.h"
 #include "player/playlist/Random.h"
+#include "player/probe/Probe.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,6 +18,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -430,7 +434,31 @@ void TFileList::EndUpdate() {
 // outside the list nor skipped nor read twice in one pass. The entry in hand
 // is shared and stays alive until the pass is done with it. Results go back
 // to the GUI thread, which owns the texts.
+namespace {
+
+// The file opened here (a regular file, without waiting) and read by the
+// probe; a failure costs this file its tags and is said once.
+TFile::Tags ReadThroughProbe(TProbe& probe, const std::string& fileName) {
+    TFile::Tags tags;
+    const int fd = OpenRegularFile(fileName);
+    if (fd < 0)
+        return tags;
+    TProbe::Outcome out = probe.Read(fd, fileName);
+    ::close(fd);
+    if (!out.Failure.empty()) {
+        std::fprintf(stderr, "zarnplayer: %s\n", out.Failure.c_str());
+        LogSink().LogError(LOG_SOURCE, out.Failure.c_str());
+    }
+    tags.Probed = std::move(out.Answer);
+    return tags;
+}
+
+} // namespace
+
 bool TFileList::AnalyzeAll(AnalyzeFileInfo& pass) {
+    // One probe for the pass, started when the first file needs it.
+    TProbe probe(TProbe::ProgramPath(),
+                 [&pass] { return ClosingFlag.load() || pass.StopRequested(); });
     std::uint64_t stamp = 0;
     size_t from = 0;
     auto restart = [&] {
@@ -458,7 +486,8 @@ bool TFileList::AnalyzeAll(AnalyzeFileInfo& pass) {
             entry->PassStamp = stamp;
             entry->Busy.store(true);
         }
-        TFile::Tags tags = reader ? reader(entry->FileName) : TFile::ReadTags(entry->FileName);
+        TFile::Tags tags =
+            reader ? reader(entry->FileName) : ReadThroughProbe(probe, entry->FileName);
         std::function<void()> ready;
         {
             std::lock_guard<std::mutex> lock(lock_);

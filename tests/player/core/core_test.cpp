@@ -548,6 +548,23 @@ TEST_F(CoreTest, ChaptersComeWithTheOpenedFileAndGoWithIt) {
     EXPECT_TRUE(player.With("SetPosition").empty());
 }
 
+// A listed file the probe has read brings its chapters along: the player
+// does not parse the file for them again (this one has none of its own).
+TEST_F(CoreTest, AListedFileTakesTheChaptersTheProbeRead) {
+    TPlayerCore& c = Started({Media("a.mp3")});
+    TFile* entry = list->Current();
+    ASSERT_NE(entry, nullptr);
+    TFile::Tags tags;
+    tags.Probed = TProbeAnswer{};
+    tags.Probed->Chapters = {{0, 5000 * Ms, "From the probe"}, {5000 * Ms, -1, ""}};
+    entry->ApplyTags(std::move(tags));
+    c.OpenAndPlay(entry->FileName);
+    EXPECT_EQ(c.Opened(), entry->FileName);
+    ASSERT_EQ(c.ChapterCount(), 2);
+    EXPECT_EQ(c.ChapterTitle(0), "From the probe");
+    EXPECT_EQ(c.Chapters()[1].Start, 5000 * Ms);
+}
+
 // Next and Previous chapter seek to chapter starts; the 3 s within which
 // Previous goes to the chapter before are the file's own seconds, whatever
 // the rate; a position reported a little before a start counts as in it.

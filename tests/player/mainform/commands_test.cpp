@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPointer>
 #include <QSlider>
 #include <QTest>
 #include <QUrl>
@@ -496,6 +497,10 @@ TEST_F(Commands, ChapterItemsTheSubmenuAndTheInfoLineFollowTheOpenFile) {
     EXPECT_EQ(items(),
               (std::vector<std::string>{"&1 Opening\t00:00:00 *", "&2 Chapter two\t00:00:04",
                                         "&3 Chapter 3\t00:00:08"}));
+    // Built once for the file: opening the menu again keeps its items.
+    const QPointer<QAction> firstItem = chapters->actions()[0];
+    Open(chapters);
+    EXPECT_TRUE(firstItem) << "the items were made again";
     m.ComboBox1->setCurrentIndex(m.ComboBox1->findText("2.0"));
     m.ComboBox1Change();
     m.TimeMode = 1;
@@ -508,6 +513,10 @@ TEST_F(Commands, ChapterItemsTheSubmenuAndTheInfoLineFollowTheOpenFile) {
     EXPECT_NEAR(player.position, 8 * 10'000'000, 10'000);
     m.Timer1Timer();
     EXPECT_EQ(info(), name + " \u2014 Chapter 3 3/3");
+    Open(chapters);
+    EXPECT_EQ(items(), (std::vector<std::string>{"&1 Opening\t00:00:00", "&2 Chapter two\t00:00:02",
+                                                 "&3 Chapter 3\t00:00:04 *"}))
+        << "the mark follows the chapter heard";
     EXPECT_EQ(m.findChild<QLabel*>("Announcement")->accessibleName().toStdString(),
               "chapter Chapter 3 3/3");
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,50 @@ inline std::string ThreeChapterBook() {
     return ToneWithChapters("books", "book.m4b",
                             {{0, "Opening"}, {4000, "Chapter two"}, {8000, ""}}, 12000,
                             {"-c:a", "aac"});
+}
+
+// A second of MP3 behind an ID3v2.3 tag of count CHAP frames titled
+// "Chapter N" that all start and end at 0 but the last, which starts at
+// 500 ms: the others' ends come from that one's start. Empty when ffmpeg
+// failed.
+inline std::string ManyChaptersMp3(int count) {
+    const std::filesystem::path path =
+        Dir("chapters") / ("many-" + std::to_string(count) + "-last-at-500ms.mp3");
+    if (std::filesystem::exists(path))
+        return path.string();
+    const std::string sound =
+        Make("chapters", "second.mp3",
+             {"-f", "lavfi", "-i", "sine=d=1", "-c:a", "libmp3lame", "-write_xing", "0",
+              "-id3v2_version", "0", "-fflags", "+bitexact"});
+    if (sound.empty())
+        return {};
+    auto be = [](std::string& out, std::uint32_t v) {
+        for (int i = 3; i >= 0; --i)
+            out.push_back(static_cast<char>(v >> (8 * i)));
+    };
+    std::string frames;
+    for (int i = 0; i < count; ++i) {
+        const std::string title = "Chapter " + std::to_string(i + 1);
+        std::string body = "c" + std::to_string(i) + std::string(1, '\0');
+        const std::uint32_t at = i + 1 == count ? 500 : 0;
+        be(body, at);
+        be(body, at);
+        be(body, 0xFFFFFFFF);
+        be(body, 0xFFFFFFFF);
+        body += "TIT2";
+        be(body, static_cast<std::uint32_t>(title.size() + 1));
+        body += std::string(2, '\0') + std::string(1, '\3') + title;
+        frames += "CHAP";
+        be(frames, static_cast<std::uint32_t>(body.size()));
+        frames += std::string(2, '\0') + body;
+    }
+    std::string tag = "ID3" + std::string{'\3', '\0', '\0'};
+    for (int shift : {21, 14, 7, 0})
+        tag.push_back(static_cast<char>((frames.size() >> shift) & 0x7F));
+    std::ifstream in(sound, std::ios::binary);
+    const std::string audio((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Publish(path, tag + frames + audio);
+    return path.string();
 }
 
 } // namespace testmedia

@@ -296,3 +296,20 @@ TEST(Chapters, TimeOutStopsTheReading) {
     EXPECT_FALSE(ReadChapters(m4b, 0ms).has_value());
     EXPECT_TRUE(ReadChapters(m4b, 2s).has_value());
 }
+
+// A tag of 150,000 chapters that share one start: the first 1,000 are kept,
+// in order, each ending at the one later start, found in one walk (a search
+// for the next start from each chapter took half a minute).
+TEST(Chapters, ManyChaptersAreCappedAndTheirEndsFilledInOneWalk) {
+    const std::string many = testmedia::ManyChaptersMp3(150'000);
+    ASSERT_FALSE(many.empty()) << "ffmpeg could not make the sound";
+    const TChapterList read = ReadChapters(many, 20s);
+    ASSERT_TRUE(read.has_value());
+    ASSERT_EQ(read->size(), MaxChapters);
+    EXPECT_EQ(read->front().Title, "Chapter 1");
+    EXPECT_EQ(read->back().Title, "Chapter 1000");
+    for (const TChapter& c : *read) {
+        EXPECT_EQ(c.Start, 0);
+        EXPECT_EQ(c.End, 5'000'000);
+    }
+}

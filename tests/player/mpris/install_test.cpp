@@ -39,7 +39,7 @@ TEST(InstallTest, InstalledProgramPlaysAndUninstallLeavesNothingBehind) {
         << Read(dir + "/install.log");
     const std::string priv = ZARN_PRIVATE_DIR;
     for (const std::string& file : std::vector<std::string>{
-             "bin/zarnplayer", priv + "/libzarnengine.so",
+             "bin/zarnplayer", priv + "/libzarnengine.so", priv + "/zarnplayer-probe",
              priv + "/gstreamer-1.0/libgstzarnaudio.so",
              "share/applications/org.zarnplayer.Player.desktop",
              "share/icons/hicolor/scalable/apps/org.zarnplayer.Player.svg",

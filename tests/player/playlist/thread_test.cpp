@@ -5,19 +5,29 @@
 
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
+#include "player/probe/Protocol.h"
 #include "tests/player/mediainfo/ChunkBytes.h"
+#include "tests/support/Files.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <random>
 #include <thread>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 using namespace std::chrono_literals;
 using namespace testbytes;
@@ -78,6 +88,18 @@ protected:
     std::function<void(int)> onReady;
 };
 
+// The one child process of this process (the probe), or -1.
+pid_t ProbeChild() {
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+        std::ifstream in(task.path() / "children");
+        pid_t pid = -1;
+        if (in >> pid)
+            return pid;
+    }
+    return -1;
+}
+
 // Blocks the pass inside its hook until the test opens it.
 class Gate {
 public:
@@ -115,6 +137,61 @@ TEST_F(Pass, RetitlesRowsOnlyWhenTheGuiThreadTakesTheResults) {
     EXPECT_EQ(readyCalls.load(), 5);
     EXPECT_EQ(onGui.load(), 0);
     EXPECT_EQ(notIdle.load(), 0) << "the pass should run in the idle scheduling class";
+}
+
+// The files are read by the probe: one that makes it crash (the test hook)
+// and a real SIGSEGV from outside between two files each cost at most one
+// file its title; the rest of the folder is titled by new probes.
+TEST_F(Pass, ACrashedOrKilledProbeCostsOneFileAndTheFolderGoesOn) {
+    ::setenv(probe::CrashOnEnv, "f1.mp3", 1);
+    onReady = [](int n) {
+        if (n != 3)
+            return;
+        // The probe is this process's only child.
+        const pid_t probe = ProbeChild();
+        ASSERT_GT(probe, 0);
+        ASSERT_EQ(::kill(probe, SIGSEGV), 0);
+        ASSERT_TRUE(zarntest::WaitFor([probe] {
+            siginfo_t info{};
+            return ::waitid(P_PID, static_cast<id_t>(probe), &info, WEXITED | WNOHANG | WNOWAIT) ==
+                       0 &&
+                   info.si_pid == probe;
+        }));
+    };
+    AddBatch(0, 6);
+    EXPECT_EQ(WaitAndApply(), 6);
+    ::unsetenv(probe::CrashOnEnv);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(view.rows[static_cast<size_t>(i)]->caption,
+                  i == 1 ? "f1.mp3" : "f" + std::to_string(i) + ".mp3 - T" + std::to_string(i));
+}
+
+// A play list saved under a media name is read without following what it
+// names: nothing connects to the address inside it.
+TEST_F(Pass, APlayListNamedLikeAnMp3MakesNoConnection) {
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    ASSERT_GE(server, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof at;
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(::listen(server, 8), 0);
+    ASSERT_EQ(::getsockname(server, reinterpret_cast<sockaddr*>(&at), &size), 0);
+    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(at.sin_port));
+    WriteFile(dir / "evil.mp3", "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:10\n"
+                                "#EXTINF:10.0,\n" +
+                                    url + "/one.ts\n#EXTINF:10.0,\n" + url +
+                                    "/two.ts\n#EXT-X-ENDLIST\n");
+    list.BeginUpdate();
+    list.Add(MakeMp3("plays.mp3", "Plays"));
+    list.Add(dir / "evil.mp3");
+    list.EndUpdate();
+    EXPECT_EQ(WaitAndApply(), 2);
+    EXPECT_EQ(view.rows[0]->caption, "plays.mp3 - Plays");
+    pollfd pfd{server, POLLIN, 0};
+    EXPECT_EQ(::poll(&pfd, 1, 500), 0) << "something connected to " << url;
+    ::close(server);
 }
 
 TEST_F(Pass, ResultsWaitForTheGuiThread) {
