@@ -9,6 +9,7 @@
 #include "platform/commatext.h"
 #include "platform/handoff/Channel.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -43,9 +44,22 @@ int main(int argc, char** argv) {
         pause();
         return 0;
     }
-    if (mode == "spawn" && fork() == 0) {
-        execlp("sleep", "sleep", "30", static_cast<char*>(nullptr));
-        _exit(127);
+    if (mode == "spawn") {
+        // Until its exec the child shares every descriptor; "running" waits
+        // for the exec (the pipe closes on it) so a kill of this peer finds
+        // the child holding only what a real exec'd child would.
+        int execed[2];
+        if (pipe2(execed, O_CLOEXEC) != 0)
+            return 3;
+        if (fork() == 0) {
+            execlp("sleep", "sleep", "30", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(execed[1]);
+        char c;
+        while (read(execed[0], &c, 1) > 0) {
+        }
+        close(execed[0]);
     }
     if (mode != "unpublished")
         start.receiver->Publish();
