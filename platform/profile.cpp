@@ -1,10 +1,13 @@
 #include "platform/profile.h"
 
+#include "platform/regularfile.h"
+
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
+#include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -42,21 +45,43 @@ struct Line {
     std::string end;
 };
 
-std::vector<Line> readLines(const std::string& file) {
-    std::vector<Line> lines;
-    std::ifstream in(file, std::ios::binary);
-    std::string text;
-    while (std::getline(in, text)) {
+// Settings files are a few kilobytes; anything this large is not one.
+constexpr std::size_t kMaxFileSize = 4 << 20;
+
+// The file's lines; a missing file has none. False with the reason in error
+// when the file is there but cannot be read.
+bool readLines(const std::string& file, std::vector<Line>& lines, std::string& error) {
+    lines.clear();
+    FileContent content = ReadRegularFile(file, kMaxFileSize);
+    if (content.status == FileContent::Status::Unreadable) {
+        error = std::move(content.error);
+        return false;
+    }
+    std::string_view text = content.text;
+    while (!text.empty()) {
+        const std::size_t eol = text.find('\n');
         Line line;
-        line.end = in.eof() ? "" : "\n";
-        if (!text.empty() && text.back() == '\r') {
-            text.pop_back();
+        line.text = std::string(text.substr(0, eol));
+        line.end = eol == std::string_view::npos ? "" : "\n";
+        text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
+        if (!line.text.empty() && line.text.back() == '\r') {
+            line.text.pop_back();
             line.end.insert(0, "\r");
         }
-        line.text = std::move(text);
         lines.push_back(std::move(line));
     }
-    return lines;
+    return true;
+}
+
+// Reads fall back to their defaults when the file cannot be read; that is
+// said on stderr once for each file and reason rather than on every read.
+void sayUnreadable(const std::string& file, const std::string& why) {
+    static std::mutex lock;
+    static std::set<std::string> said;
+    std::lock_guard<std::mutex> guard(lock);
+    if (said.insert(file + '\n' + why).second)
+        std::fprintf(stderr, "zarnplayer: cannot read \"%s\" (%s); its defaults are used\n",
+                     file.c_str(), why.c_str());
 }
 
 bool blank(char c) {
@@ -149,10 +174,22 @@ bool ParseInteger(std::string_view text, int& out) {
     return true;
 }
 
+std::string ReadFailure(const std::string& file) {
+    std::vector<Line> lines;
+    std::string error;
+    return readLines(file, lines, error) ? std::string() : error;
+}
+
 std::string ReadString(const std::string& file, std::string_view section, std::string_view key,
                        std::string_view def) {
+    std::vector<Line> lines;
+    std::string error;
+    if (!readLines(file, lines, error)) {
+        sayUnreadable(file, error);
+        return std::string(def);
+    }
     bool inSection = false;
-    for (const Line& l : readLines(file)) {
+    for (const Line& l : lines) {
         const std::string& line = l.text;
         std::string_view name, k, v;
         if (sectionName(line, name)) {
@@ -184,10 +221,15 @@ void WriteString(const std::string& file, std::string_view section, std::string_
         throw Error("cannot write \"" + file + "\": the value of " + std::string(key) + " in [" +
                     std::string(section) +
                     "] holds a line break, which a settings file cannot keep");
-    std::vector<Line> lines = readLines(file);
+    // Writing what could be read of a file that could not be read would
+    // lose every other key in it.
+    std::vector<Line> lines;
+    std::string error;
+    if (!readLines(file, lines, error))
+        throw Error("cannot write \"" + file + "\": it could not be read (" + error +
+                    "), so it is left as it is");
     // New lines end as the file's first line does: CR LF or LF.
     const std::string newline = !lines.empty() && lines.front().end == "\r\n" ? "\r\n" : "\n";
-    !lines.empty() && !lines.front().end.empty() ? lines.front().end : "\n";
     const std::string entry = std::string(key) + "=" + storedValue(value);
     bool inSection = false, done = false;
     size_t sectionEnd = std::string::npos; // line after the last entry of the section
