@@ -172,7 +172,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> files(argv + 1, argv + argc);
 
     handoff::Settings channel;
-    channel.scope = paths::DataDir();
+    // Two spellings of one folder are one player.
+    channel.scope = paths::CanonicalDir(paths::DataDir());
     handoff::Start instance = handoff::Decide(Absolute(files), channel);
     if (!instance.message.empty())
         std::fprintf(stderr, "zarnplayer: %s\n", instance.message.c_str());
