@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
 #include <thread>
 
@@ -180,8 +181,16 @@ void FileMemory::Save() {
     cleared_ = false;
 }
 
+std::string MemoryKey(const std::string& path) {
+    if (path.empty())
+        return path;
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return (ec ? std::filesystem::path(path) : absolute).lexically_normal().string();
+}
+
 std::optional<FileMemoryEntry> FileMemory::Find(const std::string& path) {
-    const auto it = index_.find(path);
+    const auto it = index_.find(MemoryKey(path));
     if (it == index_.end())
         return std::nullopt;
     order_.splice(order_.end(), order_, it->second);
@@ -189,9 +198,10 @@ std::optional<FileMemoryEntry> FileMemory::Find(const std::string& path) {
 }
 
 bool FileMemory::Remember(const std::string& path, const FileMemoryEntry& entry) {
-    if (!Store(path, entry))
+    const std::string key = MemoryKey(path);
+    if (!Store(key, entry))
         return false;
-    changed_[path] = true;
+    changed_[key] = true;
     return true;
 }
 
@@ -214,8 +224,9 @@ bool FileMemory::Store(const std::string& path, const FileMemoryEntry& entry) {
 }
 
 void FileMemory::Forget(const std::string& path) {
-    Drop(path);
-    changed_[path] = false;
+    const std::string key = MemoryKey(path);
+    Drop(key);
+    changed_[key] = false;
 }
 
 void FileMemory::Drop(const std::string& path) {

@@ -44,6 +44,8 @@ public:
     // overwritten with less than it holds.
     void Save();
 
+    // Paths are held absolute and normalised (see MemoryKey), so a file named
+    // relative to another folder, or spelled another way, is the same file.
     // The entry of path, which becomes the newest; nothing when unknown.
     std::optional<FileMemoryEntry> Find(const std::string& path);
     // Stores path's entry as the newest, dropping the oldest beyond kCapacity.
@@ -82,6 +84,10 @@ private:
     std::list<Item> order_; // oldest first
     std::unordered_map<std::string_view, std::list<Item>::iterator> index_;
 };
+
+// path made absolute against the working folder, with "." and ".." taken
+// out and slashes single (links are not followed); empty stays empty.
+std::string MemoryKey(const std::string& path);
 
 // Where a remembered file starts (100 ns units): 3 s before where it was
 // left, not below 0; from the beginning when it was played to its end or the

@@ -219,6 +219,24 @@ TEST_F(FileMemoryTest, SavesMergeWithWhatAnotherPlayerSaved) {
     EXPECT_EQ(read.Paths(), std::vector<std::string>{"/new.mp3"});
 }
 
+// The same name typed in two folders is two files; one file spelled two
+// ways is one.
+TEST_F(FileMemoryTest, FilesAreKnownByTheirAbsoluteNormalisedPath) {
+    const fs::path before = fs::current_path();
+    fs::create_directories(dir + "/d1");
+    fs::create_directories(dir + "/d2");
+    FileMemory memory(file);
+    fs::current_path(dir + "/d1");
+    EXPECT_TRUE(memory.Remember("x.wav", {7 * kSecond, "2.0", false}));
+    fs::current_path(dir + "/d2");
+    const auto inD2 = memory.Find("x.wav");
+    const auto spelled = memory.Find(dir + "//d2/../d1/./x.wav");
+    fs::current_path(before);
+    EXPECT_EQ(inD2, std::nullopt);
+    EXPECT_EQ(spelled, (FileMemoryEntry{7 * kSecond, "2.0", false}));
+    EXPECT_EQ(memory.Paths(), std::vector<std::string>{dir + "/d1/x.wav"});
+}
+
 TEST_F(FileMemoryTest, NumbersReadAndWriteTheSameUnderADecimalComma) {
     zarntest::CommaLocale comma;
     if (!comma.Active())
