@@ -115,8 +115,8 @@ bool TryLock(const Fd& fd) {
 
 // Opens the running player's block, refusing one that is not this user's
 // own 0600 block of exactly the block's size.
-View OpenBlock(const std::string& name) {
-    Fd fd(shm_open(name.c_str(), O_RDWR, 0));
+View OpenBlock(const std::string& path) {
+    Fd fd(open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!fd)
         return {};
     struct stat st = {};
@@ -208,20 +208,20 @@ struct Opener {
     // The running player's channel, set up while it holds the lock: a block
     // left by a crashed player is removed and made anew.
     static std::unique_ptr<Receiver> Open(Fd lock, const std::string& base,
-                                          const std::string& shmName, std::string& error) {
+                                          const std::string& blockPath, std::string& error) {
         std::unique_ptr<Receiver> r(new Receiver);
         r->lock_ = lock.Release();
         Fd take = OpenLockFile(base + ".take", error);
         if (!take)
             return nullptr;
         r->takeLock_ = take.Release();
-        shm_unlink(shmName.c_str());
-        Fd fd(shm_open(shmName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600));
+        unlink(blockPath.c_str());
+        Fd fd(open(blockPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
         if (!fd) {
             error = Reason("the shared block", errno);
             return nullptr;
         }
-        r->shmName_ = shmName;
+        r->blockPath_ = blockPath;
         if (fchmod(fd.Get(), 0600) != 0 || ftruncate(fd.Get(), BlockSize) != 0) {
             error = Reason("the shared block", errno);
             return nullptr;
@@ -289,8 +289,8 @@ bool CheckFolder(const std::string& folder, std::string& error) {
     return true;
 }
 
-std::string BlockName(const std::string& scope) {
-    return "/zarnplayer-" + std::to_string(geteuid()) + "-" + HexHash(scope);
+std::string BlockPath(const std::string& folder, const std::string& scope) {
+    return folder + "/" + HexHash(scope) + ".block";
 }
 
 bool PeerIsOurUser(int socket) {
@@ -309,8 +309,8 @@ Receiver::~Receiver() {
         munmap(block_, BlockSize);
     if (takeLock_ >= 0)
         close(takeLock_);
-    if (!shmName_.empty())
-        shm_unlink(shmName_.c_str());
+    if (!blockPath_.empty())
+        unlink(blockPath_.c_str());
     // Last: while the lock is held nobody else sets up the same names.
     if (lock_ >= 0)
         close(lock_);
@@ -383,11 +383,11 @@ Start Failed(std::string message) {
     return s;
 }
 
-Start BecomeRunning(Fd lock, const std::string& base, const std::string& shmName) {
+Start BecomeRunning(Fd lock, const std::string& base, const std::string& blockPath) {
     std::string error;
     Start s;
     s.role = Role::Running;
-    s.receiver = Opener::Open(std::move(lock), base, shmName, error);
+    s.receiver = Opener::Open(std::move(lock), base, blockPath, error);
     // Without a channel the lock goes too, so later starts run as players of
     // their own instead of waiting for one that cannot answer.
     if (!s.receiver)
@@ -444,13 +444,13 @@ Start Decide(const std::vector<std::string>& names, const Settings& settings) {
         return Running("second starts cannot hand over their files: " + error);
     const std::string hash = HexHash(settings.scope);
     const std::string base = folder + "/" + hash;
-    const std::string shmName = BlockName(settings.scope);
+    const std::string blockPath = BlockPath(folder, settings.scope);
 
     Fd running = OpenLockFile(base + ".running", error);
     if (!running)
         return Running("second starts cannot hand over their files: " + error);
     if (TryLock(running))
-        return BecomeRunning(std::move(running), base, shmName);
+        return BecomeRunning(std::move(running), base, blockPath);
     if (errno != EWOULDBLOCK)
         return Running("second starts cannot hand over their files: " + Reason("lock", errno));
 
@@ -461,7 +461,7 @@ Start Decide(const std::vector<std::string>& names, const Settings& settings) {
     auto until = Clock::now() + settings.timeout;
     while (!TryLock(forward)) {
         if (TryLock(running))
-            return BecomeRunning(std::move(running), base, shmName);
+            return BecomeRunning(std::move(running), base, blockPath);
         if (Clock::now() >= until)
             return Failed("another start was still handing its files over after " +
                           Seconds(settings.timeout));
@@ -483,10 +483,10 @@ Start Decide(const std::vector<std::string>& names, const Settings& settings) {
     for (;;) {
         if (TryLock(running)) {
             forward.Reset();
-            Start s = BecomeRunning(std::move(running), base, shmName);
+            Start s = BecomeRunning(std::move(running), base, blockPath);
             return s;
         }
-        if (View view = OpenBlock(shmName)) {
+        if (View view = OpenBlock(blockPath)) {
             if (const std::uint32_t handle = WindowHandle(view.Get())) {
                 published = true;
                 if (Fd s = Connect(base + "." + std::to_string(handle) + ".sock")) {

@@ -1,8 +1,9 @@
 // Which process is the player, and the hand-off of a second start's names to
 // it. The running player holds a lock on a file in a per-user folder for its
 // whole life (the lock dies with the process, so a crash leaves no "running"
-// mark), keeps the shared block mapped and listens on a Unix socket that the
-// window handle in the block names. A second start takes the forwarding lock
+// mark), keeps the shared block (a file in the same private folder, so no
+// other user can take its name first) mapped and listens on a Unix socket
+// that the window handle in the block names. A second start takes the forwarding lock
 // (one at a time), writes its names into the block and sends WM_HANDOFF over
 // the socket, then waits a bounded time for the one-byte answer.
 //
@@ -41,8 +42,8 @@ std::string ChannelFolder(std::string& error);
 // Creates folder with mode 0700 when missing; false unless it is a folder
 // (not a link) owned by this user with mode 0700.
 bool CheckFolder(const std::string& folder, std::string& error);
-// The shared block's name for a scope: it carries the user id.
-std::string BlockName(const std::string& scope);
+// The shared block's file for a scope in the channel's folder.
+std::string BlockPath(const std::string& folder, const std::string& scope);
 // Whether the process at the other end of a connected Unix socket runs as
 // this user.
 bool PeerIsOurUser(int socket);
@@ -69,7 +70,7 @@ public:
 
     Block Mapped() const { return Block(block_, BlockSize); }
     const std::string& SocketPath() const { return socketPath_; }
-    const std::string& BlockName() const { return shmName_; }
+    const std::string& BlockPath() const { return blockPath_; }
 
 private:
     friend struct Opener;
@@ -80,7 +81,7 @@ private:
     int listen_ = -1;
     std::uint8_t* block_ = nullptr;
     std::string socketPath_;
-    std::string shmName_;
+    std::string blockPath_;
 };
 
 // Answers one connection on listenFd against block (Receiver::Answer);
