@@ -187,8 +187,11 @@ int main(int argc, char** argv) {
 
     TApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
-    // The desktop's high-contrast colours, followed while the player runs.
-    WindowColours colours;
+    // The desktop's high-contrast colours, followed while the player runs;
+    // without a display there are no colours to follow (and no bus needed).
+    std::optional<WindowColours> colours;
+    if (!headless)
+        colours.emplace();
     SettingsStore().SetFolderBrowser(
         [](void* owner, const std::string& title) -> std::optional<std::string> {
             const QString folder = QFileDialog::getExistingDirectory(

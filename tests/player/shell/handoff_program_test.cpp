@@ -150,6 +150,19 @@ TEST_F(HandOffProgram, AnotherSpellingOfTheSettingsFolderHandsOver) {
     End(running);
 }
 
+// A session bus that accepts and never answers holds up neither the player
+// without a display nor the starts after it.
+TEST_F(HandOffProgram, ASessionBusThatNeverAnswersHoldsNothingUp) {
+    zarntest::SilentBus bus(dir + "/bus");
+    ASSERT_TRUE(bus.Listening());
+    const Program::Environment hung = {{"DBUS_SESSION_BUS_ADDRESS", bus.Address()}};
+    Program& running = Start({tone}, {}, hung);
+    ASSERT_TRUE(Shows(0, "tone.mp3  ", 10s)) << Err(0);
+    EXPECT_EQ(Start({}, {}, hung).Wait(15), 0) << Err(1);
+    EXPECT_TRUE(Shows(0, "hand-off: 0 names"));
+    End(running);
+}
+
 TEST_F(HandOffProgram, AfterAKilledPlayerTheNextStartIsThePlayer) {
     Program& first = Start({tone});
     ASSERT_TRUE(Shows(0, "tone.mp3  ")) << Err(0);
