@@ -3,6 +3,7 @@
 #include "platform/regularfile.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -129,6 +130,39 @@ bool keyValue(std::string_view line, std::string_view& key, std::string_view& va
 
 [[noreturn]] void fail(const std::string& path, const char* what, int err) {
     throw Error("cannot write \"" + path + "\": " + what + ": " + std::strerror(err));
+}
+
+// Where a write to path lands: path itself, or the file a link there points
+// to (through every link), so a file kept elsewhere through a link stays a
+// link to the new content instead of being replaced by a copy.
+std::string writeTarget(const std::string& path) {
+    std::string target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return target;
+        char buffer[PATH_MAX];
+        const ssize_t n = ::readlink(target.c_str(), buffer, sizeof buffer);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer)
+            return target;
+        std::string link(buffer, static_cast<size_t>(n));
+        if (link.front() != '/') {
+            const size_t slash = target.rfind('/');
+            link.insert(0,
+                        slash == std::string::npos ? std::string() : target.substr(0, slash + 1));
+        }
+        target = std::move(link);
+    }
+    return target;
+}
+
+// The folder that holds path, for its own flush: a rename is lasting only
+// once the folder is on the disk too.
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 } // namespace
@@ -277,7 +311,8 @@ void WriteInteger(const std::string& file, std::string_view section, std::string
 }
 
 void ReplaceFileAtomically(const std::string& path, std::string_view data) {
-    std::string tmp = path + ".XXXXXX";
+    const std::string target = writeTarget(path);
+    std::string tmp = target + ".XXXXXX";
     std::vector<char> name(tmp.begin(), tmp.end());
     name.push_back('\0');
     int fd = mkstemp(name.data());
@@ -286,7 +321,7 @@ void ReplaceFileAtomically(const std::string& path, std::string_view data) {
     // Keep the old file's permissions; a new file gets the usual 0644.
     mode_t mode = 0644;
     struct stat st;
-    if (::stat(path.c_str(), &st) == 0)
+    if (::stat(target.c_str(), &st) == 0)
         mode = st.st_mode & 07777;
     fchmod(fd, mode);
     const char* p = data.data();
@@ -315,11 +350,21 @@ void ReplaceFileAtomically(const std::string& path, std::string_view data) {
         ::unlink(name.data());
         fail(path, "close failed", err);
     }
-    if (::rename(name.data(), path.c_str()) != 0) {
+    if (::rename(name.data(), target.c_str()) != 0) {
         int err = errno;
         ::unlink(name.data());
         fail(path, "rename failed", err);
     }
+    const int folder = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        fail(path, "the folder cannot be flushed to disk", errno);
+    // Some file systems cannot flush a folder and say so with EINVAL.
+    if (::fsync(folder) != 0 && errno != EINVAL) {
+        int err = errno;
+        ::close(folder);
+        fail(path, "flush of the folder to disk failed", err);
+    }
+    ::close(folder);
 }
 
 } // namespace profile

@@ -40,7 +40,9 @@ std::string ReadFailure(const std::string& file);
 bool ParseInteger(std::string_view text, int& out);
 
 // Writes data to path through a temporary file in the same folder, flushed
-// to the disk and renamed over path. Throws Error naming path.
+// to the disk and renamed over path, then flushes the folder. Where path is
+// a link, the file it points to is replaced and the link stays. Throws
+// Error naming path.
 void ReplaceFileAtomically(const std::string& path, std::string_view data);
 
 } // namespace profile

@@ -219,3 +219,16 @@ TEST_F(ProfileTest, FifoInPlaceOfTheFileIsRefusedAtOnce) {
     ASSERT_EQ(::lstat(file.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
+
+// A settings file kept elsewhere through a link stays a link: the write
+// replaces the file it points to.
+TEST_F(ProfileTest, WriteThroughALinkReplacesItsTarget) {
+    fs::create_directory(dir + "/kept");
+    std::ofstream(dir + "/kept/real.ini", std::ios::binary) << "[player]\nvolume=33\n";
+    fs::create_symlink("kept/real.ini", file);
+    profile::WriteInteger(file, "player", "rate", 2);
+    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_EQ(zarntest::ReadAll(dir + "/kept/real.ini"), "[player]\nvolume=33\nrate=2\n");
+    for (const auto& entry : fs::directory_iterator(dir + "/kept"))
+        EXPECT_EQ(entry.path().filename(), "real.ini") << "temporary file left behind";
+}
