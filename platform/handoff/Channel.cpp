@@ -321,50 +321,102 @@ void Receiver::Publish() {
 }
 
 bool Receiver::Answer(const Take& take) {
-    return AnswerOne(listen_, Mapped(), take, takeLock_);
+    if (!answerer_)
+        answerer_ = std::make_unique<Answerer>(listen_, Mapped(), takeLock_);
+    return answerer_->Step(take);
 }
 
-bool AnswerOne(int listenFd, Block block, const Receiver::Take& take, int takeLock) {
-    Fd c(accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC));
-    if (!c || !PeerIsOurUser(c.Get()))
-        return false;
-    // The sender writes the message as soon as it is connected; a peer that
-    // does not is dropped without keeping the player waiting long.
+bool Receiver::Waiting() const {
+    return answerer_ && answerer_->Waiting();
+}
+
+// A connected sender and what has come of its message.
+struct Answerer::Caller {
+    Fd socket;
     std::uint32_t msg = 0;
     std::size_t got = 0;
-    const auto until = Clock::now() + std::chrono::seconds(2);
-    while (got < sizeof msg) {
-        if (!WaitReadable(c.Get(), until))
-            return false;
-        const ssize_t n = recv(c.Get(), reinterpret_cast<char*>(&msg) + got, sizeof msg - got, 0);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR)
+    Clock::time_point until;
+};
+
+Answerer::Answerer(int listenFd, Block block, int takeLock)
+    : listen_(listenFd), block_(block), takeLock_(takeLock) {}
+
+Answerer::~Answerer() = default;
+
+bool Answerer::Step(const Receiver::Take& take) {
+    for (;;) {
+        Fd c(accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!c) {
+            if (errno == EINTR)
                 continue;
-            return false;
+            break;
         }
-        got += static_cast<std::size_t>(n);
+        if (!PeerIsOurUser(c.Get()))
+            continue;
+        auto caller = std::make_unique<Caller>();
+        caller->socket = std::move(c);
+        // The sender writes the message as soon as it is connected; a peer
+        // that does not is dropped before long.
+        caller->until = Clock::now() + std::chrono::seconds(2);
+        callers_.push_back(std::move(caller));
     }
-    if (msg != WM_HANDOFF)
-        return false;
-    std::string text;
+    // The names go to take only after the round: take may run the event
+    // loop, and with it another step.
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < callers_.size();) {
+        std::string text;
+        const Outcome outcome = Serve(*callers_[i], text);
+        if (outcome == Outcome::Taken)
+            texts.push_back(std::move(text));
+        if (outcome == Outcome::Later)
+            ++i;
+        else
+            callers_.erase(callers_.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    for (const std::string& text : texts)
+        take(ReadCommaText(text));
+    return !texts.empty();
+}
+
+Answerer::Outcome Answerer::Serve(Caller& caller, std::string& text) {
+    const int c = caller.socket.Get();
+    while (caller.got < sizeof caller.msg) {
+        const ssize_t n = recv(c, reinterpret_cast<char*>(&caller.msg) + caller.got,
+                               sizeof caller.msg - caller.got, MSG_DONTWAIT);
+        if (n > 0) {
+            caller.got += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return Clock::now() < caller.until ? Outcome::Later : Outcome::Dropped;
+        return Outcome::Dropped;
+    }
+    if (caller.msg != WM_HANDOFF)
+        return Outcome::Dropped;
     {
-        // A sender giving up holds this lock while it decides; it is never
-        // held here for longer than a copy and a send.
-        HeldLock decide(takeLock, Clock::now() + std::chrono::seconds(2),
-                        std::chrono::milliseconds(1));
-        if (takeLock >= 0 && !decide.Held())
-            return false;
-        if (!PeerWaits(c.Get()))
-            return false;
-        text = TakeText(block);
+        // A sender giving up holds this lock while it decides, never for
+        // long: this one is looked at again at a later step.
+        if (takeLock_ >= 0 && flock(takeLock_, LOCK_EX | LOCK_NB) != 0)
+            return Clock::now() < caller.until ? Outcome::Later : Outcome::Dropped;
+        struct Unlock {
+            int fd;
+            ~Unlock() {
+                if (fd >= 0)
+                    flock(fd, LOCK_UN);
+            }
+        } unlock{takeLock_};
+        if (!PeerWaits(c))
+            return Outcome::Dropped;
+        text = TakeText(block_);
         const char done = 1;
         // The sender checks for this byte under the same lock before it gives
         // up, so once it is written the sender counts the names as taken.
-        if (send(c.Get(), &done, 1, MSG_NOSIGNAL) != 1)
-            return false;
+        if (send(c, &done, 1, MSG_NOSIGNAL) != 1)
+            return Outcome::Dropped;
     }
-    take(ReadCommaText(text));
-    return true;
+    return Outcome::Taken;
 }
 
 namespace {

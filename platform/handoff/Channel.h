@@ -48,6 +48,8 @@ std::string BlockPath(const std::string& folder, const std::string& scope);
 // this user.
 bool PeerIsOurUser(int socket);
 
+class Answerer;
+
 // The running player's side of the channel.
 class Receiver {
 public:
@@ -62,11 +64,12 @@ public:
     void Publish();
     // Readable when a second start has connected.
     int ListenFd() const { return listen_; }
-    // Answers one waiting connection: from this user, carrying WM_HANDOFF
-    // and still waiting for the answer, the block's names are taken (the
-    // block cleared), the answer is written and then the names go to take.
-    // False when nothing was taken.
+    // Answers the second starts that have connected, without waiting for
+    // any (see Answerer); false when nothing was taken.
     bool Answer(const Take& take);
+    // A connection is still being read or waits for the take lock: call
+    // Answer again soon.
+    bool Waiting() const;
 
     Block Mapped() const { return Block(block_, BlockSize); }
     const std::string& SocketPath() const { return socketPath_; }
@@ -78,16 +81,45 @@ private:
 
     int lock_ = -1;
     int takeLock_ = -1;
+    std::unique_ptr<Answerer> answerer_;
     int listen_ = -1;
     std::uint8_t* block_ = nullptr;
     std::string socketPath_;
     std::string blockPath_;
 };
 
-// Answers one connection on listenFd against block (Receiver::Answer);
-// takeLock is the take lock's descriptor, -1 where no sender can give up
-// (a test's own socket).
-bool AnswerOne(int listenFd, Block block, const Receiver::Take& take, int takeLock = -1);
+// Answers the second starts on a listening socket without ever blocking
+// its caller: a step takes the connections that have come (from this user
+// only), reads what their senders wrote so far, and answers each that
+// carries WM_HANDOFF and still waits for the answer: the block's names are
+// taken (the block cleared), the answer is written and then the names go
+// to take. A sender that has not written its message within 2 s is dropped;
+// one whose take lock is held (a sender deciding to give up) waits for a
+// later step. takeLock is the take lock's descriptor, -1 where no sender
+// can give up (a test's own socket).
+class Answerer {
+public:
+    Answerer(int listenFd, Block block, int takeLock = -1);
+    ~Answerer();
+    Answerer(const Answerer&) = delete;
+    Answerer& operator=(const Answerer&) = delete;
+
+    // False when nothing was taken.
+    bool Step(const Receiver::Take& take);
+    // Connections left for a later step.
+    bool Waiting() const { return !callers_.empty(); }
+
+private:
+    struct Caller;
+    enum class Outcome { Taken, Later, Dropped };
+    // The block's text in text when Taken.
+    Outcome Serve(Caller& caller, std::string& text);
+
+    int listen_;
+    Block block_;
+    int takeLock_;
+    std::vector<std::unique_ptr<Caller>> callers_;
+};
 
 enum class Role {
     Running,   // this process is the player (receiver set unless no hand-off is possible)
