@@ -1,5 +1,7 @@
 #include "platform/contrast.h"
 
+#include "platform/sessionbus.h"
+
 #include <gio/gio.h>
 
 namespace contrast {
@@ -9,23 +11,8 @@ namespace {
 constexpr const char* A11ySchema = "org.gnome.desktop.a11y.interface";
 constexpr const char* InterfaceSchema = "org.gnome.desktop.interface";
 
-// The settings' backend follows the desktop over GLib's shared connection
-// to the session bus, which by default ends the process when the bus goes
-// away; the player outlives its desktop's bus. The connection is made here
-// first and held (GLib keeps it only while someone does), so the backend
-// finds it already told not to.
-std::shared_ptr<void> BusThatMayGo() {
-    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    // An address to be launched first means there is no bus to lose.
-    const bool bus = address && !g_str_has_prefix(address, "autolaunch:");
-    g_free(address);
-    GDBusConnection* connection =
-        bus ? g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr) : nullptr;
-    if (!connection)
-        return nullptr;
-    g_dbus_connection_set_exit_on_close(connection, FALSE);
-    return std::shared_ptr<void>(connection, g_object_unref);
-}
+// How long the session bus may take to accept the connection.
+constexpr auto BusLimit = std::chrono::seconds(5);
 
 } // namespace
 
@@ -93,8 +80,9 @@ DesktopContrast::DesktopContrast(Changed changed, const std::string& schemaDir)
     GSettingsSchema* interface = lookup(InterfaceSchema);
     // Before the settings exist: their backend opens its connection from a
     // thread of its own.
-    if (a11y || interface)
-        bus_ = BusThatMayGo();
+    if ((a11y || interface) && sessionbus::Announced())
+        bus_ = std::make_unique<sessionbus::Request>(
+            nullptr, BusLimit, "changes of the desktop's high contrast may go unseen");
     a11y_ = Settings::Open(a11y);
     interface_ = Settings::Open(interface);
     if (source)

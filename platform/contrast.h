@@ -5,6 +5,8 @@
 // of the thread that made the watch (on Linux Qt's loop is GLib's).
 #pragma once
 
+#include "platform/sessionbus.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -38,7 +40,10 @@ private:
     static void OnChanged(void* settings, char* key, void* self);
 
     Changed changed_;
-    std::shared_ptr<void> bus_;           // the session bus connection the settings share
+    // GLib's session bus connection, which the settings' backend shares; it
+    // is made before the settings exist (their backend opens it from a
+    // thread of its own) and so is already told not to end the process.
+    std::unique_ptr<sessionbus::Request> bus_;
     std::unique_ptr<Settings> a11y_;      // org.gnome.desktop.a11y.interface
     std::unique_ptr<Settings> interface_; // org.gnome.desktop.interface
     Scheme current_ = Scheme::Off;

@@ -146,6 +146,15 @@ std::string ProgramDir() {
     return exe.substr(0, exe.rfind('/') + 1);
 }
 
+std::string CanonicalDir(const std::string& dir) {
+    char* resolved = ::realpath(dir.c_str(), nullptr);
+    if (!resolved)
+        return withSlash(dir);
+    std::string out = withSlash(resolved);
+    std::free(resolved);
+    return out;
+}
+
 bool MakeDirs(const std::string& dir) {
     std::string path;
     size_t pos = 0;

@@ -46,6 +46,11 @@ std::string DataDir();
 // bin/ in a build tree.
 std::string PrivateDir();
 
+// dir with links, "." and ".." resolved and slashes single, with a trailing
+// '/': one name for one folder however it was spelled. dir as it is (with
+// the slash) when it cannot be resolved.
+std::string CanonicalDir(const std::string& dir);
+
 // Creates dir and its parents (mode 0700 for new ones); false on failure.
 bool MakeDirs(const std::string& dir);
 

@@ -1,10 +1,14 @@
 #include "platform/profile.h"
 
+#include "platform/regularfile.h"
+
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
+#include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -42,21 +46,43 @@ struct Line {
     std::string end;
 };
 
-std::vector<Line> readLines(const std::string& file) {
-    std::vector<Line> lines;
-    std::ifstream in(file, std::ios::binary);
-    std::string text;
-    while (std::getline(in, text)) {
+// Settings files are a few kilobytes; anything this large is not one.
+constexpr std::size_t kMaxFileSize = 4 << 20;
+
+// The file's lines; a missing file has none. False with the reason in error
+// when the file is there but cannot be read.
+bool readLines(const std::string& file, std::vector<Line>& lines, std::string& error) {
+    lines.clear();
+    FileContent content = ReadRegularFile(file, kMaxFileSize);
+    if (content.status == FileContent::Status::Unreadable) {
+        error = std::move(content.error);
+        return false;
+    }
+    std::string_view text = content.text;
+    while (!text.empty()) {
+        const std::size_t eol = text.find('\n');
         Line line;
-        line.end = in.eof() ? "" : "\n";
-        if (!text.empty() && text.back() == '\r') {
-            text.pop_back();
+        line.text = std::string(text.substr(0, eol));
+        line.end = eol == std::string_view::npos ? "" : "\n";
+        text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
+        if (!line.text.empty() && line.text.back() == '\r') {
+            line.text.pop_back();
             line.end.insert(0, "\r");
         }
-        line.text = std::move(text);
         lines.push_back(std::move(line));
     }
-    return lines;
+    return true;
+}
+
+// Reads fall back to their defaults when the file cannot be read; that is
+// said on stderr once for each file and reason rather than on every read.
+void sayUnreadable(const std::string& file, const std::string& why) {
+    static std::mutex lock;
+    static std::set<std::string> said;
+    std::lock_guard<std::mutex> guard(lock);
+    if (said.insert(file + '\n' + why).second)
+        std::fprintf(stderr, "zarnplayer: cannot read \"%s\" (%s); its defaults are used\n",
+                     file.c_str(), why.c_str());
 }
 
 bool blank(char c) {
@@ -106,6 +132,39 @@ bool keyValue(std::string_view line, std::string_view& key, std::string_view& va
     throw Error("cannot write \"" + path + "\": " + what + ": " + std::strerror(err));
 }
 
+// Where a write to path lands: path itself, or the file a link there points
+// to (through every link), so a file kept elsewhere through a link stays a
+// link to the new content instead of being replaced by a copy.
+std::string writeTarget(const std::string& path) {
+    std::string target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return target;
+        char buffer[PATH_MAX];
+        const ssize_t n = ::readlink(target.c_str(), buffer, sizeof buffer);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer)
+            return target;
+        std::string link(buffer, static_cast<size_t>(n));
+        if (link.front() != '/') {
+            const size_t slash = target.rfind('/');
+            link.insert(0,
+                        slash == std::string::npos ? std::string() : target.substr(0, slash + 1));
+        }
+        target = std::move(link);
+    }
+    return target;
+}
+
+// The folder that holds path, for its own flush: a rename is lasting only
+// once the folder is on the disk too.
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 } // namespace
 
 bool ParseInteger(std::string_view text, int& out) {
@@ -149,10 +208,22 @@ bool ParseInteger(std::string_view text, int& out) {
     return true;
 }
 
+std::string ReadFailure(const std::string& file) {
+    std::vector<Line> lines;
+    std::string error;
+    return readLines(file, lines, error) ? std::string() : error;
+}
+
 std::string ReadString(const std::string& file, std::string_view section, std::string_view key,
                        std::string_view def) {
+    std::vector<Line> lines;
+    std::string error;
+    if (!readLines(file, lines, error)) {
+        sayUnreadable(file, error);
+        return std::string(def);
+    }
     bool inSection = false;
-    for (const Line& l : readLines(file)) {
+    for (const Line& l : lines) {
         const std::string& line = l.text;
         std::string_view name, k, v;
         if (sectionName(line, name)) {
@@ -184,10 +255,15 @@ void WriteString(const std::string& file, std::string_view section, std::string_
         throw Error("cannot write \"" + file + "\": the value of " + std::string(key) + " in [" +
                     std::string(section) +
                     "] holds a line break, which a settings file cannot keep");
-    std::vector<Line> lines = readLines(file);
+    // Writing what could be read of a file that could not be read would
+    // lose every other key in it.
+    std::vector<Line> lines;
+    std::string error;
+    if (!readLines(file, lines, error))
+        throw Error("cannot write \"" + file + "\": it could not be read (" + error +
+                    "), so it is left as it is");
     // New lines end as the file's first line does: CR LF or LF.
     const std::string newline = !lines.empty() && lines.front().end == "\r\n" ? "\r\n" : "\n";
-    !lines.empty() && !lines.front().end.empty() ? lines.front().end : "\n";
     const std::string entry = std::string(key) + "=" + storedValue(value);
     bool inSection = false, done = false;
     size_t sectionEnd = std::string::npos; // line after the last entry of the section
@@ -235,7 +311,8 @@ void WriteInteger(const std::string& file, std::string_view section, std::string
 }
 
 void ReplaceFileAtomically(const std::string& path, std::string_view data) {
-    std::string tmp = path + ".XXXXXX";
+    const std::string target = writeTarget(path);
+    std::string tmp = target + ".XXXXXX";
     std::vector<char> name(tmp.begin(), tmp.end());
     name.push_back('\0');
     int fd = mkstemp(name.data());
@@ -244,7 +321,7 @@ void ReplaceFileAtomically(const std::string& path, std::string_view data) {
     // Keep the old file's permissions; a new file gets the usual 0644.
     mode_t mode = 0644;
     struct stat st;
-    if (::stat(path.c_str(), &st) == 0)
+    if (::stat(target.c_str(), &st) == 0)
         mode = st.st_mode & 07777;
     fchmod(fd, mode);
     const char* p = data.data();
@@ -273,11 +350,21 @@ void ReplaceFileAtomically(const std::string& path, std::string_view data) {
         ::unlink(name.data());
         fail(path, "close failed", err);
     }
-    if (::rename(name.data(), path.c_str()) != 0) {
+    if (::rename(name.data(), target.c_str()) != 0) {
         int err = errno;
         ::unlink(name.data());
         fail(path, "rename failed", err);
     }
+    const int folder = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        fail(path, "the folder cannot be flushed to disk", errno);
+    // Some file systems cannot flush a folder and say so with EINVAL.
+    if (::fsync(folder) != 0 && errno != EINVAL) {
+        int err = errno;
+        ::close(folder);
+        fail(path, "flush of the folder to disk failed", err);
+    }
+    ::close(folder);
 }
 
 } // namespace profile

@@ -16,6 +16,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Reads give def when the file is missing, and also when it is there but
+// cannot be read (said once on stderr); a write then throws Error and leaves
+// the file as it is.
 std::string ReadString(const std::string& file, std::string_view section, std::string_view key,
                        std::string_view def);
 // Decimal, or hexadecimal after "0x" or "$"; def when missing or not a number.
@@ -30,11 +33,16 @@ void WriteString(const std::string& file, std::string_view section, std::string_
 void WriteInteger(const std::string& file, std::string_view section, std::string_view key,
                   int value);
 
+// Why the file cannot be read; empty when it can or is missing.
+std::string ReadFailure(const std::string& file);
+
 // The integer syntax ReadInteger accepts; false leaves out untouched.
 bool ParseInteger(std::string_view text, int& out);
 
 // Writes data to path through a temporary file in the same folder, flushed
-// to the disk and renamed over path. Throws Error naming path.
+// to the disk and renamed over path, then flushes the folder. Where path is
+// a link, the file it points to is replaced and the link stays. Throws
+// Error naming path.
 void ReplaceFileAtomically(const std::string& path, std::string_view data);
 
 } // namespace profile

@@ -6,7 +6,7 @@
 // carry an ID3v1 tag (the kind the player titled without any parser before). Media
 // made by ffmpeg into the build tree; files in the page cache (one pass of
 // each reading runs first).
-#include "player/mediainfo/RegularFile.h"
+#include "platform/regularfile.h"
 #include "player/playlist/File.h"
 #include "player/probe/Probe.h"
 #include "tests/player/mediainfo/MadeMedia.h"

@@ -115,8 +115,8 @@ bool TryLock(const Fd& fd) {
 
 // Opens the running player's block, refusing one that is not this user's
 // own 0600 block of exactly the block's size.
-View OpenBlock(const std::string& name) {
-    Fd fd(shm_open(name.c_str(), O_RDWR, 0));
+View OpenBlock(const std::string& path) {
+    Fd fd(open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!fd)
         return {};
     struct stat st = {};
@@ -208,20 +208,20 @@ struct Opener {
     // The running player's channel, set up while it holds the lock: a block
     // left by a crashed player is removed and made anew.
     static std::unique_ptr<Receiver> Open(Fd lock, const std::string& base,
-                                          const std::string& shmName, std::string& error) {
+                                          const std::string& blockPath, std::string& error) {
         std::unique_ptr<Receiver> r(new Receiver);
         r->lock_ = lock.Release();
         Fd take = OpenLockFile(base + ".take", error);
         if (!take)
             return nullptr;
         r->takeLock_ = take.Release();
-        shm_unlink(shmName.c_str());
-        Fd fd(shm_open(shmName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600));
+        unlink(blockPath.c_str());
+        Fd fd(open(blockPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
         if (!fd) {
             error = Reason("the shared block", errno);
             return nullptr;
         }
-        r->shmName_ = shmName;
+        r->blockPath_ = blockPath;
         if (fchmod(fd.Get(), 0600) != 0 || ftruncate(fd.Get(), BlockSize) != 0) {
             error = Reason("the shared block", errno);
             return nullptr;
@@ -289,8 +289,8 @@ bool CheckFolder(const std::string& folder, std::string& error) {
     return true;
 }
 
-std::string BlockName(const std::string& scope) {
-    return "/zarnplayer-" + std::to_string(geteuid()) + "-" + HexHash(scope);
+std::string BlockPath(const std::string& folder, const std::string& scope) {
+    return folder + "/" + HexHash(scope) + ".block";
 }
 
 bool PeerIsOurUser(int socket) {
@@ -309,8 +309,8 @@ Receiver::~Receiver() {
         munmap(block_, BlockSize);
     if (takeLock_ >= 0)
         close(takeLock_);
-    if (!shmName_.empty())
-        shm_unlink(shmName_.c_str());
+    if (!blockPath_.empty())
+        unlink(blockPath_.c_str());
     // Last: while the lock is held nobody else sets up the same names.
     if (lock_ >= 0)
         close(lock_);
@@ -321,50 +321,102 @@ void Receiver::Publish() {
 }
 
 bool Receiver::Answer(const Take& take) {
-    return AnswerOne(listen_, Mapped(), take, takeLock_);
+    if (!answerer_)
+        answerer_ = std::make_unique<Answerer>(listen_, Mapped(), takeLock_);
+    return answerer_->Step(take);
 }
 
-bool AnswerOne(int listenFd, Block block, const Receiver::Take& take, int takeLock) {
-    Fd c(accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC));
-    if (!c || !PeerIsOurUser(c.Get()))
-        return false;
-    // The sender writes the message as soon as it is connected; a peer that
-    // does not is dropped without keeping the player waiting long.
+bool Receiver::Waiting() const {
+    return answerer_ && answerer_->Waiting();
+}
+
+// A connected sender and what has come of its message.
+struct Answerer::Caller {
+    Fd socket;
     std::uint32_t msg = 0;
     std::size_t got = 0;
-    const auto until = Clock::now() + std::chrono::seconds(2);
-    while (got < sizeof msg) {
-        if (!WaitReadable(c.Get(), until))
-            return false;
-        const ssize_t n = recv(c.Get(), reinterpret_cast<char*>(&msg) + got, sizeof msg - got, 0);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR)
+    Clock::time_point until;
+};
+
+Answerer::Answerer(int listenFd, Block block, int takeLock)
+    : listen_(listenFd), block_(block), takeLock_(takeLock) {}
+
+Answerer::~Answerer() = default;
+
+bool Answerer::Step(const Receiver::Take& take) {
+    for (;;) {
+        Fd c(accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!c) {
+            if (errno == EINTR)
                 continue;
-            return false;
+            break;
         }
-        got += static_cast<std::size_t>(n);
+        if (!PeerIsOurUser(c.Get()))
+            continue;
+        auto caller = std::make_unique<Caller>();
+        caller->socket = std::move(c);
+        // The sender writes the message as soon as it is connected; a peer
+        // that does not is dropped before long.
+        caller->until = Clock::now() + std::chrono::seconds(2);
+        callers_.push_back(std::move(caller));
     }
-    if (msg != WM_HANDOFF)
-        return false;
-    std::string text;
+    // The names go to take only after the round: take may run the event
+    // loop, and with it another step.
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < callers_.size();) {
+        std::string text;
+        const Outcome outcome = Serve(*callers_[i], text);
+        if (outcome == Outcome::Taken)
+            texts.push_back(std::move(text));
+        if (outcome == Outcome::Later)
+            ++i;
+        else
+            callers_.erase(callers_.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    for (const std::string& text : texts)
+        take(ReadCommaText(text));
+    return !texts.empty();
+}
+
+Answerer::Outcome Answerer::Serve(Caller& caller, std::string& text) {
+    const int c = caller.socket.Get();
+    while (caller.got < sizeof caller.msg) {
+        const ssize_t n = recv(c, reinterpret_cast<char*>(&caller.msg) + caller.got,
+                               sizeof caller.msg - caller.got, MSG_DONTWAIT);
+        if (n > 0) {
+            caller.got += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return Clock::now() < caller.until ? Outcome::Later : Outcome::Dropped;
+        return Outcome::Dropped;
+    }
+    if (caller.msg != WM_HANDOFF)
+        return Outcome::Dropped;
     {
-        // A sender giving up holds this lock while it decides; it is never
-        // held here for longer than a copy and a send.
-        HeldLock decide(takeLock, Clock::now() + std::chrono::seconds(2),
-                        std::chrono::milliseconds(1));
-        if (takeLock >= 0 && !decide.Held())
-            return false;
-        if (!PeerWaits(c.Get()))
-            return false;
-        text = TakeText(block);
+        // A sender giving up holds this lock while it decides, never for
+        // long: this one is looked at again at a later step.
+        if (takeLock_ >= 0 && flock(takeLock_, LOCK_EX | LOCK_NB) != 0)
+            return Clock::now() < caller.until ? Outcome::Later : Outcome::Dropped;
+        struct Unlock {
+            int fd;
+            ~Unlock() {
+                if (fd >= 0)
+                    flock(fd, LOCK_UN);
+            }
+        } unlock{takeLock_};
+        if (!PeerWaits(c))
+            return Outcome::Dropped;
+        text = TakeText(block_);
         const char done = 1;
         // The sender checks for this byte under the same lock before it gives
         // up, so once it is written the sender counts the names as taken.
-        if (send(c.Get(), &done, 1, MSG_NOSIGNAL) != 1)
-            return false;
+        if (send(c, &done, 1, MSG_NOSIGNAL) != 1)
+            return Outcome::Dropped;
     }
-    take(ReadCommaText(text));
-    return true;
+    return Outcome::Taken;
 }
 
 namespace {
@@ -383,11 +435,11 @@ Start Failed(std::string message) {
     return s;
 }
 
-Start BecomeRunning(Fd lock, const std::string& base, const std::string& shmName) {
+Start BecomeRunning(Fd lock, const std::string& base, const std::string& blockPath) {
     std::string error;
     Start s;
     s.role = Role::Running;
-    s.receiver = Opener::Open(std::move(lock), base, shmName, error);
+    s.receiver = Opener::Open(std::move(lock), base, blockPath, error);
     // Without a channel the lock goes too, so later starts run as players of
     // their own instead of waiting for one that cannot answer.
     if (!s.receiver)
@@ -444,13 +496,13 @@ Start Decide(const std::vector<std::string>& names, const Settings& settings) {
         return Running("second starts cannot hand over their files: " + error);
     const std::string hash = HexHash(settings.scope);
     const std::string base = folder + "/" + hash;
-    const std::string shmName = BlockName(settings.scope);
+    const std::string blockPath = BlockPath(folder, settings.scope);
 
     Fd running = OpenLockFile(base + ".running", error);
     if (!running)
         return Running("second starts cannot hand over their files: " + error);
     if (TryLock(running))
-        return BecomeRunning(std::move(running), base, shmName);
+        return BecomeRunning(std::move(running), base, blockPath);
     if (errno != EWOULDBLOCK)
         return Running("second starts cannot hand over their files: " + Reason("lock", errno));
 
@@ -461,7 +513,7 @@ Start Decide(const std::vector<std::string>& names, const Settings& settings) {
     auto until = Clock::now() + settings.timeout;
     while (!TryLock(forward)) {
         if (TryLock(running))
-            return BecomeRunning(std::move(running), base, shmName);
+            return BecomeRunning(std::move(running), base, blockPath);
         if (Clock::now() >= until)
             return Failed("another start was still handing its files over after " +
                           Seconds(settings.timeout));
@@ -483,10 +535,10 @@ Start Decide(const std::vector<std::string>& names, const Settings& settings) {
     for (;;) {
         if (TryLock(running)) {
             forward.Reset();
-            Start s = BecomeRunning(std::move(running), base, shmName);
+            Start s = BecomeRunning(std::move(running), base, blockPath);
             return s;
         }
-        if (View view = OpenBlock(shmName)) {
+        if (View view = OpenBlock(blockPath)) {
             if (const std::uint32_t handle = WindowHandle(view.Get())) {
                 published = true;
                 if (Fd s = Connect(base + "." + std::to_string(handle) + ".sock")) {

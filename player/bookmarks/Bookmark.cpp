@@ -1,8 +1,9 @@
 #include "player/bookmarks/Bookmark.h"
 
+#include "platform/commatext.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
-#include "platform/commatext.h"
+#include "platform/regularfile.h"
 #include "player/bookmarks/Hashstring.h"
 #include "player/playlist/Filelist.h"
 
@@ -17,29 +18,8 @@
 
 namespace {
 
-// The whole file; false with errno set when it cannot be opened or read.
-bool readFile(const std::string& file, std::string& data) {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            int err = errno;
-            ::close(fd);
-            errno = err;
-            return false;
-        }
-        if (n == 0)
-            break;
-        data.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return true;
-}
+// Far beyond any list of bookmarks a person keeps.
+constexpr std::size_t kMaxFileSize = 16 << 20;
 
 // A name that is there and is not a folder, as a file to play.
 bool isExistingFile(const std::string& name) {
@@ -70,16 +50,14 @@ void TBookmarks::Load(std::string file) {
     fileName = std::move(file);
     records.clear();
     unreadable_ = false;
-    std::string data;
-    if (!readFile(fileName, data)) {
-        if (errno == ENOENT)
-            return;
+    FileContent content = ReadRegularFile(fileName, kMaxFileSize);
+    if (content.status == FileContent::Status::Unreadable) {
         unreadable_ = true;
         std::fprintf(stderr, "zarnplayer: cannot read the bookmarks in %s: %s\n", fileName.c_str(),
-                     std::strerror(errno));
+                     content.error.c_str());
         return;
     }
-    SetFileText(data);
+    SetFileText(content.text);
 }
 
 void TBookmarks::SetFileText(std::string_view data) {

@@ -2,14 +2,19 @@
 
 #include "platform/numbers.h"
 #include "platform/profile.h"
+#include "platform/regularfile.h"
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
+#include <thread>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,7 +28,37 @@ constexpr std::string_view kHeader =
 constexpr std::int64_t kResumeBack = 30'000'000; // 3 s
 
 // 1,000 entries of the longest paths there can be take about 4 MB.
-constexpr off_t kMaxFileSize = 16 << 20;
+constexpr std::size_t kMaxFileSize = 16 << 20;
+
+// Another player holds the lock for one read and one write of the file.
+constexpr auto kLockWait = std::chrono::seconds(5);
+
+// An exclusive lock on path (created when missing) for this object's life.
+class LockFile {
+public:
+    explicit LockFile(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+        if (fd_ < 0)
+            throw profile::Error(path + ": cannot be opened (" + std::strerror(errno) + ")");
+        const auto until = std::chrono::steady_clock::now() + kLockWait;
+        while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) ||
+                std::chrono::steady_clock::now() >= until) {
+                const std::string why = errno == EWOULDBLOCK ? "another player held it for too long"
+                                                             : std::strerror(errno);
+                ::close(fd_);
+                throw profile::Error(path + ": cannot be locked (" + why + ")");
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ~LockFile() { ::close(fd_); }
+    LockFile(const LockFile&) = delete;
+    LockFile& operator=(const LockFile&) = delete;
+
+private:
+    int fd_ = -1;
+};
 
 bool ValidRate(std::string_view rate) {
     const std::optional<double> value = numbers::ParseDouble(rate);
@@ -105,7 +140,9 @@ std::optional<std::int64_t> ParsePosition(std::string_view text) {
 FileMemory::FileMemory(std::string fileName) : fileName_(std::move(fileName)) {}
 
 std::size_t FileMemory::Load() {
-    Clear();
+    Reset();
+    changed_.clear();
+    cleared_ = false;
     unreadable_.clear();
     try {
         return Parse(ReadFile());
@@ -116,51 +153,44 @@ std::size_t FileMemory::Load() {
 }
 
 std::string FileMemory::ReadFile() const {
-    // Not blocking: something other than a file (a FIFO) must not hang the
-    // player; it is refused below.
-    const int fd = ::open(fileName_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        if (errno == ENOENT)
-            return {};
-        throw profile::Error(fileName_ + ": cannot be read (" + std::strerror(errno) + ")");
-    }
-    const auto fail = [&](const std::string& why) {
-        ::close(fd);
-        throw profile::Error(fileName_ + ": cannot be read (" + why + ")");
-    };
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        fail(std::strerror(errno));
-    if (!S_ISREG(st.st_mode))
-        fail("not a regular file");
-    if (st.st_size > kMaxFileSize)
-        fail("larger than any list of positions");
-    std::string text;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            fail(std::strerror(errno));
-        if (n == 0)
-            break;
-        text.append(buffer, static_cast<std::size_t>(n));
-        if (text.size() > static_cast<std::size_t>(kMaxFileSize))
-            fail("larger than any list of positions");
-    }
-    ::close(fd);
-    return text;
+    // Something other than a file (a FIFO) must not hang the player.
+    FileContent content = ReadRegularFile(fileName_, kMaxFileSize);
+    if (content.status == FileContent::Status::Unreadable)
+        throw profile::Error(fileName_ + ": cannot be read (" + content.error + ")");
+    return std::move(content.text);
 }
 
-void FileMemory::Save() const {
+void FileMemory::Save() {
     if (!unreadable_.empty())
         throw profile::Error(unreadable_ + "; not replaced, so what it holds is kept");
-    profile::ReplaceFileAtomically(fileName_, Format());
+    LockFile lock(fileName_ + ".lock");
+    FileMemory merged(fileName_);
+    if (!cleared_)
+        merged.Parse(ReadFile());
+    for (const auto& [path, entry] : order_)
+        if (const auto it = changed_.find(path); it != changed_.end() && it->second)
+            merged.Store(path, entry);
+    for (const auto& [path, remembered] : changed_)
+        if (!remembered)
+            merged.Drop(path);
+    profile::ReplaceFileAtomically(fileName_, merged.Format());
+    Reset();
+    for (const auto& [path, entry] : merged.order_)
+        Store(path, entry);
+    changed_.clear();
+    cleared_ = false;
+}
+
+std::string MemoryKey(const std::string& path) {
+    if (path.empty())
+        return path;
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return (ec ? std::filesystem::path(path) : absolute).lexically_normal().string();
 }
 
 std::optional<FileMemoryEntry> FileMemory::Find(const std::string& path) {
-    const auto it = index_.find(path);
+    const auto it = index_.find(MemoryKey(path));
     if (it == index_.end())
         return std::nullopt;
     order_.splice(order_.end(), order_, it->second);
@@ -168,6 +198,14 @@ std::optional<FileMemoryEntry> FileMemory::Find(const std::string& path) {
 }
 
 bool FileMemory::Remember(const std::string& path, const FileMemoryEntry& entry) {
+    const std::string key = MemoryKey(path);
+    if (!Store(key, entry))
+        return false;
+    changed_[key] = true;
+    return true;
+}
+
+bool FileMemory::Store(const std::string& path, const FileMemoryEntry& entry) {
     if (path.empty() || entry.position < 0 || !ValidRate(entry.rate))
         return false;
     if (const auto it = index_.find(path); it != index_.end()) {
@@ -186,6 +224,12 @@ bool FileMemory::Remember(const std::string& path, const FileMemoryEntry& entry)
 }
 
 void FileMemory::Forget(const std::string& path) {
+    const std::string key = MemoryKey(path);
+    Drop(key);
+    changed_[key] = false;
+}
+
+void FileMemory::Drop(const std::string& path) {
     const auto it = index_.find(path);
     if (it == index_.end())
         return;
@@ -195,6 +239,12 @@ void FileMemory::Forget(const std::string& path) {
 }
 
 void FileMemory::Clear() {
+    Reset();
+    changed_.clear();
+    cleared_ = true;
+}
+
+void FileMemory::Reset() {
     index_.clear();
     order_.clear();
 }
@@ -221,7 +271,7 @@ std::string FileMemory::Format() const {
 }
 
 std::size_t FileMemory::Parse(std::string_view text) {
-    Clear();
+    Reset();
     std::size_t skipped = 0;
     while (!text.empty()) {
         const std::size_t eol = text.find('\n');
@@ -238,7 +288,7 @@ std::size_t FileMemory::Parse(std::string_view text) {
         std::optional<std::string> path;
         if (position && rate && ended && (*ended == "0" || *ended == "1") &&
             (value = ParsePosition(*position)) && (path = Unescape(line)) &&
-            Remember(*path, {*value, std::string(*rate), *ended == "1"}))
+            Store(*path, {*value, std::string(*rate), *ended == "1"}))
             continue;
         ++skipped;
     }

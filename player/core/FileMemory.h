@@ -1,6 +1,8 @@
 // The per-file memory: where each file was left and at which rate, for the
 // last 1,000 files played, kept in positions.txt beside the settings. The
-// player core owns one and uses it from one thread.
+// player core owns one and uses it from one thread. Another player may use
+// the same file, so a save merges this one's changes into what the file
+// holds then instead of writing back what was loaded.
 #pragma once
 
 #include <cstddef>
@@ -34,11 +36,16 @@ public:
     // out; throws profile::Error when the file exists but cannot be read
     // (not a regular file, implausibly large, refused by the system).
     std::size_t Load();
-    // Replaces the file atomically; throws profile::Error naming the reason,
-    // also while the last Load failed: a file that could not be read is
-    // never overwritten with less than it holds.
-    void Save() const;
+    // Under a lock beside the file (positions.txt.lock): reads the file,
+    // applies the entries remembered and forgotten here since the last Load
+    // or Save (after a Clear, only those), replaces the file atomically and
+    // holds the result. Throws profile::Error naming the reason, also while
+    // the last Load failed: a file that could not be read is never
+    // overwritten with less than it holds.
+    void Save();
 
+    // Paths are held absolute and normalised (see MemoryKey), so a file named
+    // relative to another folder, or spelled another way, is the same file.
     // The entry of path, which becomes the newest; nothing when unknown.
     std::optional<FileMemoryEntry> Find(const std::string& path);
     // Stores path's entry as the newest, dropping the oldest beyond kCapacity.
@@ -46,6 +53,7 @@ public:
     // is not stored (false).
     bool Remember(const std::string& path, const FileMemoryEntry& entry);
     void Forget(const std::string& path);
+    // Forgets every entry, also those the file holds at the next Save.
     void Clear();
 
     std::size_t Size() const { return order_.size(); }
@@ -60,15 +68,26 @@ public:
 
 private:
     std::string ReadFile() const;
+    bool Store(const std::string& path, const FileMemoryEntry& entry);
+    void Drop(const std::string& path);
+    void Reset();
 
     using Item = std::pair<std::string, FileMemoryEntry>;
 
     std::string fileName_;
+    // What changed here since the file was read: true for a path remembered,
+    // false for one forgotten; cleared_ after a Clear.
+    std::unordered_map<std::string, bool> changed_;
+    bool cleared_ = false;
     // Why the last Load failed; empty when it did not.
     std::string unreadable_;
     std::list<Item> order_; // oldest first
     std::unordered_map<std::string_view, std::list<Item>::iterator> index_;
 };
+
+// path made absolute against the working folder, with "." and ".." taken
+// out and slashes single (links are not followed); empty stays empty.
+std::string MemoryKey(const std::string& path);
 
 // Where a remembered file starts (100 ns units): 3 s before where it was
 // left, not below 0; from the beginning when it was played to its end or the

@@ -70,12 +70,17 @@ std::int64_t TPlayerCore::CurrentChapterEnd() const {
         return Duration();
     // The chapter that is heard, without the allowance the commands take:
     // the sleep timer must see this chapter's end until it has passed.
-    const int current = ChapterAt(Position());
+    const std::int64_t position = Position();
+    const int current = ChapterAt(position);
     if (current < 0)
         return chapters_.front().Start;
-    if (chapters_[current].End >= 0)
-        return chapters_[current].End;
-    return current + 1 < ChapterCount() ? chapters_[current + 1].Start : Duration();
+    const std::int64_t next = current + 1 < ChapterCount() ? chapters_[current + 1].Start : -1;
+    const std::int64_t end = chapters_[current].End;
+    // Past its own end, before the next one: the gap ends where that starts,
+    // as the stretch before the first chapter does.
+    if (end >= 0 && (end >= position || next < 0))
+        return end;
+    return next >= 0 ? next : Duration();
 }
 
 void TPlayerCore::GoToChapter(int index) {

@@ -43,8 +43,10 @@ std::optional<SleepTimer::Duration> SleepTimer::UntilEnd(const Playback& playbac
     const double rate = playback.rate > 0 ? playback.rate : 1.0;
     const double fileTime =
         static_cast<double>(std::max<std::int64_t>(playback.end - playback.position, 0));
-    // 100 ns units of file time to nanoseconds of real time.
-    return Duration(static_cast<Duration::rep>(fileTime * 100.0 / rate));
+    // 100 ns units of file time to nanoseconds of real time; a chapter end
+    // read from a damaged file can lie far beyond what nanoseconds hold.
+    const double limit = static_cast<double>(Duration::max().count() / 2);
+    return Duration(static_cast<Duration::rep>(std::min(fileTime * 100.0 / rate, limit)));
 }
 
 SleepTimer::Step SleepTimer::Tick(Clock::time_point now, const Playback& playback) {

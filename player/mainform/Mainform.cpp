@@ -840,6 +840,9 @@ bool TMain::eventFilter(QObject* watched, QEvent* e) {
 // --- Life cycle --------------------------------------------------------
 
 void TMain::StartPlayer(const std::vector<std::string>& files) {
+    if (const std::string why = profile::ReadFailure(SettingsStore().FileName()); !why.empty())
+        ReportError(this, "The settings in " + SettingsStore().FileName() + " cannot be read (" +
+                              why + "): the defaults are used and the file is left as it is");
     // 1 to 4: rate, volume, options and the first file.
     core_.Start(files);
     // Closed while the folder scan let events run: nothing starts.

@@ -243,4 +243,5 @@ private:
     bool destroyed_ = false;
     handoff::Receiver* receiver_ = nullptr;
     QSocketNotifier* handOffNotifier_ = nullptr;
+    bool answeringHandOff_ = false;
 };

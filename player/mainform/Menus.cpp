@@ -26,6 +26,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QUrl>
 
 #include <cstdio>
@@ -488,6 +489,9 @@ void TMain::SetHandOff(handoff::Receiver* receiver) {
 void TMain::AnswerHandOff() {
     // Refilling the list lets queued events run; a second hand-off waits
     // for the end of this one.
+    if (!receiver_ || answeringHandOff_)
+        return;
+    answeringHandOff_ = true;
     handOffNotifier_->setEnabled(false);
     receiver_->Answer([this](const std::vector<std::string>& names) {
         if (headless_ || statusLines_) {
@@ -496,5 +500,11 @@ void TMain::AnswerHandOff() {
         }
         core_.HandOff(names);
     });
-    handOffNotifier_->setEnabled(true);
+    if (handOffNotifier_)
+        handOffNotifier_->setEnabled(true);
+    answeringHandOff_ = false;
+    // A sender whose message has not all come yet is looked at again
+    // shortly; it is never waited for here.
+    if (receiver_ && receiver_->Waiting())
+        QTimer::singleShot(20, this, &TMain::AnswerHandOff);
 }

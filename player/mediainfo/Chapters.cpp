@@ -1,6 +1,6 @@
 #include "player/mediainfo/Chapters.h"
 
-#include "player/mediainfo/RegularFile.h"
+#include "platform/regularfile.h"
 #include "player/mediainfo/TagText.h"
 
 extern "C" {

@@ -1,6 +1,6 @@
 #include "player/mediainfo/Gsttags.h"
 
-#include "player/mediainfo/RegularFile.h"
+#include "platform/regularfile.h"
 
 #include <gst/gst.h>
 

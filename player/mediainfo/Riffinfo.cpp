@@ -1,6 +1,6 @@
 #include "player/mediainfo/Riffinfo.h"
 
-#include "player/mediainfo/RegularFile.h"
+#include "platform/regularfile.h"
 
 #include <algorithm>
 #include <cstring>

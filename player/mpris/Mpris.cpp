@@ -72,11 +72,21 @@ Service::~Service() {
 }
 
 bool Service::Start() {
-    if (root_ || !SessionBusAnnounced())
+    if (root_ || bus_ || !SessionBusAnnounced())
         return false;
+    bus_ = std::make_unique<sessionbus::Request>(
+        [this](bool answered) {
+            if (answered)
+                Join();
+        },
+        std::chrono::seconds(5), "media keys and desktop widgets do not reach the player");
+    return true;
+}
+
+void Service::Join() {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
-        return false;
+        return;
     root_ = new QObject;
     new RootAdaptor(root_, *this);
     new PlayerAdaptor(root_, *this);
@@ -85,7 +95,7 @@ bool Service::Start() {
         bus.unregisterObject(QString::fromLatin1(ObjectPath));
         delete root_;
         root_ = nullptr;
-        return false;
+        return;
     }
     last_ = Take();
     Anchor(Position());
@@ -93,7 +103,6 @@ bool Service::Start() {
     poll_->setInterval(PollInterval);
     connect(poll_, &QTimer::timeout, this, &Service::Poll);
     poll_->start();
-    return true;
 }
 
 // --- What the desktop reads ---------------------------------------------

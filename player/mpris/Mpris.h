@@ -5,6 +5,8 @@
 // snapshot a few times a second.
 #pragma once
 
+#include "platform/sessionbus.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -12,6 +14,7 @@
 #include <QVariantMap>
 
 #include <cstdint>
+#include <memory>
 
 class QTimer;
 class QWidget;
@@ -32,7 +35,9 @@ public:
     Service(TPlayerCore& core, QWidget& window, TFileList& list);
     ~Service() override;
 
-    // Joins the session bus; false, and silent, when there is none.
+    // Joins the session bus once it has answered, from the event loop, so a
+    // bus that never answers holds nothing up (said on stderr after a time
+    // limit); false, and silent, when there is none.
     bool Start();
 
     // Root interface.
@@ -67,6 +72,8 @@ signals:
     void Seeked(qlonglong position);
 
 private:
+    void Join();
+
     struct Snapshot {
         QString status;
         QVariantMap metadata;
@@ -89,6 +96,7 @@ private:
     QWidget& window_;
     TFileList& list_;
     QObject* root_ = nullptr;
+    std::unique_ptr<sessionbus::Request> bus_;
     QTimer* poll_ = nullptr;
     Snapshot last_;
     // Where a desktop widget believes the position is: the last announced

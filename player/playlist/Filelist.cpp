@@ -2,11 +2,11 @@
 
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "platform/regularfile.h"
 #include "player/config/Debug.h"
 #include "player/config/Extention.h"
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
-#include "player/mediainfo/RegularFile.h"
 #include "player/playlist/M3u.h"
 #include "player/playlist/Random.h"
 #include "player/probe/Probe.h"
@@ -23,6 +23,8 @@
 namespace {
 
 constexpr int MaxRandomDraws = 4095;
+// Far beyond a list of every file of a large collection.
+constexpr std::size_t kMaxListSize = 64 << 20;
 
 std::string Join(const std::string& folder, const std::string& name) {
     if (!folder.empty() && folder.back() == '/')
@@ -188,22 +190,27 @@ void TFileList::AddFolderFiles(const std::string& path) {
     }
 }
 
-void TFileList::LoadFromFile(const std::string& path) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!f)
-        return;
-    std::string text;
-    char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0)
-        text.append(buffer, n);
-    // A folder or a read error: nothing is added, as for a missing file.
-    if (std::ferror(f.get()))
-        return;
+bool TFileList::LoadFromFile(const std::string& path) {
+    FileContent content = ReadRegularFile(path, kMaxListSize);
+    if (content.status == FileContent::Status::Unreadable) {
+        std::string message = "The play list " + path + " cannot be read (" + content.error + ")";
+        // The default list is then kept as it is rather than saved over.
+        if (path == defaultList_) {
+            defaultListUnreadable_ = true;
+            message += "; it is not saved over when the player ends";
+        }
+        std::fprintf(stderr, "zarnplayer: %s\n", message.c_str());
+        if (hooks_.ShowError)
+            hooks_.ShowError(message);
+        return false;
+    }
+    if (path == defaultList_)
+        defaultListUnreadable_ = false;
+    const std::string& text = content.text;
     if (!IsM3uName(path)) {
         for (std::string& line : ParseListText(text))
             NewEntry(std::move(line));
-        return;
+        return true;
     }
     size_t slash = path.rfind('/');
     M3uEntries m3u =
@@ -213,6 +220,7 @@ void TFileList::LoadFromFile(const std::string& path) {
     for (const std::string& url : m3u.Skipped)
         std::fprintf(stderr, "zarnplayer: %s: left out %s: only local files can be played\n",
                      path.c_str(), url.c_str());
+    return true;
 }
 
 void TFileList::SaveToFile(const std::string& path) const {
@@ -527,7 +535,7 @@ void TFileList::Finish() {
     finished_ = true;
     analyzer_.Stop();
     current_ = nullptr;
-    if (!defaultList_.empty()) {
+    if (!defaultList_.empty() && !defaultListUnreadable_) {
         try {
             SaveToFile(defaultList_);
         } catch (const profile::Error& e) {

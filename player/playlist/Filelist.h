@@ -63,10 +63,13 @@ public:
     void AddFolder(const std::string& path);
     // The media files of this one folder (by extension only).
     void AddFolderFiles(const std::string& path);
-    // Appends one entry per line; a missing or unreadable file adds nothing.
+    // Appends one entry per line; a missing file adds nothing. A file that
+    // cannot be read (not a regular file, refused, implausibly large) adds
+    // nothing, is told through ShowError and stderr, and gives false; the
+    // default list is then not saved over at the end.
     // An .m3u or .m3u8 list is read as such (see ParseM3uText); addresses it
     // names that are not local files are left out with a line to stderr.
-    void LoadFromFile(const std::string& path);
+    bool LoadFromFile(const std::string& path);
     // Replaces the file atomically; throws profile::Error when it cannot.
     void SaveToFile(const std::string& path) const;
 
@@ -134,6 +137,7 @@ private:
     };
 
     std::string defaultList_;
+    bool defaultListUnreadable_ = false;
     IPlayListView* view_ = nullptr;
     Hooks hooks_;
     int updateCount_ = 0;

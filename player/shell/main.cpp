@@ -106,7 +106,7 @@ std::vector<std::string> Absolute(const std::vector<std::string>& names) {
     for (const std::string& n : names) {
         std::error_code ec;
         const std::filesystem::path p = std::filesystem::absolute(n, ec);
-        out.push_back(n.empty() || ec ? n : p.string());
+        out.push_back(n.empty() || ec ? n : p.lexically_normal().string());
     }
     return out;
 }
@@ -171,11 +171,14 @@ int main(int argc, char** argv) {
     const bool headless = NoDisplay();
     if (headless)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    std::vector<std::string> files(argv + 1, argv + argc);
+    // Absolute and normalised, for this player and a running one alike:
+    // positions are kept by that name.
+    const std::vector<std::string> files = Absolute({argv + 1, argv + argc});
 
     handoff::Settings channel;
-    channel.scope = paths::DataDir();
-    handoff::Start instance = handoff::Decide(Absolute(files), channel);
+    // Two spellings of one folder are one player.
+    channel.scope = paths::CanonicalDir(paths::DataDir());
+    handoff::Start instance = handoff::Decide(files, channel);
     if (!instance.message.empty())
         std::fprintf(stderr, "zarnplayer: %s\n", instance.message.c_str());
     if (instance.role == handoff::Role::Forwarded)
@@ -186,8 +189,11 @@ int main(int argc, char** argv) {
 
     TApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
-    // The desktop's high-contrast colours, followed while the player runs.
-    WindowColours colours;
+    // The desktop's high-contrast colours, followed while the player runs;
+    // without a display there are no colours to follow (and no bus needed).
+    std::optional<WindowColours> colours;
+    if (!headless)
+        colours.emplace();
     SettingsStore().SetFolderBrowser(
         [](void* owner, const std::string& title) -> std::optional<std::string> {
             const QString folder = QFileDialog::getExistingDirectory(

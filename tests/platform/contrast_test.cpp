@@ -8,6 +8,7 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <unistd.h>
@@ -153,6 +154,39 @@ TEST_F(DesktopContrastTest, ADesktopWithoutTheSchemasHasHighContrastOff) {
         dir + "/out", dir + "/err");
     EXPECT_EQ(child.Wait(), 0) << child.Out() << child.Err();
     EXPECT_NE(child.Out().find("[  PASSED  ] 1 test"), std::string::npos) << child.Out();
+}
+
+// Run by the test below with a session bus that never answers: a watch is
+// made and gone at once, and another one's connection gives up within its
+// limit, which is said.
+TEST(DesktopContrastChild, DISABLED_HungBus) {
+    const auto start = std::chrono::steady_clock::now();
+    {
+        DesktopContrast watch;
+        EXPECT_EQ(watch.Current(), Scheme::Off);
+        const auto end = start + std::chrono::seconds(7);
+        while (std::chrono::steady_clock::now() < end)
+            g_main_context_iteration(nullptr, FALSE);
+    }
+    { DesktopContrast gone; }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (std::chrono::steady_clock::now() < end)
+        g_main_context_iteration(nullptr, FALSE);
+}
+
+TEST_F(DesktopContrastTest, ASessionBusThatNeverAnswersHoldsNothingUp) {
+    zarntest::SilentBus bus(dir + "/bus");
+    ASSERT_TRUE(bus.Listening());
+    char self[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    zarntest::Program child({self, "--gtest_also_run_disabled_tests",
+                             "--gtest_filter=DesktopContrastChild.DISABLED_HungBus"},
+                            {{"DBUS_SESSION_BUS_ADDRESS", bus.Address()}}, dir + "/out",
+                            dir + "/err");
+    EXPECT_EQ(child.Wait(20), 0) << child.Out() << child.Err();
+    EXPECT_NE(child.Out().find("[  PASSED  ] 1 test"), std::string::npos) << child.Out();
+    EXPECT_NE(child.Err().find("did not answer within"), std::string::npos) << child.Err();
 }
 
 } // namespace

@@ -172,3 +172,63 @@ TEST_F(ProfileTest, WriteChangesOnlyItsOwnLine) {
         read(),
         "; kept\r\n[player]\r\nvolume=7\r\nrate=2.0\r\nmute=1\r\n\r\n[form]\r\nstayontop=1\r\n");
 }
+
+// A file that is there but cannot be read (here: refused to the user) gives
+// the defaults, and no write replaces it with only the keys written since.
+// Root reads every file, so the reads and writes run in a child that drops
+// to an unprivileged user.
+TEST_F(ProfileTest, UnreadableFileIsNeverReplaced) {
+    write("[player]\nvolume=33\nrate=2.6\n");
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    ASSERT_EQ(::chmod(dir.c_str(), 0777), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(3);
+        if (profile::ReadInteger(file, "player", "volume", 100) != 100 ||
+            profile::ReadFailure(file).empty())
+            _exit(4);
+        try {
+            profile::WriteInteger(file, "player", "volume", 99);
+        } catch (const profile::Error& e) {
+            _exit(std::string(e.what()).find(file) != std::string::npos ? 0 : 2);
+        }
+        _exit(1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "1: written over, 2: error without file name, 4: read failure not told";
+    EXPECT_EQ(read(), "[player]\nvolume=33\nrate=2.6\n");
+    EXPECT_EQ(profile::ReadFailure(file), "");
+}
+
+// A FIFO (or any other node) under the file's name neither hangs a read or
+// a write nor is replaced.
+TEST_F(ProfileTest, FifoInPlaceOfTheFileIsRefusedAtOnce) {
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    const auto readAndWrite = [&] {
+        EXPECT_EQ(profile::ReadInteger(file, "player", "volume", 100), 100);
+        EXPECT_NE(profile::ReadFailure(file), "");
+        EXPECT_THROW(profile::WriteInteger(file, "player", "volume", 5), profile::Error);
+    };
+    EXPECT_TRUE(zarntest::ReturnsPromptly(readAndWrite, file));
+    struct stat st {};
+    ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// A settings file kept elsewhere through a link stays a link: the write
+// replaces the file it points to.
+TEST_F(ProfileTest, WriteThroughALinkReplacesItsTarget) {
+    fs::create_directory(dir + "/kept");
+    std::ofstream(dir + "/kept/real.ini", std::ios::binary) << "[player]\nvolume=33\n";
+    fs::create_symlink("kept/real.ini", file);
+    profile::WriteInteger(file, "player", "rate", 2);
+    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_EQ(zarntest::ReadAll(dir + "/kept/real.ini"), "[player]\nvolume=33\nrate=2\n");
+    for (const auto& entry : fs::directory_iterator(dir + "/kept"))
+        EXPECT_EQ(entry.path().filename(), "real.ini") << "temporary file left behind";
+}

@@ -1,10 +1,13 @@
 #include "tests/support/Files.h"
 
+#include <fcntl.h>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <stdexcept>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace zarntest {
 
@@ -16,6 +19,22 @@ std::string MakeTempDir(const std::string& name) {
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool ReturnsPromptly(const std::function<void()>& work, const std::string& fifo,
+                     std::chrono::milliseconds limit) {
+    std::packaged_task<void()> task(work);
+    std::future<void> done = task.get_future();
+    std::thread t(std::move(task));
+    const bool prompt = done.wait_for(limit) == std::future_status::ready;
+    while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    t.join();
+    done.get();
+    return prompt;
 }
 
 namespace {

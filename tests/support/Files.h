@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -53,5 +54,11 @@ bool WaitFor(Pred p, std::chrono::milliseconds limit = std::chrono::milliseconds
     }
     return true;
 }
+
+// Runs work on a thread; true when it returned within limit. Work stuck
+// opening or reading the FIFO at fifo is released afterwards by a writer
+// coming and going, so a failing test still ends.
+bool ReturnsPromptly(const std::function<void()>& work, const std::string& fifo,
+                     std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 
 } // namespace zarntest

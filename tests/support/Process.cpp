@@ -5,10 +5,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 extern char** environ;
@@ -115,6 +119,28 @@ bool MakeTone(const std::string& path, int seconds, const std::string& options) 
         "ffmpeg -v error -f lavfi -i sine=frequency=440:duration=" + std::to_string(seconds) +
         " -ac 2 " + options + " '" + path + "'";
     return std::system(command.c_str()) == 0;
+}
+
+SilentBus::SilentBus(const std::string& path) : path_(path) {
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Connections wait in the backlog, never accepted, never answered.
+    if (fd_ >= 0 && (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                     ::listen(fd_, 64) != 0)) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+SilentBus::~SilentBus() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        ::unlink(path_.c_str());
+    }
 }
 
 } // namespace zarntest

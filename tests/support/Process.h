@@ -45,6 +45,23 @@ private:
     std::size_t lineEnd_ = 0; // how much of out_ Line has handed out
 };
 
+// A Unix socket at path that takes connections and never answers them: a
+// session bus that hangs. Address() is for DBUS_SESSION_BUS_ADDRESS.
+class SilentBus {
+public:
+    explicit SilentBus(const std::string& path);
+    ~SilentBus();
+    SilentBus(const SilentBus&) = delete;
+    SilentBus& operator=(const SilentBus&) = delete;
+
+    bool Listening() const { return fd_ >= 0; }
+    std::string Address() const { return "unix:path=" + path_; }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
 // A 440 Hz stereo tone of that many seconds made by ffmpeg at path (its
 // extension picks the format), with options before the path; true when made.
 bool MakeTone(const std::string& path, int seconds, const std::string& options = "");

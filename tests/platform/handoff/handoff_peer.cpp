@@ -65,22 +65,25 @@ int main(int argc, char** argv) {
         start.receiver->Publish();
     std::printf("running\n");
     std::fflush(stdout);
+    // As the player's window does: answers when a start connects, and
+    // shortly again while a connection is still being read.
     for (;;) {
         pollfd p = {start.receiver->ListenFd(), POLLIN, 0};
-        if (poll(&p, 1, -1) <= 0)
+        const int ready = poll(&p, 1, start.receiver->Waiting() ? 20 : -1);
+        if (ready < 0)
             continue;
-        if (mode == "frozen" || mode == "unpublished") {
+        if (ready > 0 && (mode == "frozen" || mode == "unpublished")) {
             std::printf("connected\n");
             std::fflush(stdout);
             pause();
         }
-        if (delayMs > 0)
+        if (ready > 0 && delayMs > 0)
             usleep(static_cast<useconds_t>(delayMs) * 1000);
         const bool taken = start.receiver->Answer([](const std::vector<std::string>& got) {
             std::printf("list: %s\n", CommaText(got).c_str());
             std::fflush(stdout);
         });
-        if (!taken) {
+        if (!taken && !start.receiver->Waiting()) {
             std::printf("nothing taken\n");
             std::fflush(stdout);
         }

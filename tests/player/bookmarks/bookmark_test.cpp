@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -129,6 +130,16 @@ TEST_F(BookmarkFile, UnreadableFileIsNeverOverwritten) {
     EXPECT_FALSE(b.Save());
     EXPECT_FALSE(testing::internal::GetCapturedStderr().empty());
     EXPECT_TRUE(fs::is_directory(file + "/keep"));
+}
+
+TEST_F(BookmarkFile, FifoInPlaceOfTheFileDoesNotHangAndIsKept) {
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(zarntest::ReturnsPromptly([&] { b.Load(file); }, file));
+    b.AddDirectory("x", "/x");
+    EXPECT_FALSE(b.Save());
+    EXPECT_FALSE(testing::internal::GetCapturedStderr().empty());
+    EXPECT_EQ(fs::status(file).type(), fs::file_type::fifo);
 }
 
 TEST_F(BookmarkFile, TheProcessListLivesInTheDataFolder) {

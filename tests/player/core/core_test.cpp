@@ -624,6 +624,32 @@ TEST_F(CoreTest, NextAndPreviousChapterMoveByTheFilesOwnTime) {
         << "a stopped file starts paused at the chapter";
 }
 
+// Between a chapter's own end and the next one's start no chapter is heard:
+// end of chapter set there pauses where the next one starts, not at once.
+TEST_F(MemoryTest, EndOfChapterInAGapBetweenChaptersPausesAtTheNextStart) {
+    const std::string book = testmedia::ToneWithChapters(
+        "books", "gap.mkv", {{0, "One", 3000}, {5000, "Two"}}, 8000, {"-c:a", "pcm_s16le"});
+    ASSERT_FALSE(book.empty()) << "ffmpeg could not make the book";
+    TestClock clock;
+    TPlayerCore& c = Started({Media("a.mp3")});
+    c.SetClock([&clock] { return clock.now; });
+    c.OpenAndPlay(book);
+    c.Opened();
+    ASSERT_EQ(c.ChapterCount(), 2);
+    ASSERT_EQ(c.Chapters()[0].End, 3000 * Ms) << "the file keeps the gap";
+    const std::int64_t next = c.Chapters()[1].Start;
+    At(4000 * Ms);
+    c.SetSleepMode(SleepMode::EndOfChapter);
+    while (player.state == PLAYER_PLAYING && player.position < next + 2 * kSecond) {
+        clock.now += std::chrono::milliseconds(200);
+        player.position += 200 * Ms;
+        c.SleepTick();
+    }
+    EXPECT_EQ(player.state, PLAYER_PAUSED);
+    EXPECT_GE(player.position, next - 200 * Ms) << "paused in the gap";
+    EXPECT_LE(player.position, next + 200 * Ms) << "paused in the next chapter";
+}
+
 // End of chapter pauses where the chapter ends, at normal speed too: the
 // allowance that keeps a second Next off the chapter it just reached must
 // not move the sleep timer's end on to the next chapter's.

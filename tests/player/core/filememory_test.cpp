@@ -185,6 +185,58 @@ TEST_F(FileMemoryTest, WhatCannotBeReadIsReportedAndNeverOverwritten) {
     EXPECT_EQ(again.Size(), 2u);
 }
 
+// Two players on one file: each save keeps what the other saved since it
+// loaded; only what this one remembered, forgot or cleared changes.
+TEST_F(FileMemoryTest, SavesMergeWithWhatAnotherPlayerSaved) {
+    FileMemory seed(file);
+    seed.Remember("/old.mp3", {3 * kSecond, "1.0", false});
+    seed.Remember("/gone.mp3", {4 * kSecond, "1.0", false});
+    seed.Save();
+
+    FileMemory a(file), b(file);
+    a.Load();
+    b.Load();
+    a.Remember("/a.mp3", {1 * kSecond, "2.0", false});
+    a.Save();
+    b.Remember("/b.mp3", {2 * kSecond, "3.0", false});
+    b.Forget("/gone.mp3");
+    b.Save();
+    // b now holds a's entry too.
+    EXPECT_EQ(b.Find("/a.mp3"), (FileMemoryEntry{1 * kSecond, "2.0", false}));
+    a.Remember("/old.mp3", {9 * kSecond, "1.5", true});
+    a.Save();
+
+    FileMemory read(file);
+    read.Load();
+    EXPECT_EQ(read.Paths(), (std::vector<std::string>{"/a.mp3", "/b.mp3", "/old.mp3"}));
+    EXPECT_EQ(read.Find("/b.mp3"), (FileMemoryEntry{2 * kSecond, "3.0", false}));
+    EXPECT_EQ(read.Find("/old.mp3"), (FileMemoryEntry{9 * kSecond, "1.5", true}));
+
+    b.Clear();
+    b.Remember("/new.mp3", {5 * kSecond, "1.0", false});
+    b.Save();
+    read.Load();
+    EXPECT_EQ(read.Paths(), std::vector<std::string>{"/new.mp3"});
+}
+
+// The same name typed in two folders is two files; one file spelled two
+// ways is one.
+TEST_F(FileMemoryTest, FilesAreKnownByTheirAbsoluteNormalisedPath) {
+    const fs::path before = fs::current_path();
+    fs::create_directories(dir + "/d1");
+    fs::create_directories(dir + "/d2");
+    FileMemory memory(file);
+    fs::current_path(dir + "/d1");
+    EXPECT_TRUE(memory.Remember("x.wav", {7 * kSecond, "2.0", false}));
+    fs::current_path(dir + "/d2");
+    const auto inD2 = memory.Find("x.wav");
+    const auto spelled = memory.Find(dir + "//d2/../d1/./x.wav");
+    fs::current_path(before);
+    EXPECT_EQ(inD2, std::nullopt);
+    EXPECT_EQ(spelled, (FileMemoryEntry{7 * kSecond, "2.0", false}));
+    EXPECT_EQ(memory.Paths(), std::vector<std::string>{dir + "/d1/x.wav"});
+}
+
 TEST_F(FileMemoryTest, NumbersReadAndWriteTheSameUnderADecimalComma) {
     zarntest::CommaLocale comma;
     if (!comma.Active())

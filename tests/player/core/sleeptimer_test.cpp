@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -109,6 +111,23 @@ TEST(SleepTimer, MinutesCountOnlyWhilePlaying) {
     clock.Advance(1s);
     EXPECT_EQ(timer.Tick(clock.now, Playing()).left, 25min - 1100ms);
     EXPECT_EQ(SleepTimer::LeftText(25min - 1100ms), "sleep 24:59");
+}
+
+// An end far beyond any real file (a damaged chapter list) is far away, not
+// a time that wrapped round to the past.
+TEST(SleepTimer, AnAbsurdEndIsFarAwayAndNeverPausesAtOnce) {
+    SleepTimer timer;
+    TestClock clock;
+    timer.Set(SleepMode::EndOfChapter, clock.now);
+    for (const double rate : {1.0, 0.5}) {
+        const auto step =
+            timer.Tick(clock.now, Playing(0, std::numeric_limits<std::int64_t>::max(), rate));
+        EXPECT_FALSE(step.pause) << rate;
+        EXPECT_EQ(step.volume, 1.0) << rate;
+        ASSERT_TRUE(step.left) << rate;
+        EXPECT_GT(*step.left, 24h * 365 * 100) << rate;
+        clock.Advance(100ms);
+    }
 }
 
 TEST(SleepTimer, EndOfChapterAtRateTwoFiresAtHalfTheFileTime) {

@@ -74,18 +74,21 @@ inline std::string Make(const std::string& folder, const std::string& name,
 struct MadeChapter {
     std::int64_t startMs;
     std::string title;
+    // Its own end; -1: the next one's start (or the end).
+    std::int64_t endMs = -1;
 };
 
-// A tone of lengthMs with chapters, each running to the next one's start and
-// the last to the end, written through ffmpeg's metadata file; codec gives
-// the encoder's arguments, name's extension the container. Empty when ffmpeg
-// failed.
+// A tone of lengthMs with chapters, each running to its own end where given,
+// else to the next one's start and the last to the end, written through ffmpeg's metadata file;
+// codec gives the encoder's arguments, name's extension the container. Empty when ffmpeg failed.
 inline std::string ToneWithChapters(const std::string& folder, const std::string& name,
                                     const std::vector<MadeChapter>& chapters, std::int64_t lengthMs,
                                     const std::vector<std::string>& codec) {
     std::string meta = ";FFMETADATA1\ntitle=" + name + "\n";
     for (std::size_t i = 0; i < chapters.size(); ++i) {
-        const std::int64_t end = i + 1 < chapters.size() ? chapters[i + 1].startMs : lengthMs;
+        const std::int64_t end = chapters[i].endMs >= 0    ? chapters[i].endMs
+                                 : i + 1 < chapters.size() ? chapters[i + 1].startMs
+                                                           : lengthMs;
         meta += "\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=" + std::to_string(chapters[i].startMs) +
                 "\nEND=" + std::to_string(end) + "\ntitle=" + chapters[i].title + "\n";
     }

@@ -1,8 +1,8 @@
 // The tag readers against names that are not regular files: a FIFO nobody
 // writes to would block an ordinary open for ever, so each reader must come
 // back at once with nothing found.
+#include "platform/regularfile.h"
 #include "player/mediainfo/Id3.h"
-#include "player/mediainfo/RegularFile.h"
 #include "player/mediainfo/Riffinfo.h"
 #include "tests/support/Files.h"
 
@@ -29,21 +29,8 @@ protected:
         ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     }
 
-    // Runs read on a thread; true when it returned within the bound. A
-    // reader stuck in the open is released by a writer coming and going,
-    // so a failing test still ends.
     bool ReturnsPromptly(const std::function<void()>& read) {
-        std::packaged_task<void()> task(read);
-        std::future<void> done = task.get_future();
-        std::thread t(std::move(task));
-        const bool prompt = done.wait_for(5s) == std::future_status::ready;
-        while (done.wait_for(10ms) != std::future_status::ready) {
-            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-            if (fd >= 0)
-                ::close(fd);
-        }
-        t.join();
-        return prompt;
+        return zarntest::ReturnsPromptly(read, fifo);
     }
 
     zarntest::TempDir folder;

@@ -411,6 +411,28 @@ TEST_F(Model, DefaultListThatCannotBeWrittenIsReported) {
     EXPECT_EQ(shown.size(), 1u);
 }
 
+// A FIFO in place of a list neither hangs the load (at start or through
+// Load List) nor is the default list then saved over: the failure is told.
+TEST_F(Model, ListThatIsNoRegularFileIsRefusedAtOnceAndKept) {
+    const std::string fifo = dir / "default.lst";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    TFileList model(fifo);
+    std::vector<std::string> shown;
+    TFileList::Hooks hooks;
+    hooks.ShowError = [&](const std::string& m) { shown.push_back(m); };
+    model.SetHooks(hooks);
+    bool loaded = true;
+    EXPECT_TRUE(zarntest::ReturnsPromptly([&] { loaded = model.LoadFromFile(fifo); }, fifo));
+    EXPECT_FALSE(loaded);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].find(fifo), std::string::npos) << shown[0];
+    model.Finish();
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the default list was saved over";
+    EXPECT_EQ(shown.size(), 1u);
+}
+
 TEST(DefaultList, LivesInTheDataFolder) {
     TempDir home;
     ::setenv("ZARNPLAYER_HOME", home.path().c_str(), 1);

@@ -1,7 +1,7 @@
 // The probe's answer as the player checks it, and the probe program itself:
 // what it reads from a descriptor, the confinement it runs in, and how the
 // player's side contains a probe that crashes or is killed.
-#include "player/mediainfo/RegularFile.h"
+#include "platform/regularfile.h"
 #include "player/probe/Probe.h"
 #include "player/probe/Protocol.h"
 

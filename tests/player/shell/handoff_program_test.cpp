@@ -58,12 +58,12 @@ protected:
 
     // Starts the program (in folder, when given) with its output in
     // out<n>.txt and err<n>.txt, n counting the starts from 0.
-    Program& Start(const std::vector<std::string>& args, const std::string& folder = {}) {
+    Program& Start(const std::vector<std::string>& args, const std::string& folder = {},
+                   const Program::Environment& env = {}) {
         const std::string n = std::to_string(started.size());
         std::vector<std::string> argv = {program};
         argv.insert(argv.end(), args.begin(), args.end());
-        started.push_back(std::make_unique<Program>(argv, Program::Environment{},
-                                                    dir + "/out" + n + ".txt",
+        started.push_back(std::make_unique<Program>(argv, env, dir + "/out" + n + ".txt",
                                                     dir + "/err" + n + ".txt", folder));
         return *started.back();
     }
@@ -136,6 +136,31 @@ TEST_F(HandOffProgram, TwoSecondStartsAtOnceArriveInTurnAndTheLaterListWins) {
     const bool twoLast = out.rfind("hand-off: 2 names") > out.rfind("hand-off: 1 name\n");
     EXPECT_EQ(End(running), twoLast ? (std::vector<std::string>{dir + "/one.mp3", dir + "/two.mp3"})
                                     : std::vector<std::string>{dir + "/two.mp3"});
+}
+
+// The settings folder spelled another way is the same player: the start
+// hands over rather than running a second player on the same files.
+TEST_F(HandOffProgram, AnotherSpellingOfTheSettingsFolderHandsOver) {
+    Program& running = Start({tone});
+    ASSERT_TRUE(Shows(0, "tone.mp3  ")) << Err(0);
+    const std::string spelled =
+        "/" + dir.substr(0, dir.rfind('/')) + "//./" + dir.substr(dir.rfind('/') + 1) + "/";
+    EXPECT_EQ(Start({tone}, {}, {{"ZARNPLAYER_HOME", spelled}}).Wait(20), 0) << Err(1);
+    EXPECT_TRUE(Shows(0, "hand-off: 1 name\n")) << Err(1);
+    End(running);
+}
+
+// A session bus that accepts and never answers holds up neither the player
+// without a display nor the starts after it.
+TEST_F(HandOffProgram, ASessionBusThatNeverAnswersHoldsNothingUp) {
+    zarntest::SilentBus bus(dir + "/bus");
+    ASSERT_TRUE(bus.Listening());
+    const Program::Environment hung = {{"DBUS_SESSION_BUS_ADDRESS", bus.Address()}};
+    Program& running = Start({tone}, {}, hung);
+    ASSERT_TRUE(Shows(0, "tone.mp3  ", 10s)) << Err(0);
+    EXPECT_EQ(Start({}, {}, hung).Wait(15), 0) << Err(1);
+    EXPECT_TRUE(Shows(0, "hand-off: 0 names"));
+    End(running);
 }
 
 TEST_F(HandOffProgram, AfterAKilledPlayerTheNextStartIsThePlayer) {
