@@ -2,6 +2,7 @@
 // what it reads from a descriptor, the confinement it runs in, and how the
 // player's side contains a probe that crashes or is killed.
 #include "platform/regularfile.h"
+#include "player/probe/Confine.h"
 #include "player/probe/Probe.h"
 #include "player/probe/Protocol.h"
 
@@ -12,8 +13,12 @@
 
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <thread>
 
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -231,4 +236,40 @@ TEST(Probe, AFileOfManyChaptersIsReadInItsTimeAndCapped) {
     for (const TChapter& c : out.Answer->Chapters)
         EXPECT_EQ(c.Start, 0);
     EXPECT_EQ(out.Answer->Chapters.back().Title, "Chapter 1000");
+}
+
+// What the filter leaves a confined process: its own threads and reading;
+// a new process, a socket that could reach out or an open for writing ends
+// it. Each call runs in a child of its own that confines itself first.
+TEST(ProbeFilter, LeavesThreadsAndReadingAndKillsANewProcessASocketAndAWrite) {
+    const std::string made = testing::TempDir() + "probe-filter-" + std::to_string(::getpid());
+    std::ofstream(made) << "x";
+    auto confined = [](const std::function<void()>& act) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (!probe::Confine().empty())
+                ::_exit(3);
+            act();
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return status;
+    };
+    const int threads = confined([&made] {
+        bool read = false;
+        std::thread([&] { read = ::open(made.c_str(), O_RDONLY | O_CLOEXEC) >= 0; }).join();
+        ::_exit(read ? 0 : 4);
+    });
+    EXPECT_TRUE(WIFEXITED(threads) && WEXITSTATUS(threads) == 0) << threads;
+    const std::vector<std::pair<const char*, std::function<void()>>> refused = {
+        {"fork", [] { ::fork(); }},
+        {"socket", [] { ::socket(AF_INET, SOCK_STREAM, 0); }},
+        {"open for writing", [&made] { ::open(made.c_str(), O_WRONLY | O_CLOEXEC); }},
+    };
+    for (const auto& [what, act] : refused) {
+        const int status = confined(act);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGSYS) << what << ": " << status;
+    }
+    ::unlink(made.c_str());
 }
