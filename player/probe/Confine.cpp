@@ -15,6 +15,20 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+// A sanitizer's shadow memory takes terabytes of address space, so its
+// builds go without the address-space limit. GCC names the sanitizers with
+// macros, clang through __has_feature.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ZARN_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ZARN_SANITIZED 1
+#endif
+#endif
+#ifndef ZARN_SANITIZED
+#define ZARN_SANITIZED 0
+#endif
+
 namespace probe {
 
 namespace {
@@ -175,8 +189,7 @@ std::string Confine() {
         return Failed("no_new_privs", errno);
     if (!Limit(RLIMIT_CORE, 0, 0))
         return Failed("the core-dump limit", errno);
-        // A sanitizer's shadow memory takes terabytes of address space.
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#if !ZARN_SANITIZED
     if (!Limit(RLIMIT_AS, AddressSpace, AddressSpace))
         return Failed("the address-space limit", errno);
 #endif
