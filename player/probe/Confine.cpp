@@ -101,7 +101,6 @@ constexpr const char* kAllowed[] = {
     "ppoll",
     "eventfd2",
     "pipe2",
-    "fcntl",
     "dup",
     "dup3",
     "getrandom",
@@ -110,9 +109,6 @@ constexpr const char* kAllowed[] = {
     "sched_getparam",
     "sched_getscheduler",
     "sched_getattr",
-    "sched_setattr",
-    "sched_setscheduler",
-    "sched_setparam",
     "sched_get_priority_max",
     "sched_get_priority_min",
     "getrusage",
@@ -157,6 +153,15 @@ std::string Filter() {
     const scmp_datum_t writing = O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND;
     allow("openat", {Arg(2, SCMP_CMP_MASKED_EQ, writing, 0)});
     allow("open", {Arg(1, SCMP_CMP_MASKED_EQ, writing, 0)});
+    // Descriptor flags, but no F_SETOWN, F_SETSIG or O_ASYNC: with those a
+    // descriptor's owner gets a signal of the probe's choosing, any process
+    // of the user's.
+    for (const scmp_datum_t cmd : {F_GETFD, F_SETFD, F_GETFL, F_DUPFD, F_DUPFD_CLOEXEC})
+        allow("fcntl", {Arg(1, SCMP_CMP_EQ, cmd)});
+    allow("fcntl", {Arg(1, SCMP_CMP_EQ, F_SETFL), Arg(2, SCMP_CMP_MASKED_EQ, O_ASYNC, 0)});
+    // Scheduling of its own threads only (0 is the calling thread).
+    for (const char* call : {"sched_setattr", "sched_setscheduler", "sched_setparam"})
+        allow(call, {Arg(0, SCMP_CMP_EQ, 0)});
     // Thread names, and the CPU limit of the process itself, file by file.
     allow("prctl", {Arg(0, SCMP_CMP_EQ, PR_SET_NAME)});
     allow("prctl", {Arg(0, SCMP_CMP_EQ, PR_GET_NAME)});

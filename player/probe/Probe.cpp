@@ -173,6 +173,9 @@ TProbe::Outcome TProbe::Read(int fd, const std::string& name) {
             return out;
         std::string failure;
         if (!Start(failure)) {
+            // A pass ended by the player while the probe came up is no failure.
+            if (cancelled_ && cancelled_())
+                return out;
             startFailed_ = true;
             out.Failure += (out.Failure.empty() ? "" : "; ") + failure;
             return out;

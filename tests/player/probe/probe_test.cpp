@@ -18,6 +18,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -266,6 +267,26 @@ TEST(ProbeFilter, LeavesThreadsAndReadingAndKillsANewProcessASocketAndAWrite) {
         {"fork", [] { ::fork(); }},
         {"socket", [] { ::socket(AF_INET, SOCK_STREAM, 0); }},
         {"open for writing", [&made] { ::open(made.c_str(), O_WRONLY | O_CLOEXEC); }},
+        // A descriptor's owner would get the signal it names, the player too.
+        // The calls are harmless should they pass: a pipe of the child's own,
+        // the parent's scheduling set to what it has.
+        {"a signal owner",
+         [] {
+             int p[2];
+             if (::pipe2(p, O_CLOEXEC) == 0)
+                 ::fcntl(p[0], F_SETOWN, ::getppid());
+         }},
+        {"a signal by descriptor",
+         [] {
+             int p[2];
+             if (::pipe2(p, O_CLOEXEC) == 0)
+                 ::fcntl(p[0], F_SETSIG, SIGKILL);
+         }},
+        {"another process's scheduling",
+         [] {
+             sched_param same{};
+             ::sched_setscheduler(::getppid(), SCHED_OTHER, &same);
+         }},
     };
     for (const auto& [what, act] : refused) {
         const int status = confined(act);
