@@ -31,28 +31,36 @@ constexpr std::int64_t kResumeBack = 30'000'000; // 3 s
 constexpr std::size_t kMaxFileSize = 16 << 20;
 
 // Another player holds the lock for one read and one write of the file.
-constexpr auto kLockWait = std::chrono::seconds(5);
+constexpr std::chrono::milliseconds kLockWait = std::chrono::seconds(5);
 
-// An exclusive lock on path (created when missing) for this object's life.
+// An exclusive lock on path (created when missing) for this object's life,
+// waited for up to `wait`; Held() is false when another player still had it.
 class LockFile {
 public:
-    explicit LockFile(const std::string& path) {
+    LockFile(const std::string& path, std::chrono::milliseconds wait) {
         fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
         if (fd_ < 0)
             throw profile::Error(path + ": cannot be opened (" + std::strerror(errno) + ")");
-        const auto until = std::chrono::steady_clock::now() + kLockWait;
+        const auto until = std::chrono::steady_clock::now() + wait;
         while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-            if ((errno != EWOULDBLOCK && errno != EINTR) ||
-                std::chrono::steady_clock::now() >= until) {
-                const std::string why = errno == EWOULDBLOCK ? "another player held it for too long"
-                                                             : std::strerror(errno);
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                const std::string why = std::strerror(errno);
                 ::close(fd_);
                 throw profile::Error(path + ": cannot be locked (" + why + ")");
+            }
+            if (errno == EWOULDBLOCK && std::chrono::steady_clock::now() >= until) {
+                ::close(fd_);
+                fd_ = -1;
+                return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
-    ~LockFile() { ::close(fd_); }
+    ~LockFile() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    bool Held() const { return fd_ >= 0; }
     LockFile(const LockFile&) = delete;
     LockFile& operator=(const LockFile&) = delete;
 
@@ -161,9 +169,17 @@ std::string FileMemory::ReadFile() const {
 }
 
 void FileMemory::Save() {
+    if (!TrySave(kLockWait))
+        throw profile::Error(fileName_ +
+                             ".lock: cannot be locked (another player held it for too long)");
+}
+
+bool FileMemory::TrySave(std::chrono::milliseconds lockWait) {
     if (!unreadable_.empty())
         throw profile::Error(unreadable_ + "; not replaced, so what it holds is kept");
-    LockFile lock(fileName_ + ".lock");
+    LockFile lock(fileName_ + ".lock", lockWait);
+    if (!lock.Held())
+        return false;
     FileMemory merged(fileName_);
     if (!cleared_)
         merged.Parse(ReadFile());
@@ -179,6 +195,7 @@ void FileMemory::Save() {
         Store(path, entry);
     changed_.clear();
     cleared_ = false;
+    return true;
 }
 
 std::string MemoryKey(const std::string& path) {

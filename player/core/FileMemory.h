@@ -5,6 +5,7 @@
 // holds then instead of writing back what was loaded.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <list>
@@ -43,6 +44,9 @@ public:
     // the last Load failed: a file that could not be read is never
     // overwritten with less than it holds.
     void Save();
+    // Save without waiting longer than lockWait for another player's lock:
+    // false, with nothing written, while another player holds it.
+    bool TrySave(std::chrono::milliseconds lockWait);
 
     // Paths are held absolute and normalised (see MemoryKey), so a file named
     // relative to another folder, or spelled another way, is the same file.

@@ -164,6 +164,7 @@ public:
     FileMemory& Memory() { return memory_; }
     // Writes the memory when it changed; throws profile::Error.
     void SaveMemory();
+    void SaveWhenFree();
     // Back and forward by the options' seconds of the file's own time;
     // forward past the end goes to the next entry, or to the end of a list
     // of one.
@@ -247,6 +248,7 @@ private:
     bool memoryLoaded_ = false;
     bool memoryDirty_ = false;
     bool savePosted_ = false;
+    int saveTries_ = 0;
     // The open file the memory follows; empty when none.
     std::string current_;
     // Played to its end and remembered so; a later leaving changes nothing.

@@ -61,15 +61,31 @@ void TPlayerCore::ScheduleSave() {
     if (savePosted_)
         return;
     savePosted_ = true;
+    saveTries_ = 0;
     // From the event loop: the write and its fsync never delay an open.
-    QTimer::singleShot(0, this, [this] {
-        savePosted_ = false;
-        try {
-            SaveMemory();
-        } catch (const profile::Error& e) {
-            SayMemoryFailure(e.what());
+    QTimer::singleShot(0, this, [this] { SaveWhenFree(); });
+}
+
+void TPlayerCore::SaveWhenFree() {
+    // The window never waits on another player's lock: while it is held the
+    // save is tried again from the event loop, for five seconds in all.
+    constexpr int kRetryMs = 100, kTries = 50;
+    try {
+        if (!memoryLoaded_ || !memoryDirty_ || memory_.TrySave(std::chrono::milliseconds(0))) {
+            savePosted_ = false;
+            memoryDirty_ = false;
+            return;
         }
-    });
+        if (++saveTries_ < kTries) {
+            QTimer::singleShot(kRetryMs, this, [this] { SaveWhenFree(); });
+            return;
+        }
+        savePosted_ = false;
+        SayMemoryFailure("positions.txt.lock: another player held it for too long");
+    } catch (const profile::Error& e) {
+        savePosted_ = false;
+        SayMemoryFailure(e.what());
+    }
 }
 
 void TPlayerCore::SayMemoryFailure(const std::string& why) {

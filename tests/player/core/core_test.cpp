@@ -6,9 +6,12 @@
 #include "tests/player/mediainfo/MadeMedia.h"
 
 #include <chrono>
+#include <fcntl.h>
 #include <functional>
 #include <optional>
 #include <string>
+#include <sys/file.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -303,6 +306,30 @@ TEST_F(MemoryTest, AFilePlayedToItsEndStartsAgainFromTheBeginning) {
     At(50 * kSecond);
     c.Next();
     RunEvents();
+    EXPECT_EQ(Stored(a), (FileMemoryEntry{50 * kSecond, "1.0", false}));
+}
+
+// A save meets another player's lock: the window does not wait on it (the
+// event loop turns at once and nothing is written), and the save goes
+// through once the lock is let go.
+TEST_F(MemoryTest, AnotherPlayersLockDelaysTheSaveWithoutHoldingTheWindow) {
+    const std::string a = Media("a.mp3"), b = Media("b.mp3");
+    TPlayerCore& c = Started({a, b});
+    const int lock =
+        ::open((dir + "/positions.txt.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    At(50 * kSecond);
+    c.Next();
+    const auto before = std::chrono::steady_clock::now();
+    RunEvents();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1))
+        << "the window waited on the lock";
+    EXPECT_EQ(Stored(a), std::nullopt);
+    ::close(lock);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (!Stored(a) && std::chrono::steady_clock::now() < until)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     EXPECT_EQ(Stored(a), (FileMemoryEntry{50 * kSecond, "1.0", false}));
 }
 
