@@ -38,10 +38,10 @@ void Fail(const std::string& what) {
     std::_Exit(2);
 }
 
-bool SendAll(const void* data, std::size_t size) {
-    const auto* p = static_cast<const char*>(data);
+// Moves size bytes through step (one send or read), however it splits them.
+template <typename Step> bool Whole(char* p, std::size_t size, Step step) {
     while (size > 0) {
-        const ssize_t n = ::send(probe::SocketFd, p, size, MSG_NOSIGNAL);
+        const ssize_t n = step(p, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -52,18 +52,15 @@ bool SendAll(const void* data, std::size_t size) {
     return true;
 }
 
+bool SendAll(const void* data, std::size_t size) {
+    return Whole(
+        const_cast<char*>(static_cast<const char*>(data)), size,
+        [](char* p, std::size_t n) { return ::send(probe::SocketFd, p, n, MSG_NOSIGNAL); });
+}
+
 bool ReadAll(void* data, std::size_t size) {
-    auto* p = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::read(probe::SocketFd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return Whole(static_cast<char*>(data), size,
+                 [](char* p, std::size_t n) { return ::read(probe::SocketFd, p, n); });
 }
 
 // One request: the name and the descriptor; false at the end.
