@@ -43,3 +43,9 @@ inline constexpr const char* ZARN_PROP_OUTPUT_STATE = "output-state"; // gint, r
 inline constexpr const char* ZARN_PROP_LEVEL = "level";
 inline constexpr const char* ZARN_PROP_RATE_INTERFACE = "rate-interface"; // IZarnRate*, read-only
 inline constexpr const char* ZARN_PROP_VENDOR_INFO = "vendor-info";       // gchararray, read-only
+// Loudness levelling gain in hundredths of a decibel (gint, -4000 to 2400,
+// default 0). Set before the first sample of a stream it applies at once;
+// later changes glide at no more than 1 dB a second, so none is heard as a step.
+inline constexpr const char* ZARN_PROP_LOUDNESS_GAIN = "loudness-gain";
+// A true-peak limiter after the gain, ceiling -1 dBTP (gboolean, default off).
+inline constexpr const char* ZARN_PROP_LIMITER = "limiter";

@@ -23,6 +23,11 @@ inline constexpr std::int32_t PLAYER_NOFILE = 5;
 // Engine option numbers for SetOption.
 inline constexpr std::int32_t PLAYER_OPTION_SKIP_SILENCE = 1;
 inline constexpr std::int32_t PLAYER_OPTION_SMOOTH_SPLICES = 2;
+// Loudness gain in hundredths of a decibel, kept across Open: for a file not
+// yet heard it applies at once, for the file playing it glides.
+inline constexpr std::int32_t PLAYER_OPTION_LOUDNESS_GAIN = 3;
+// 1 runs the true-peak limiter (-1 dBTP) after the gain; kept across Open.
+inline constexpr std::int32_t PLAYER_OPTION_LIMITER = 4;
 
 // {5E0C3A71-2B7D-4F0A-9C61-0D8E4B7F21A3}
 inline constexpr IID IID_IPlayer = {
