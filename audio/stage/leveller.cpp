@@ -21,7 +21,7 @@ double bessel_i0(double x) {
     return sum;
 }
 
-constexpr double kaiser_beta = 8.0;
+constexpr double kaiser_beta = 6.0;
 constexpr double release_seconds = 0.3;
 constexpr double hold_seconds = 0.01;
 constexpr double look_seconds = 0.002;
@@ -45,8 +45,9 @@ void leveller::start(std::int32_t channels, std::int32_t sample_rate) {
     // Windowed sinc interpolators for the points a quarter, a half and three
     // quarters of the way to the next sample; each passes a constant as it is.
     const std::int32_t n = 2 * taps_half_;
-    phase_taps_.assign(3 * static_cast<std::size_t>(n), 0.0f);
-    double widest = 0.0;
+    taps_.assign(static_cast<std::size_t>(n), taps4{0.0f, 0.0f, 0.0f, 0.0f});
+    taps_[static_cast<std::size_t>(taps_half_ - 1)][0] = 1.0f;
+    double widest = 1.0;
     for (int k = 1; k <= 3; ++k) {
         std::vector<double> h(static_cast<std::size_t>(n));
         double sum = 0.0;
@@ -64,7 +65,7 @@ void leveller::start(std::int32_t channels, std::int32_t sample_rate) {
         double absolute = 0.0;
         for (std::int32_t j = 0; j < n; ++j) {
             const double v = h[static_cast<std::size_t>(j)] / sum;
-            phase_taps_[static_cast<std::size_t>((k - 1) * n + j)] = static_cast<float>(v);
+            taps_[static_cast<std::size_t>(j)][k] = static_cast<float>(v);
             absolute += std::abs(v);
         }
         widest = std::max(widest, absolute);
@@ -117,17 +118,13 @@ float leveller::true_peak_at_centre() const {
     const std::int32_t n = 2 * taps_half_;
     float peak = 0.0f;
     for (std::int32_t c = 0; c < ch_; ++c) {
-        // The newest 2T samples of the channel, oldest first; the centre is
-        // the T-th of them.
+        // The newest 2T samples of the channel, oldest first.
         const float* x = history_.data() + static_cast<std::size_t>(c) * 2 * n + history_pos_ + 1;
-        peak = std::max(peak, std::abs(x[taps_half_ - 1]));
-        for (int k = 0; k < 3; ++k) {
-            const float* h = phase_taps_.data() + static_cast<std::size_t>(k) * n;
-            float v = 0.0f;
-            for (std::int32_t j = 0; j < n; ++j)
-                v += h[j] * x[j];
-            peak = std::max(peak, std::abs(v));
-        }
+        taps4 sum{0.0f, 0.0f, 0.0f, 0.0f};
+        for (std::int32_t j = 0; j < n; ++j)
+            sum += taps_[static_cast<std::size_t>(j)] * x[j];
+        for (int k = 0; k < 4; ++k)
+            peak = std::max(peak, std::abs(sum[k]));
     }
     return peak;
 }
@@ -158,35 +155,20 @@ void leveller::limit_frame(const float* in, float* out, bool limiting, bool& emi
     if (++history_pos_ == n)
         history_pos_ = 0;
 
-    // Its minimum over the look-ahead and the hold.
-    const auto window = static_cast<std::int32_t>(min_value_.size());
     const std::int64_t index = frames_in_;
-    while (min_count_ > 0) {
-        const std::int32_t back = (min_head_ + min_count_ - 1) % window;
-        if (min_value_[static_cast<std::size_t>(back)] < need)
-            break;
-        --min_count_;
+    if (need == 1.0f && envelope_ == 1.0 && box_sum_ == look_ &&
+        min_value_[static_cast<std::size_t>(min_head_)] == 1.0f) {
+        // Nothing to hold down and nothing held: the minimum is this frame's
+        // 1, and the box holds ones already.
+        min_head_ = 0;
+        min_count_ = 1;
+        min_index_[0] = index;
+        min_value_[0] = 1.0f;
+        if (++box_pos_ == look_)
+            box_pos_ = 0;
+    } else {
+        follow(index, need);
     }
-    const std::int32_t slot = (min_head_ + min_count_) % window;
-    min_index_[static_cast<std::size_t>(slot)] = index;
-    min_value_[static_cast<std::size_t>(slot)] = need;
-    ++min_count_;
-    while (min_index_[static_cast<std::size_t>(min_head_)] <= index - (look_ + hold_)) {
-        min_head_ = (min_head_ + 1) % window;
-        --min_count_;
-    }
-    const double held = min_value_[static_cast<std::size_t>(min_head_)];
-
-    // Falls at once, recovers slowly; the box average over the look-ahead
-    // then turns each fall into a ramp that ends at the peak.
-    if (held < envelope_)
-        envelope_ = held;
-    else
-        envelope_ += (held - envelope_) * release_;
-    box_sum_ += envelope_ - box_[static_cast<std::size_t>(box_pos_)];
-    box_[static_cast<std::size_t>(box_pos_)] = static_cast<float>(envelope_);
-    if (++box_pos_ == look_)
-        box_pos_ = 0;
 
     emitted = frames_in_ >= delay_;
     ++frames_in_;
@@ -196,6 +178,41 @@ void leveller::limit_frame(const float* in, float* out, bool limiting, bool& emi
     for (std::int32_t c = 0; c < ch_; ++c)
         out[c] = delayed[c] * gain;
     ++frames_out_;
+}
+
+void leveller::follow(std::int64_t index, float need) {
+    // The minimum of the gains asked for over the look-ahead and the hold.
+    const auto window = static_cast<std::int32_t>(min_value_.size());
+    auto wrap = [window](std::int32_t i) { return i >= window ? i - window : i; };
+    while (min_count_ > 0) {
+        const std::int32_t back = wrap(min_head_ + min_count_ - 1);
+        if (min_value_[static_cast<std::size_t>(back)] < need)
+            break;
+        --min_count_;
+    }
+    const std::int32_t slot = wrap(min_head_ + min_count_);
+    min_index_[static_cast<std::size_t>(slot)] = index;
+    min_value_[static_cast<std::size_t>(slot)] = need;
+    ++min_count_;
+    while (min_index_[static_cast<std::size_t>(min_head_)] <= index - (look_ + hold_)) {
+        min_head_ = wrap(min_head_ + 1);
+        --min_count_;
+    }
+    const double held = min_value_[static_cast<std::size_t>(min_head_)];
+
+    // Falls at once, recovers slowly (the last millionth at once, so that
+    // the envelope comes back to 1); the box average over the look-ahead
+    // then turns each fall into a ramp that ends at the peak.
+    if (held < envelope_)
+        envelope_ = held;
+    else
+        envelope_ += (held - envelope_) * release_;
+    if (envelope_ > 1.0 - 1e-6)
+        envelope_ = 1.0;
+    box_sum_ += envelope_ - box_[static_cast<std::size_t>(box_pos_)];
+    box_[static_cast<std::size_t>(box_pos_)] = static_cast<float>(envelope_);
+    if (++box_pos_ == look_)
+        box_pos_ = 0;
 }
 
 std::int64_t leveller::time_at(std::int64_t frame, bool as_stop) const {

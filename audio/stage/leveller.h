@@ -71,6 +71,8 @@ private:
     // Takes one gained frame in and writes the frame that comes out, if any.
     void limit_frame(const float* in, float* out, bool limiting, bool& emitted);
     float true_peak_at_centre() const;
+    // The limiter's gain follows the gain asked for at frame index.
+    void follow(std::int64_t index, float need);
     std::int64_t time_at(std::int64_t frame, bool as_stop) const;
 
     std::int32_t ch_ = 2;
@@ -84,7 +86,7 @@ private:
 
     // The limiter: T taps on either side of each interpolated point, L
     // frames of look-ahead (the attack ramp), a hold of H frames.
-    std::int32_t taps_half_ = 16;
+    std::int32_t taps_half_ = 12;
     std::int32_t look_ = 0;
     std::int32_t hold_ = 0;
     std::int32_t delay_ = 0;
@@ -93,8 +95,10 @@ private:
     double release_ = 0.0;
     bool engaged_ = false;
 
-    // Interpolating filters for the three points between two samples.
-    std::vector<float> phase_taps_; // 3 × 2T
+    // Per tap, the weights of the sample itself and of the interpolating
+    // filters for the three points between it and the next, side by side.
+    using taps4 = float __attribute__((vector_size(16)));
+    std::vector<taps4> taps_; // 2T
     // Per channel the last 2T gained samples, written twice so that the
     // newest 2T are always contiguous.
     std::vector<float> history_;
