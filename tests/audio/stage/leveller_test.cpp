@@ -149,6 +149,22 @@ TEST(Leveller, LimiterHoldsTheTruePeakUnderTheCeilingAndRaisesTheRestByTheGain) 
         ASSERT_EQ(out[i], input[i] * gain) << "sample " << i;
     EXPECT_NEAR(rms_db(out, 2, 1000, 2 * rate - 1000) - rms_db(input, 2, 1000, 2 * rate - 1000),
                 12.0, 0.01);
+
+    // The limiter's own gain never steps: from one sample to the next it
+    // moves by no more than a fall to nothing spread over 2 ms would.
+    const double widest_step = 1.0 / (0.002 * rate);
+    double previous = -1, steepest = 0;
+    for (std::size_t i = 0; i < input.size(); i += 2) {
+        if (std::abs(input[i]) < 0.05f) {
+            previous = -1;
+            continue;
+        }
+        const double g = out[i] / (input[i] * gain);
+        if (previous >= 0)
+            steepest = std::max(steepest, std::abs(g - previous));
+        previous = g;
+    }
+    EXPECT_LE(steepest, widest_step) << "the limiter's gain stepped";
 }
 
 // A gain set before the first sample applies at once; a change later glides
