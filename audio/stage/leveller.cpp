@@ -34,12 +34,12 @@ leveller::leveller(std::int32_t channels, std::int32_t sample_rate) {
 
 void leveller::start(std::int32_t channels, std::int32_t sample_rate) {
     ch_ = channels == 1 ? 1 : 2;
-    rate_ = std::max(sample_rate, 1);
-    step_db_ = glide_db_per_second / rate_;
-    look_ = std::max(2, static_cast<std::int32_t>(std::ceil(look_seconds * rate_)));
-    hold_ = static_cast<std::int32_t>(std::lround(hold_seconds * rate_));
+    const double rate = std::max(sample_rate, 1);
+    step_db_ = glide_db_per_second / rate;
+    look_ = std::max(2, static_cast<std::int32_t>(std::ceil(look_seconds * rate)));
+    hold_ = static_cast<std::int32_t>(std::lround(hold_seconds * rate));
     delay_ = look_ - 1 + taps_half_;
-    release_ = 1.0 - std::exp(-1.0 / (release_seconds * rate_));
+    release_ = 1.0 - std::exp(-1.0 / (release_seconds * rate));
     aim_ = static_cast<float>(db_to_gain(aim_db));
 
     // Windowed sinc interpolators for the points a quarter, a half and three

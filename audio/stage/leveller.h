@@ -53,8 +53,6 @@ public:
 
     bool started() const { return started_; }
     double gain_db() const { return current_db_; }
-    // Frames the limiter delays the sound by once engaged.
-    std::int32_t delay_frames() const { return delay_; }
     bool engaged() const { return engaged_; }
 
 private:
@@ -76,7 +74,6 @@ private:
     std::int64_t time_at(std::int64_t frame, bool as_stop) const;
 
     std::int32_t ch_ = 2;
-    std::int32_t rate_ = 44100;
 
     // The glide.
     bool started_ = false;
@@ -86,12 +83,12 @@ private:
 
     // The limiter: T taps on either side of each interpolated point, L
     // frames of look-ahead (the attack ramp), a hold of H frames.
-    std::int32_t taps_half_ = 12;
+    static constexpr std::int32_t taps_half_ = 12;
     std::int32_t look_ = 0;
     std::int32_t hold_ = 0;
     std::int32_t delay_ = 0;
     float aim_ = 1.0f;
-    float quiet_ = 1.0f; // below this nowhere near the aim can a peak be
+    float quiet_ = 1.0f; // while every sample the filters read is below it, no peak reaches the aim
     double release_ = 0.0;
     bool engaged_ = false;
 
