@@ -9,9 +9,9 @@
 #include "player/config/Tool.h"
 #include "player/config/WindowColours.h"
 #include "player/config/WindowFont.h"
+#include "player/list/Filelist.h"
 #include "player/mainform/Icons.h"
 #include "player/mainform/Videopanel.h"
-#include "player/playlist/Filelist.h"
 
 #include <QApplication>
 #include <QCloseEvent>

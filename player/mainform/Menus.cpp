@@ -10,10 +10,10 @@
 #include "player/config/Helpdoc.h"
 #include "player/config/Optionform.h"
 #include "player/config/Tool.h"
+#include "player/list/Filelist.h"
 #include "player/mainform/Mainform.h"
 #include "player/mainform/Videopanel.h"
 #include "player/mainform/Widgetsupport.h"
-#include "player/playlist/Filelist.h"
 
 #include <QActionGroup>
 #include <QApplication>

@@ -8,9 +8,9 @@
 #include "player/config/WindowColours.h"
 #include "player/config/WindowFont.h"
 #include "player/core/Player.h"
+#include "player/list/Filelist.h"
 #include "player/mainform/Icons.h"
 #include "player/mainform/Widgetsupport.h"
-#include "player/playlist/Filelist.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -5,7 +5,7 @@
 // beside the main window; closing it only hides it.
 #pragma once
 
-#include "player/playlist/PlayListView.h"
+#include "player/list/PlayListView.h"
 
 #include <QTreeWidget>
 #include <QWidget>

@@ -16,9 +16,9 @@
 #include "player/config/Tool.h"
 #include "player/config/WindowColours.h"
 #include "player/export/ExportMain.h"
+#include "player/list/Filelist.h"
 #include "player/mainform/Mainform.h"
 #include "player/mpris/Mpris.h"
-#include "player/playlist/Filelist.h"
 #include "player/playlist/Playlistform.h"
 #include "player/shell/Session.h"
 

@@ -2,7 +2,7 @@
 // until the test lets it go, so that entry stays busy for as long as wanted.
 #pragma once
 
-#include "player/playlist/Filelist.h"
+#include "player/list/Filelist.h"
 
 #include <condition_variable>
 #include <mutex>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "player/config/Option.h"
-#include "player/playlist/Filelist.h"
+#include "player/list/Filelist.h"
 #include "tests/support/Files.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "player/playlist/Filelist.h"
+#include "player/list/Filelist.h"
 
 #include "platform/paths.h"
 #include "platform/profile.h"
@@ -7,8 +7,8 @@
 #include "player/config/Extention.h"
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
-#include "player/playlist/M3u.h"
-#include "player/playlist/Random.h"
+#include "player/list/M3u.h"
+#include "player/list/Random.h"
 #include "player/probe/Probe.h"
 
 #include <algorithm>

@@ -5,9 +5,9 @@
 // only under a short lock.
 #pragma once
 
-#include "player/playlist/File.h"
-#include "player/playlist/PlayListView.h"
-#include "player/playlist/Thread1.h"
+#include "player/list/File.h"
+#include "player/list/PlayListView.h"
+#include "player/list/Thread1.h"
 
 #include <sys/types.h>
 

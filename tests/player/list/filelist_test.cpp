@@ -3,8 +3,8 @@
 #include "platform/profile.h"
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
-#include "player/playlist/M3u.h"
-#include "player/playlist/Random.h"
+#include "player/list/M3u.h"
+#include "player/list/Random.h"
 
 #include <set>
 

@@ -1,4 +1,4 @@
-#include "player/playlist/Random.h"
+#include "player/list/Random.h"
 
 #include <chrono>
 

@@ -1,8 +1,8 @@
-#include "player/playlist/Thread1.h"
+#include "player/list/Thread1.h"
 
 #include "player/config/Debug.h"
 #include "player/config/Tool.h"
-#include "player/playlist/Filelist.h"
+#include "player/list/Filelist.h"
 
 #include <pthread.h>
 #include <sched.h>

@@ -1,7 +1,7 @@
 // The play list window on the offscreen platform: real mouse and key events
 // on the real widgets, the real model behind it and a recording engine
 // behind the main window.
-#include "tests/player/playlist/HeldReader.h"
+#include "tests/player/list/HeldReader.h"
 #include "tests/support/FakePlayer.h"
 #include "tests/support/Files.h"
 #include "tests/support/Windows.h"
@@ -9,8 +9,8 @@
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
 #include "player/config/WindowColours.h"
+#include "player/list/Filelist.h"
 #include "player/mainform/Mainform.h"
-#include "player/playlist/Filelist.h"
 #include "player/playlist/Playlistform.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "player/playlist/M3u.h"
+#include "player/list/M3u.h"
 
 #include "player/config/Extention.h"
-#include "player/playlist/Filelist.h"
+#include "player/list/Filelist.h"
 
 #include <strings.h>
 

@@ -1,8 +1,8 @@
-#include "player/playlist/File.h"
+#include "player/list/File.h"
 
 #include "player/config/Tool.h"
+#include "player/list/Filelist.h"
 #include "player/mediainfo/TagText.h"
-#include "player/playlist/Filelist.h"
 
 std::string_view FileNamePart(std::string_view path) {
     size_t slash = path.find_last_of('/');
