@@ -11,8 +11,8 @@
 // user's files.
 #include "platform/handoff/Channel.h"
 #include "platform/paths.h"
+#include "player/bookmarkforms/Bookmarkqt.h"
 #include "player/bookmarks/Bookmark.h"
-#include "player/bookmarks/Bookmarkqt.h"
 #include "player/config/Tool.h"
 #include "player/config/WindowColours.h"
 #include "player/export/ExportMain.h"

@@ -1,4 +1,4 @@
-#include "player/bookmarks/Bookmarkqt.h"
+#include "player/bookmarkforms/Bookmarkqt.h"
 
 #include <QAction>
 #include <QApplication>

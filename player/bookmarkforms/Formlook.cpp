@@ -1,4 +1,4 @@
-#include "player/bookmarks/Formlook.h"
+#include "player/bookmarkforms/Formlook.h"
 
 #include "player/config/WindowFont.h"
 

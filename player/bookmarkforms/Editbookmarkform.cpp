@@ -1,8 +1,8 @@
-#include "player/bookmarks/Editbookmarkform.h"
+#include "player/bookmarkforms/Editbookmarkform.h"
 
 #include "platform/commatext.h"
-#include "player/bookmarks/Edittitleform.h"
-#include "player/bookmarks/Formlook.h"
+#include "player/bookmarkforms/Edittitleform.h"
+#include "player/bookmarkforms/Formlook.h"
 #include "player/bookmarks/Hashstring.h"
 #include "player/config/Extention.h"
 #include "player/config/Tool.h"

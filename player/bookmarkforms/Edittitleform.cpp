@@ -1,6 +1,6 @@
-#include "player/bookmarks/Edittitleform.h"
+#include "player/bookmarkforms/Edittitleform.h"
 
-#include "player/bookmarks/Formlook.h"
+#include "player/bookmarkforms/Formlook.h"
 
 #include <QFile>
 #include <QLineEdit>
