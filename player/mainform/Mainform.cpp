@@ -1,7 +1,7 @@
 #include "player/mainform/Mainform.h"
-#include "player/mainform/Accessible.h"
+#include "player/widgets/Accessible.h"
 
-#include "player/mainform/Widgetsupport.h"
+#include "player/widgets/Widgetsupport.h"
 
 #include "platform/profile.h"
 #include "player/config/Extention.h"
@@ -10,8 +10,8 @@
 #include "player/config/WindowColours.h"
 #include "player/config/WindowFont.h"
 #include "player/list/Filelist.h"
-#include "player/mainform/Icons.h"
 #include "player/mainform/Videopanel.h"
+#include "player/widgets/Icons.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -13,7 +13,7 @@
 #include "player/list/Filelist.h"
 #include "player/mainform/Mainform.h"
 #include "player/mainform/Videopanel.h"
-#include "player/mainform/Widgetsupport.h"
+#include "player/widgets/Widgetsupport.h"
 
 #include <QActionGroup>
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "player/playlist/Playlistform.h"
 
-#include "player/mainform/Accessible.h"
+#include "player/widgets/Accessible.h"
 
 #include "platform/profile.h"
 #include "player/config/Extention.h"
@@ -9,8 +9,8 @@
 #include "player/config/WindowFont.h"
 #include "player/core/Player.h"
 #include "player/list/Filelist.h"
-#include "player/mainform/Icons.h"
-#include "player/mainform/Widgetsupport.h"
+#include "player/widgets/Icons.h"
+#include "player/widgets/Widgetsupport.h"
 
 #include <QApplication>
 #include <QCloseEvent>

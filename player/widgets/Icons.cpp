@@ -1,4 +1,4 @@
-#include "player/mainform/Icons.h"
+#include "player/widgets/Icons.h"
 
 #include "player/config/WindowColours.h"
 

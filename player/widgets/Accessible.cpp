@@ -1,4 +1,4 @@
-#include "player/mainform/Accessible.h"
+#include "player/widgets/Accessible.h"
 
 #include "player/mainform/Mainform.h"
 

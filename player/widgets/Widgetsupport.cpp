@@ -1,4 +1,4 @@
-#include "player/mainform/Widgetsupport.h"
+#include "player/widgets/Widgetsupport.h"
 
 #include <QFile>
 #include <QMimeData>
