@@ -1,4 +1,5 @@
 #include "player/mainform/Mainform.h"
+#include "player/mainform/MainAccessible.h"
 #include "player/widgets/Accessible.h"
 
 #include "player/widgets/Widgetsupport.h"

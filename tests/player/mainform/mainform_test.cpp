@@ -1,8 +1,8 @@
 #include "Fixture.h"
 #include "player/config/WindowColours.h"
 
+#include "player/mainform/MainAccessible.h"
 #include "player/mainform/Videopanel.h"
-#include "player/widgets/Accessible.h"
 #include "player/widgets/Icons.h"
 #include "tests/CommaLocale.h"
 
