@@ -1,5 +1,6 @@
-// The Qt side of the bookmark list: the Bookmark menu's items, and a failed
-// save reported to the user while windows still exist.
+// The Qt side of the bookmark list (player/bookmarkforms; the list itself is
+// player/bookmarks): the Bookmark menu's items, and a failed save reported
+// to the user while windows still exist.
 #pragma once
 
 #include "player/bookmarks/Bookmark.h"

@@ -1,7 +1,7 @@
-// The bookmark editor: all bookmarks in menu order, to add (files, a folder,
-// or items dropped from the file manager), rename, remove and reorder. Works
-// on its own rows; OK writes them back to the bookmark list, IDs renumbered
-// 1 to n, and Close leaves the list as it was.
+// The bookmark editor (player/bookmarkforms): all bookmarks in menu order, to
+// add (files, a folder, or items dropped from the file manager), rename,
+// remove and reorder. Works on its own rows; OK writes them back to the
+// bookmark list, IDs renumbered 1 to n, and Close leaves the list as it was.
 #pragma once
 
 #include "player/bookmarks/Bookmark.h"

@@ -1,5 +1,6 @@
-// The dialog that asks for a bookmark's title, offering the first of the
-// bookmark's names (a file's full path or the folder) as a proposal.
+// The dialog that asks for a bookmark's title (player/bookmarkforms),
+// offering the first of the bookmark's names (a file's full path or the
+// folder) as a proposal.
 #pragma once
 
 #include <QDialog>

@@ -1,5 +1,5 @@
-// What the bookmark dialogs share: the version text of their captions, their
-// font, and centring on the desktop.
+// What the bookmark dialogs (player/bookmarkforms) share: the version text of
+// their captions, their font, and centring on the desktop.
 #pragma once
 
 #include <QString>

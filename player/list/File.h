@@ -2,6 +2,7 @@
 // analysis pass holds the entry it works on, so an entry removed meanwhile
 // stays alive until the pass lets go. Every field except FileName and Busy
 // belongs to the GUI thread.
+// Part of the play list model, player/list.
 #pragma once
 
 #include "player/mediainfo/Gsttags.h"

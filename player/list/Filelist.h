@@ -3,6 +3,8 @@
 // that titles entries from their tags. Everything runs on the GUI thread
 // except AnalyzeAll, which runs on the analysis thread and reads the list
 // only under a short lock.
+// The model lives in player/list, free of Qt; the window that shows it is
+// player/playlist.
 #pragma once
 
 #include "player/list/File.h"

@@ -1,5 +1,6 @@
 // Reading play lists other programs write: M3U and M3U8, UTF-8 text with one
 // file per line. The player saves its own lists in its list format only.
+// Part of the play list model, player/list.
 #pragma once
 
 #include <string>

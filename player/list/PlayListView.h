@@ -1,7 +1,8 @@
 // What the play list model needs of the window that shows it: one row per
 // entry, in the model's order, with a marker image on the current entry,
-// and the count in status-bar panel 0. The play list window implements it;
-// every call comes on the GUI thread.
+// and the count in status-bar panel 0. The model (player/list) sees only
+// this; the play list window (player/playlist) implements it. Every call
+// comes on the GUI thread.
 #pragma once
 
 #include <string>

@@ -2,6 +2,7 @@
 // Random and Shuffle and by the main window: state = state * 22695477 + 1
 // (modulo 2^32), each draw being bits 16 to 30 of the new state. Used on the
 // GUI thread only.
+// Kept with the play list model, player/list.
 #pragma once
 
 #include <cstdint>

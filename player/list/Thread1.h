@@ -3,6 +3,7 @@
 // the GUI thread. A new batch while a pass runs restarts that pass from the
 // top instead of stacking another one; ClosingFlag ends it after the entry
 // it is working on.
+// Part of the play list model, player/list.
 #pragma once
 
 #include <atomic>

@@ -1,7 +1,8 @@
-// Pictures of the play controls: the tool bar's image list (entries 0 to 12,
-// the repeat modes at 8 + mode), the mute button's two images and the logo
-// of the video panel. The desktop's icon theme is used where it has a
-// picture; everything else is drawn here, so no button is ever blank.
+// Pictures of the play controls, for both windows (player/widgets): the tool
+// bar's image list (entries 0 to 12, the repeat modes at 8 + mode), the mute
+// button's two images and the logo of the video panel. The desktop's icon
+// theme is used where it has a picture; everything else is drawn here, so no
+// button is ever blank.
 #pragma once
 
 #include <QColor>

@@ -1,5 +1,5 @@
-// Small pieces the player's windows share: a window's placement as the
-// settings store sees it, and the local files of a drop.
+// Small pieces the player's windows share (player/widgets): a window's
+// placement as the settings store sees it, and the local files of a drop.
 #pragma once
 
 #include "player/config/Tool.h"
