@@ -24,19 +24,20 @@ audio/output: audio/pipeline platform platform/sound
 audio/filter: audio/output audio/pipeline audio/stage platform platform/sound
 engine/include: platform
 engine: engine/include audio/filter audio/output audio/pipeline audio/stage platform platform/sound
-player/config: engine/include platform platform/classesroot
+player/loudness: platform
+player/config: player/loudness engine/include platform platform/classesroot
 player/mediainfo: platform
-player/probe: player/mediainfo platform
+player/probe: player/mediainfo player/loudness platform
 player/list: player/probe player/mediainfo player/config platform
 player/bookmarks: player/list player/config platform
-player/core: player/bookmarks player/list player/mediainfo player/config engine/include platform
+player/core: player/bookmarks player/list player/mediainfo player/loudness player/config engine/include platform
 player/widgets: player/config platform
 player/bookmarkforms: player/bookmarks player/config platform
 player/playlist: player/widgets player/core player/list player/mediainfo player/config platform
 player/mainform: player/widgets player/bookmarkforms player/core player/bookmarks player/list player/config engine/include platform platform/handoff
 player/mpris: player/core player/list player/config platform platform/classesroot
-player/export: player/config audio/filter platform
-player/shell: player/mainform player/playlist player/mpris player/export player/bookmarkforms player/widgets player/core player/bookmarks player/list player/config engine/include platform platform/handoff
+player/export: player/loudness player/config audio/filter platform
+player/shell: player/mainform player/playlist player/mpris player/export player/bookmarkforms player/widgets player/core player/bookmarks player/list player/probe player/loudness player/config engine/include platform platform/handoff
 TABLE
 
 # The table itself runs one way.
