@@ -5,11 +5,18 @@
 # folder missing from the table or a loop the table would allow. The build
 # cannot catch these alone: every target sees the whole tree's root as an
 # include folder, so a header-only include upwards would still compile.
+# Given the build's list of links between folders (layer-links.txt, written
+# at configure time), a link against the table fails too.
 # Prints the number of includes between each pair of folders.
 #
-# usage: layers.sh SOURCE_DIR
+# usage: layers.sh SOURCE_DIR [LINKS_FILE]
 set -eu
-root=${1:?usage: layers.sh SOURCE_DIR}
+root=${1:?usage: layers.sh SOURCE_DIR [LINKS_FILE]}
+links=${2:-}
+case $links in
+"" | /*) ;;
+*) links=$PWD/$links ;;
+esac
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -37,7 +44,7 @@ player/playlist: player/widgets player/core player/list player/mediainfo player/
 player/mainform: player/widgets player/bookmarkforms player/core player/bookmarks player/list player/config engine/include platform platform/handoff
 player/mpris: player/core player/list player/config platform platform/classesroot
 player/export: player/loudness player/config audio/filter platform
-player/shell: player/mainform player/playlist player/mpris player/export player/bookmarkforms player/widgets player/core player/bookmarks player/list player/probe player/loudness player/config engine/include platform platform/handoff
+player/shell: engine player/mainform player/playlist player/mpris player/export player/bookmarkforms player/widgets player/core player/bookmarks player/list player/probe player/loudness player/config engine/include platform platform/handoff
 TABLE
 
 # The table itself runs one way.
@@ -80,5 +87,17 @@ awk 'NR == FNR { ok[$1 " " $2] = 1; next } !(($1 " " $2) in ok) { print }' \
 if [ -s "$work/backward" ]; then
     awk '{ print "layers.sh: " $1 " may not include " $2 }' "$work/backward" >&2
     status=1
+fi
+# Every link goes to a folder its own folder may use.
+if [ -n "$links" ]; then
+    [ -s "$links" ] || { echo "layers.sh: no links in $links" >&2; exit 1; }
+    awk 'NR == FNR { ok[$1 " " $2] = 1; next } !(($1 " " $2) in ok) { print }' \
+        "$work/allowed" "$links" | sort -u >"$work/backlinks"
+    if [ -s "$work/backlinks" ]; then
+        awk '{ print "layers.sh: " $3 " (" $1 ") may not link " $4 " (" $2 ")" }' \
+            "$work/backlinks" >&2
+        status=1
+    fi
+    echo "$(wc -l <"$links") links between folders"
 fi
 exit $status

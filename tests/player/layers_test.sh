@@ -1,7 +1,8 @@
 #!/bin/sh
 # The layer check on small trees made here: a clean tree passes and counts
 # its includes; an include upwards (in a header alone too), a folder the
-# table does not know and a missing top folder each fail, naming the fault.
+# table does not know, a missing top folder, a link upwards and an empty
+# list of links each fail, naming the fault.
 # usage: layers_test.sh PATH/TO/layers.sh
 set -u
 check=${1:?usage: layers_test.sh PATH/TO/layers.sh}
@@ -32,7 +33,7 @@ make_tree() {
 expect() {
     want=$1
     line=${2:-}
-    sh "$check" "$work/tree" >"$work/out" 2>&1
+    sh "$check" "$work/tree" ${3:+"$3"} >"$work/out" 2>&1
     got=$?
     [ "$got" -eq "$want" ] || fail "status $got, expected $want; output:
 $(cat "$work/out")"
@@ -62,6 +63,14 @@ expect 1 "a folder without a place in the table: player/elsewhere"
 make_tree
 rm -rf "$work/tree/audio"
 expect 1 "is missing"
+
+make_tree
+echo "player/core player/list zarn_core zarn_playlist" >"$work/links"
+expect 0 "1 links between folders" "$work/links"
+echo "player/list player/core zarn_playlist zarn_core" >>"$work/links"
+expect 1 "zarn_playlist (player/list) may not link zarn_core (player/core)" "$work/links"
+: >"$work/links"
+expect 1 "no links in" "$work/links"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "layers_test.sh: all cases passed"
