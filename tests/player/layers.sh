@@ -1,5 +1,5 @@
 #!/bin/sh
-# The layers of the program: which folder may include which. Each folder of
+# The layers of the program: which folder may use which. Each folder of
 # platform/, audio/, engine/ and player/ lists the folders it uses, all of
 # them below it; an include of any other folder fails here, and so does a
 # folder missing from the table or a loop the table would allow. The build
@@ -61,7 +61,7 @@ for top in platform audio engine player; do
     [ -d "$top" ] || { echo "layers.sh: $root/$top is missing" >&2; exit 1; }
 done
 # file:line:#include "dir/name.h"  ->  "from to", for includes of another folder.
-grep -rH --include='*.h' --include='*.hpp' --include='*.c' --include='*.cpp' \
+grep -rH --include='*.h' --include='*.c' --include='*.cpp' \
     '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[^"]*/' platform audio engine player |
     sed -n 's|^\(.*\)/[^/]*:[[:space:]]*#[[:space:]]*include[[:space:]]*"\(.*\)/[^/]*".*|\1 \2|p' |
     awk '$1 != $2' >"$work/edges"
