@@ -5,7 +5,7 @@
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
 #include "player/core/Player.h"
-#include "player/playlist/Filelist.h"
+#include "player/list/Filelist.h"
 #include "tests/support/FakePlayer.h"
 #include "tests/support/Files.h"
 

@@ -1,8 +1,8 @@
 // Figures for the play list's bulk work: reading a long list file, sorting
 // it by name, and the two tag reads the analysis makes per entry.
+#include "player/list/Filelist.h"
 #include "player/mediainfo/Id3.h"
 #include "player/mediainfo/Riffinfo.h"
-#include "player/playlist/Filelist.h"
 #include "tests/player/mediainfo/ChunkBytes.h"
 
 #include <benchmark/benchmark.h>

@@ -7,7 +7,7 @@
 // made by ffmpeg into the build tree; files in the page cache (one pass of
 // each reading runs first).
 #include "platform/regularfile.h"
-#include "player/playlist/File.h"
+#include "player/list/File.h"
 #include "player/probe/Probe.h"
 #include "tests/player/mediainfo/MadeMedia.h"
 

@@ -1,5 +1,5 @@
 // The list-file reader: lines split at CR, LF and CR LF, cut at byte 0.
-#include "player/playlist/Filelist.h"
+#include "player/list/Filelist.h"
 
 #include "Seeds.h"
 

@@ -1,6 +1,6 @@
 // The M3U reader: lines, comments, relative names, file: addresses.
-#include "player/playlist/Filelist.h"
-#include "player/playlist/M3u.h"
+#include "player/list/Filelist.h"
+#include "player/list/M3u.h"
 
 #include "Seeds.h"
 

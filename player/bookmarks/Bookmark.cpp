@@ -5,7 +5,7 @@
 #include "platform/profile.h"
 #include "platform/regularfile.h"
 #include "player/bookmarks/Hashstring.h"
-#include "player/playlist/Filelist.h"
+#include "player/list/Filelist.h"
 
 #include <cerrno>
 #include <charconv>

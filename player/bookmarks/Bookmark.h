@@ -1,7 +1,8 @@
 // The bookmark list: named shortcuts to a set of media files or to a folder,
 // kept in memory for the run as one keyed record per bookmark (keys ID, Title,
-// Type, Path) and in "bookmark.txt" between runs. The Bookmark menu and the
-// bookmark editor work on it; a bookmark refills the play list.
+// Type, Path) and in "bookmark.txt" between runs. The model, free of Qt
+// (player/bookmarks); the Bookmark menu and the bookmark editor
+// (player/bookmarkforms) work on it; a bookmark refills the play list.
 #pragma once
 
 #include <string>

@@ -5,7 +5,7 @@
 #include "player/config/Option.h"
 #include "player/config/Rates.h"
 #include "player/config/Tool.h"
-#include "player/playlist/Filelist.h"
+#include "player/list/Filelist.h"
 
 #include "platform/numbers.h"
 #include "platform/profile.h"

@@ -2,7 +2,7 @@
 // that move by them. Every move is a seek in the file's own time.
 #include "player/core/Player.h"
 
-#include "player/playlist/Filelist.h"
+#include "player/list/Filelist.h"
 
 namespace {
 

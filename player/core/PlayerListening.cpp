@@ -8,7 +8,7 @@
 #include "player/config/Rates.h"
 #include "player/config/Tool.h"
 #include "player/core/Rewind.h"
-#include "player/playlist/Filelist.h"
+#include "player/list/Filelist.h"
 
 #include <QFile>
 #include <QTimer>

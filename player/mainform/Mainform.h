@@ -1,9 +1,10 @@
 // The main player window TMain: time bar, video panel and play controls,
-// the time display, zoom and full screen, and the window's life cycle. The
-// player state and the open-and-play path are the core's (TPlayerCore): the
-// window's handlers are thin calls into it and the window shows what it
-// reports. The engine's messages arrive as posted events, so all of it runs
-// on the GUI thread.
+// the time display (Timedisplay.cpp), zoom and full screen, the menus
+// (Menus.cpp), what a screen reader hears of it (MainAccessible.h) and the
+// window's life cycle. The player state and the open-and-play path are the
+// core's (TPlayerCore): the window's handlers are thin calls into it and the
+// window shows what it reports. The engine's messages arrive as posted
+// events, so all of it runs on the GUI thread.
 #pragma once
 
 #include "engine/include/IPlayer.h"

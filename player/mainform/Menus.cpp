@@ -1,19 +1,19 @@
 // The main window's commands: the main menu, the video panel's pop-up menu,
 // the Bookmark menu, dropped files and the names a second start hands over.
 #include "platform/handoff/Channel.h"
+#include "player/bookmarkforms/Bookmarkqt.h"
+#include "player/bookmarkforms/Editbookmarkform.h"
+#include "player/bookmarkforms/Edittitleform.h"
 #include "player/bookmarks/Bookmark.h"
-#include "player/bookmarks/Bookmarkqt.h"
-#include "player/bookmarks/Editbookmarkform.h"
-#include "player/bookmarks/Edittitleform.h"
 #include "player/config/Aboutform.h"
 #include "player/config/Extention.h"
 #include "player/config/Helpdoc.h"
 #include "player/config/Optionform.h"
 #include "player/config/Tool.h"
+#include "player/list/Filelist.h"
 #include "player/mainform/Mainform.h"
 #include "player/mainform/Videopanel.h"
-#include "player/mainform/Widgetsupport.h"
-#include "player/playlist/Filelist.h"
+#include "player/widgets/Widgetsupport.h"
 
 #include <QActionGroup>
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "player/mainform/Videopanel.h"
 
-#include "player/mainform/Icons.h"
+#include "player/widgets/Icons.h"
 
 #include <QCoreApplication>
 #include <QEvent>

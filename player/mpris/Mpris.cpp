@@ -4,9 +4,9 @@
 #include "player/config/Extention.h"
 #include "player/config/Rates.h"
 #include "player/core/Player.h"
+#include "player/list/File.h"
+#include "player/list/Filelist.h"
 #include "player/mpris/Adaptors.h"
-#include "player/playlist/File.h"
-#include "player/playlist/Filelist.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,32 +1,27 @@
 #include "player/playlist/Playlistform.h"
 
-#include "player/mainform/Accessible.h"
+#include "player/widgets/Accessible.h"
 
 #include "platform/profile.h"
 #include "player/config/Extention.h"
 #include "player/config/Tool.h"
-#include "player/config/WindowColours.h"
 #include "player/config/WindowFont.h"
 #include "player/core/Player.h"
-#include "player/mainform/Icons.h"
-#include "player/mainform/Widgetsupport.h"
-#include "player/playlist/Filelist.h"
+#include "player/list/Filelist.h"
+#include "player/playlist/Listimages.h"
+#include "player/widgets/Widgetsupport.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPainter>
-#include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
-#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
@@ -64,142 +59,6 @@ QString FromBytes(const std::string& s) {
 }
 std::string ToBytes(const QString& s) {
     return QFile::encodeName(s).toStdString();
-}
-
-// --- Pictures ------------------------------------------------------------
-
-QPixmap Canvas() {
-    QPixmap pm(16, 16);
-    pm.fill(Qt::transparent);
-    return pm;
-}
-
-// Coloured parts of a picture stand out from its ground at least this much.
-constexpr double MarkContrast = 3.0;
-
-// White paper under dark ink, black under light.
-QColor Paper(const Inks& inks) {
-    const QColor white(Qt::white);
-    const QColor black(Qt::black);
-    return ContrastRatio(white, inks.ink) >= ContrastRatio(black, inks.ink) ? white : black;
-}
-
-void Plus(QPainter& p, const Inks& inks, double x, double y) {
-    p.setPen(QPen(ReadableOn(QColor(0, 130, 0), inks.ground, MarkContrast), 2));
-    p.drawLine(QPointF(x - 3, y), QPointF(x + 3, y));
-    p.drawLine(QPointF(x, y - 3), QPointF(x, y + 3));
-}
-
-void Folder(QPainter& p) {
-    p.setBrush(QColor(230, 190, 80));
-    p.drawRect(QRectF(1.5, 5.5, 13, 8));
-    p.drawRect(QRectF(1.5, 3.5, 5, 2));
-}
-
-void Page(QPainter& p, const Inks& inks) {
-    p.setBrush(Paper(inks));
-    p.drawRect(QRectF(2.5, 1.5, 9, 13));
-    for (int i = 0; i < 3; ++i)
-        p.drawLine(QPointF(4.5, 5 + 3 * i), QPointF(9.5, 5 + 3 * i));
-}
-
-// The tool bar's images, numbered as the buttons use them.
-void DrawListImage(QPainter& p, const Inks& inks, int index) {
-    const QColor ink = inks.ink;
-    p.setPen(QPen(ink, 1));
-    switch (index) {
-    case 0: // add files
-        Page(p, inks);
-        Plus(p, inks, 11.5, 11.5);
-        break;
-    case 1: // add folder
-        Folder(p);
-        Plus(p, inks, 11.5, 11.5);
-        break;
-    case 7: // remove
-        p.setPen(QPen(ReadableOn(QColor(190, 0, 0), inks.ground, MarkContrast), 2));
-        p.drawLine(QPointF(3, 3), QPointF(13, 13));
-        p.drawLine(QPointF(3, 13), QPointF(13, 3));
-        break;
-    case 8: // sort
-        for (int i = 0; i < 4; ++i)
-            p.drawLine(QPointF(2, 3.5 + 3 * i), QPointF(5 + 2.5 * i, 3.5 + 3 * i));
-        p.drawLine(QPointF(13, 2), QPointF(13, 13));
-        p.drawLine(QPointF(10.5, 10.5), QPointF(13, 13.5));
-        p.drawLine(QPointF(15.5, 10.5), QPointF(13, 13.5));
-        break;
-    case 9: // open list files
-        Folder(p);
-        p.setPen(QPen(ink, 1));
-        p.drawLine(QPointF(4, 9), QPointF(12, 9));
-        p.drawLine(QPointF(4, 11), QPointF(12, 11));
-        break;
-    case 10: // save list file
-        p.setBrush(QColor(70, 110, 190));
-        p.drawRect(QRectF(1.5, 1.5, 13, 13));
-        p.setBrush(Paper(inks));
-        p.drawRect(QRectF(4.5, 1.5, 7, 5));
-        p.drawRect(QRectF(3.5, 9.5, 9, 5));
-        break;
-    default:
-        break;
-    }
-}
-
-QIcon ListImageIcon(int index) {
-    switch (index) {
-    case 2:
-        return ToolImageIcon(ImagePrev);
-    case 5:
-        return ToolImageIcon(ImagePlay);
-    case 6:
-        return ToolImageIcon(ImageNext);
-    default:
-        break;
-    }
-    const char* theme = nullptr;
-    switch (index) {
-    case 0:
-        theme = "list-add";
-        break;
-    case 1:
-        theme = "folder-new";
-        break;
-    case 7:
-        theme = "list-remove";
-        break;
-    case 8:
-        theme = "view-sort-ascending";
-        break;
-    case 9:
-        theme = "document-open";
-        break;
-    case 10:
-        theme = "document-save";
-        break;
-    default:
-        break;
-    }
-    QIcon drawn =
-        InkedIcon([index](QPainter& p, const Inks& inks) { DrawListImage(p, inks, index); });
-    return theme ? QIcon::fromTheme(QString::fromLatin1(theme), drawn) : drawn;
-}
-
-// The row markers: 1 the current entry, 0 any other (blank, so captions
-// stay in line). The green mark keeps its hue where it stands out from the
-// row, selected or not.
-const QIcon& RowMarker(int image) {
-    static const QIcon blank(Canvas());
-    static const QIcon current = InkedIcon(
-        [](QPainter& p, const Inks& inks) {
-            p.setPen(QPen(ReadableOn(QColor(0, 90, 0), inks.ground, MarkContrast), 1));
-            p.setBrush(ReadableOn(QColor(40, 170, 40), inks.ground, MarkContrast));
-            QPolygonF t;
-            t << QPointF(4, 3) << QPointF(13, 8) << QPointF(4, 13);
-            p.drawPolygon(t);
-        },
-        IconGround::Row);
-    return image == 1 ? current : blank;
 }
 
 QToolButton* MakeButton(QWidget* parent, const char* name, int image, const QString& tip) {
@@ -268,146 +127,6 @@ void NameRow(QTreeWidgetItem* item) {
 }
 
 } // namespace
-
-// --- The list view ---------------------------------------------------------
-
-TPlayListView::TPlayListView(QWidget* parent) : QTreeWidget(parent) {
-    setObjectName(QStringLiteral("ListView1"));
-    setColumnCount(2);
-    setHeaderLabels({QStringLiteral("File"), QStringLiteral("Time")});
-    setAccessibleName(tr("Play list"));
-    setRootIsDecorated(false);
-    setUniformRowHeights(true);
-    setItemsExpandable(false);
-    setSelectionMode(QAbstractItemView::ExtendedSelection);
-    setSelectionBehavior(QAbstractItemView::SelectRows);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setIconSize(QSize(16, 16));
-    setAllColumnsShowFocus(true);
-    // A press on a selected row keeps the selection until the release, so
-    // the whole selection can be dragged.
-    setDragEnabled(true);
-    setAcceptDrops(false);
-    header()->setSectionsClickable(false);
-    header()->setSectionsMovable(false);
-    header()->setStretchLastSection(false);
-    header()->setMinimumSectionSize(0);
-    header()->resizeSection(1, 0);
-    // The selection stays as visible while the window is inactive.
-    QPalette pal = palette();
-    for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
-        pal.setColor(QPalette::Inactive, role, pal.color(QPalette::Active, role));
-    setPalette(pal);
-}
-
-int TPlayListView::TargetRow(int y) const {
-    // Rows lie one below the other, so the first row holding y is the row
-    // at y; any column's x finds it.
-    const int x = std::max(0, columnViewportPosition(0));
-    const QModelIndex index = indexAt(QPoint(x, y));
-    return index.isValid() ? index.row() : topLevelItemCount();
-}
-
-void TPlayListView::mousePressEvent(QMouseEvent* e) {
-    if (dragging_)
-        return;
-    QTreeWidget::mousePressEvent(e);
-    pressPos_ = e->position().toPoint();
-    pressedOnRow_ = e->button() == Qt::LeftButton && itemAt(pressPos_) != nullptr;
-}
-
-void TPlayListView::mouseMoveEvent(QMouseEvent* e) {
-    const QPoint pos = e->position().toPoint();
-    if (dragging_) {
-        dropY_ = pos.y();
-        // Near an edge the list scrolls, so any row can be reached.
-        const int margin = std::max(4, sizeHintForRow(0) / 2);
-        if (pos.y() < margin)
-            verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
-        else if (pos.y() > viewport()->height() - margin)
-            verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        viewport()->update();
-        return;
-    }
-    if (pressedOnRow_ && (e->buttons() & Qt::LeftButton)) {
-        // The base class would start the platform's drag here.
-        QTreeWidgetItem* pressed = itemAt(pressPos_);
-        if ((pos - pressPos_).manhattanLength() >= QApplication::startDragDistance() && pressed &&
-            pressed->isSelected()) {
-            dragging_ = true;
-            dropY_ = pos.y();
-            viewport()->setCursor(Qt::DragMoveCursor);
-            viewport()->update();
-        }
-        return;
-    }
-    QTreeWidget::mouseMoveEvent(e);
-}
-
-void TPlayListView::mouseReleaseEvent(QMouseEvent* e) {
-    if (dragging_) {
-        if (e->button() != Qt::LeftButton)
-            return;
-        const int y = e->position().toPoint().y();
-        EndDrag();
-        emit rowsDropped(y);
-        return;
-    }
-    pressedOnRow_ = false;
-    QTreeWidget::mouseReleaseEvent(e);
-}
-
-void TPlayListView::keyPressEvent(QKeyEvent* e) {
-    if (dragging_) {
-        if (e->key() == Qt::Key_Escape)
-            EndDrag();
-        return;
-    }
-    QTreeWidget::keyPressEvent(e);
-}
-
-void TPlayListView::focusInEvent(QFocusEvent* e) {
-    QTreeWidget::focusInEvent(e);
-    // The view reports its own focus after its row's, so a screen reader
-    // would rest on the list and never say the row: the row once more, last.
-    QTimer::singleShot(0, this, &TPlayListView::SayCurrent);
-}
-
-void TPlayListView::SayCurrent() {
-    if (hasFocus() && currentIndex().isValid())
-        currentChanged(currentIndex(), QModelIndex());
-}
-
-void TPlayListView::focusOutEvent(QFocusEvent* e) {
-    if (dragging_)
-        EndDrag();
-    QTreeWidget::focusOutEvent(e);
-}
-
-void TPlayListView::EndDrag() {
-    dragging_ = false;
-    pressedOnRow_ = false;
-    viewport()->unsetCursor();
-    viewport()->update();
-}
-
-void TPlayListView::paintEvent(QPaintEvent* e) {
-    QTreeWidget::paintEvent(e);
-    if (!dragging_)
-        return;
-    // Where the rows would go: a frame round the target row, or a line
-    // below the last row.
-    QPainter p(viewport());
-    p.setPen(QPen(palette().color(QPalette::Active, QPalette::Highlight), 2));
-    const int t = TargetRow(dropY_);
-    if (t < topLevelItemCount()) {
-        p.drawRect(visualItemRect(topLevelItem(t)).adjusted(1, 1, -1, -1));
-    } else {
-        const int n = topLevelItemCount();
-        const int y = n > 0 ? visualItemRect(topLevelItem(n - 1)).bottom() + 1 : 1;
-        p.drawLine(0, y, viewport()->width(), y);
-    }
-}
 
 // --- The window ------------------------------------------------------------
 

@@ -2,12 +2,13 @@
 // two-column list, the commands that edit the list (add files or a folder,
 // remove, sort, shuffle, reverse, reorder by dragging, open and save list
 // files) and playing a chosen row through the main window. A tool window
-// beside the main window; closing it only hides it.
+// beside the main window; closing it only hides it. The list view is
+// Listview.h, the pictures Listimages.h; the model it shows is player/list.
 #pragma once
 
-#include "player/playlist/PlayListView.h"
+#include "player/list/PlayListView.h"
+#include "player/playlist/Listview.h"
 
-#include <QTreeWidget>
 #include <QWidget>
 
 #include <functional>
@@ -23,45 +24,6 @@ class QToolButton;
 class TFileList;
 class TPlayerCore;
 enum class TSortKind;
-
-// The list view of the window. Rows are dragged within it by the mouse
-// alone: they are the only drag source of the program, so no platform drag
-// is started and the same code runs with and without a display.
-class TPlayListView : public QTreeWidget {
-    Q_OBJECT
-public:
-    explicit TPlayListView(QWidget* parent);
-
-    bool Dragging() const { return dragging_; }
-    // The first row whose rectangle holds y (viewport coordinates), or the
-    // number of rows when none does.
-    int TargetRow(int y) const;
-    QModelIndex IndexOf(QTreeWidgetItem* item) const { return indexFromItem(item); }
-    // Tells a screen reader the current row again, as if it had just been
-    // chosen, while the view has the focus.
-    void SayCurrent();
-
-signals:
-    // The selected rows were dropped at y (viewport coordinates).
-    void rowsDropped(int y);
-
-protected:
-    void mousePressEvent(QMouseEvent* e) override;
-    void mouseMoveEvent(QMouseEvent* e) override;
-    void mouseReleaseEvent(QMouseEvent* e) override;
-    void keyPressEvent(QKeyEvent* e) override;
-    void focusInEvent(QFocusEvent* e) override;
-    void focusOutEvent(QFocusEvent* e) override;
-    void paintEvent(QPaintEvent* e) override;
-
-private:
-    void EndDrag();
-
-    bool pressedOnRow_ = false;
-    bool dragging_ = false;
-    QPoint pressPos_;
-    int dropY_ = 0;
-};
 
 class TPlayList : public QWidget, public IPlayListView {
     Q_OBJECT

@@ -2,7 +2,7 @@
 
 #include "player/config/Debug.h"
 #include "player/config/Option.h"
-#include "player/playlist/Random.h"
+#include "player/list/Random.h"
 
 #include <cstdio>
 

@@ -11,14 +11,14 @@
 // user's files.
 #include "platform/handoff/Channel.h"
 #include "platform/paths.h"
+#include "player/bookmarkforms/Bookmarkqt.h"
 #include "player/bookmarks/Bookmark.h"
-#include "player/bookmarks/Bookmarkqt.h"
 #include "player/config/Tool.h"
 #include "player/config/WindowColours.h"
 #include "player/export/ExportMain.h"
+#include "player/list/Filelist.h"
 #include "player/mainform/Mainform.h"
 #include "player/mpris/Mpris.h"
-#include "player/playlist/Filelist.h"
 #include "player/playlist/Playlistform.h"
 #include "player/shell/Session.h"
 

@@ -2,7 +2,7 @@
 
 #include "platform/commatext.h"
 #include "player/bookmarks/Hashstring.h"
-#include "player/playlist/Filelist.h"
+#include "player/list/Filelist.h"
 #include "tests/support/Files.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "player/core/Player.h"
-#include "player/playlist/Filelist.h"
+#include "player/list/Filelist.h"
 #include "tests/support/FakePlayer.h"
 #include "tests/support/PlayerFolder.h"
 

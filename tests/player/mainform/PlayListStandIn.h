@@ -3,7 +3,7 @@
 // window the program uses.
 #pragma once
 
-#include "player/playlist/PlayListView.h"
+#include "player/list/PlayListView.h"
 
 #include <QWidget>
 

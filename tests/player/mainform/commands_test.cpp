@@ -4,8 +4,8 @@
 #include "Fixture.h"
 
 #include "platform/handoff/Channel.h"
+#include "player/bookmarkforms/Bookmarkqt.h"
 #include "player/bookmarks/Bookmark.h"
-#include "player/bookmarks/Bookmarkqt.h"
 #include "player/config/Helpdoc.h"
 #include "player/config/Optionform.h"
 #include "player/mainform/Videopanel.h"

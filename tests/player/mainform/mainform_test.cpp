@@ -1,9 +1,9 @@
 #include "Fixture.h"
 #include "player/config/WindowColours.h"
 
-#include "player/mainform/Accessible.h"
-#include "player/mainform/Icons.h"
+#include "player/mainform/MainAccessible.h"
 #include "player/mainform/Videopanel.h"
+#include "player/widgets/Icons.h"
 #include "tests/CommaLocale.h"
 
 #include <QAccessible>

@@ -6,9 +6,9 @@
 
 #include "player/config/Option.h"
 #include "player/config/Tool.h"
+#include "tests/player/list/FakeView.h"
 #include "tests/player/mediainfo/ChunkBytes.h"
 #include "tests/player/mediainfo/MadeMedia.h"
-#include "tests/player/playlist/FakeView.h"
 
 #include <gst/gst.h>
 
