@@ -69,6 +69,45 @@ void smooth_splicer::set_channels(std::int32_t n) {
     channels = n == 1 ? 1 : 2;
 }
 
+void smooth_splicer::reset() {
+    have_continuation = false;
+    vocoder.reset();
+    blend = 0;
+}
+
+void smooth_splicer::blend_vocoder(float* out, const float* window, std::int32_t window_length,
+                                   std::int32_t B, std::int32_t b, std::int32_t c, double r,
+                                   const time_map* map, std::int32_t ends_at, std::int32_t delay) {
+    if (vocoder_block != B || vocoder_channels != channels) {
+        vocoder.set_format(channels, B);
+        vocoder_block = B;
+        vocoder_channels = channels;
+    }
+    // The recorded speed needs no vocoder, racing through pauses and the
+    // stream's end are the splicer's.
+    // The recorded speed needs no vocoder; racing through pauses (which is
+    // for speech) and the stream's end are the splicer's.
+    const double target = is_one(r) || map || ends_at >= 0
+                              ? 0.0
+                              : std::clamp((steady - vocoder_from) / vocoder_span, 0.0, 1.0);
+    if (target > 0 || blend > 0) {
+        if (!(blend > 0))
+            vocoder.restart();
+        sung.resize(c);
+        vocoder.render(sung.data(), window, window_length, b, c, r, map, delay, first_placed);
+        const std::int32_t frames = c / channels;
+        for (std::int32_t i = 0; i < frames; ++i) {
+            const float w = static_cast<float>(blend + (target - blend) * (i + 0.5) / frames);
+            for (std::int32_t ch = 0; ch < channels; ++ch) {
+                const std::int32_t j = i * channels + ch;
+                out[j] += w * (sung[j] - out[j]);
+            }
+        }
+    }
+    vocoder.step(window, b);
+    blend = target;
+}
+
 const float* smooth_splicer::weights(std::int32_t n) {
     const std::int32_t frames = n / channels;
     for (fade_table& t : fades)
@@ -166,6 +205,13 @@ void smooth_splicer::follow_character(const float* window, std::int32_t B, std::
 void smooth_splicer::hand_over(float* out, std::int32_t n) {
     if (have_continuation) {
         n = std::min(n, continuation_length) & ~1;
+        // What the vocoder would have gone on with, in its share.
+        if (blend > 0) {
+            sung.resize(n);
+            vocoder.continuation(sung.data(), n);
+            for (std::int32_t j = 0; j < n; ++j)
+                continuation[j] += static_cast<float>(blend) * (sung[j] - continuation[j]);
+        }
         fade(out, continuation.data(), out, weights(n), n, channels);
     }
     reset();
@@ -223,6 +269,8 @@ void smooth_splicer::cut(float* out, const float* window, std::int32_t window_le
         // (At the recorded speed the pieces do not lag.)
         if (ends_at >= 0 && k + 1 == pieces && !(is_one(r) && !map))
             at = std::max(0, ends_at - length) & (channels == 1 ? ~0 : ~1);
+        if (k == 0)
+            first_placed = at;
         const float* in = window + at;
         float* o = out + from;
         fade(o, continuation.data(), in, weights(faded), faded, channels);
@@ -237,6 +285,7 @@ void smooth_splicer::cut(float* out, const float* window, std::int32_t window_le
         have_continuation = true;
     }
     natural -= b;
+    blend_vocoder(out, window, window_length, B, b, c, r, map, ends_at, delay);
 }
 
 } // namespace zarnfilter

@@ -14,6 +14,8 @@
 // (and mono is placed to two samples).
 #pragma once
 
+#include "audio/stage/vocoder.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -38,7 +40,7 @@ class smooth_splicer {
 public:
     // Forgets what was heard: the next block starts at its window's start,
     // which continues whatever the plain cut played last.
-    void reset() { have_continuation = false; }
+    void reset();
 
     // Samples a frame: 1 or 2 (anything else counts as 2). Fades give every
     // sample of a frame one weight, so channels stay in step.
@@ -71,6 +73,12 @@ public:
     static constexpr double steady_search_per_ratio_ms = 8.0;
     static constexpr double look_back_ms = 12.0;    // how far the search may look back
     static constexpr double coarse_step_ms = 0.125; // the fine pass looks at every pair
+    // Sound steadier than vocoder_from plays through the phase vocoder, the
+    // rest through the splicer; the share changes over vocoder_span, so
+    // nearly all blocks take one or the other: a mix of the two, which
+    // place the input a little differently, would beat.
+    static constexpr double vocoder_from = 0.4;
+    static constexpr double vocoder_span = 0.05;
 
     // 0 for sound that comes and goes like speech, 1 for held, steady sound;
     // follows the sound over about half a second.
@@ -83,7 +91,20 @@ private:
     // Fade weights for a fade of n samples, one a frame.
     const float* weights(std::int32_t n);
 
+    // Steady, harmonic sound plays through the phase vocoder; blend is its
+    // share at the end of the last block, and the share moves linearly to the
+    // next block's over the block.
+    void blend_vocoder(float* out, const float* window, std::int32_t window_length, std::int32_t B,
+                       std::int32_t b, std::int32_t c, double r, const time_map* map,
+                       std::int32_t ends_at, std::int32_t delay);
+
     std::int32_t channels = 2;
+    phase_vocoder vocoder;
+    std::int32_t vocoder_block = -1; // the block length the vocoder is set up for
+    std::int32_t vocoder_channels = -1;
+    double blend = 0;
+    std::int32_t first_placed = 0; // where the block's first piece came from
+    std::vector<float> sung;
     bool have_continuation = false;
     // The samples that would have followed the last piece, and where they
     // lie in the window (negative once the window has moved past them).
