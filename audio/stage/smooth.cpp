@@ -87,9 +87,9 @@ void smooth_splicer::blend_vocoder(float* out, const float* window, std::int32_t
     // stream's end are the splicer's.
     // The recorded speed needs no vocoder; racing through pauses (which is
     // for speech) and the stream's end are the splicer's.
-    const double target = is_one(r) || map || ends_at >= 0
-                              ? 0.0
-                              : std::clamp((steady - vocoder_from) / vocoder_span, 0.0, 1.0);
+    const double target = is_one(r) || map || ends_at >= 0 ? 0.0
+                          : steady < vocoder_from          ? 0.0
+                                                           : 1.0;
     if (target > 0 || blend > 0) {
         if (!(blend > 0))
             vocoder.restart();
@@ -102,6 +102,13 @@ void smooth_splicer::blend_vocoder(float* out, const float* window, std::int32_t
                 const std::int32_t j = i * channels + ch;
                 out[j] += w * (sung[j] - out[j]);
             }
+        }
+        // Once the vocoder alone is heard, the splicer's next piece goes on
+        // from what it played, so the splicer takes over in step; its own
+        // seam lies where it is not heard.
+        if (have_continuation && !(target < 1)) {
+            continuation_length = std::min(continuation_length, vocoder.continuation_length());
+            vocoder.continuation(continuation.data(), continuation_length);
         }
     }
     vocoder.step(window, b);
@@ -205,13 +212,6 @@ void smooth_splicer::follow_character(const float* window, std::int32_t B, std::
 void smooth_splicer::hand_over(float* out, std::int32_t n) {
     if (have_continuation) {
         n = std::min(n, continuation_length) & ~1;
-        // What the vocoder would have gone on with, in its share.
-        if (blend > 0) {
-            sung.resize(n);
-            vocoder.continuation(sung.data(), n);
-            for (std::int32_t j = 0; j < n; ++j)
-                continuation[j] += static_cast<float>(blend) * (sung[j] - continuation[j]);
-        }
         fade(out, continuation.data(), out, weights(n), n, channels);
     }
     reset();

@@ -73,12 +73,10 @@ public:
     static constexpr double steady_search_per_ratio_ms = 8.0;
     static constexpr double look_back_ms = 12.0;    // how far the search may look back
     static constexpr double coarse_step_ms = 0.125; // the fine pass looks at every pair
-    // Sound steadier than vocoder_from plays through the phase vocoder, the
-    // rest through the splicer; the share changes over vocoder_span, so
-    // nearly all blocks take one or the other: a mix of the two, which
-    // place the input a little differently, would beat.
+    // Sound at least this steady plays through the phase vocoder, the rest
+    // through the splicer: a mix of the two, which place the input a little
+    // differently, would beat.
     static constexpr double vocoder_from = 0.4;
-    static constexpr double vocoder_span = 0.05;
 
     // 0 for sound that comes and goes like speech, 1 for held, steady sound;
     // follows the sound over about half a second.
@@ -92,8 +90,8 @@ private:
     const float* weights(std::int32_t n);
 
     // Steady, harmonic sound plays through the phase vocoder; blend is its
-    // share at the end of the last block, and the share moves linearly to the
-    // next block's over the block.
+    // share (0 or 1) at the end of the last block, and the share moves
+    // linearly to the next block's over the block.
     void blend_vocoder(float* out, const float* window, std::int32_t window_length, std::int32_t B,
                        std::int32_t b, std::int32_t c, double r, const time_map* map,
                        std::int32_t ends_at, std::int32_t delay);

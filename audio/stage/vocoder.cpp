@@ -140,7 +140,7 @@ void phase_vocoder::frame(channel_state& s, std::int32_t ch, const float* window
 }
 
 void phase_vocoder::continuation(float* out, std::int32_t c) const {
-    const std::int32_t made = std::min(c / channels, fresh ? 0 : n / 4);
+    const std::int32_t made = std::min(c, continuation_length()) / channels;
     for (std::int32_t ch = 0; ch < channels; ++ch) {
         const float* sum = state[ch].sum.data() + n;
         for (std::int32_t i = 0; i < made; ++i)

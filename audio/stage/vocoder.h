@@ -38,9 +38,10 @@ public:
                 std::int32_t c, double r, const time_map* map, std::int32_t delay,
                 std::int32_t placed);
 
-    // The first c samples (at most a quarter frame) that would follow the
-    // last render, from the frames added so far.
+    // The first c samples (at most continuation_length()) that would follow
+    // the last render, from the frames added so far.
     void continuation(float* out, std::int32_t c) const;
+    std::int32_t continuation_length() const { return fresh ? 0 : n / 2 * channels; }
 
     // Keeps the end of the step's input, which the next window no longer
     // holds; call after every step, rendered or not.
