@@ -83,13 +83,15 @@ void smooth_splicer::blend_vocoder(float* out, const float* window, std::int32_t
         vocoder_block = B;
         vocoder_channels = channels;
     }
-    // The recorded speed needs no vocoder, racing through pauses and the
-    // stream's end are the splicer's.
     // The recorded speed needs no vocoder; racing through pauses (which is
     // for speech) and the stream's end are the splicer's.
-    const double target = is_one(r) || map || ends_at >= 0 ? 0.0
-                          : steady < vocoder_from          ? 0.0
-                                                           : 1.0;
+    // Noise, breath and gliding voices come out dull through the vocoder:
+    // only sound made of held partials, flat neither in level nor in
+    // spectrum, goes through it.
+    const double target = is_one(r) || map || ends_at >= 0          ? 0.0
+                          : steady < vocoder_from                   ? 0.0
+                          : !tonal(window, window_length, b, delay) ? 0.0
+                                                                    : 1.0;
     if (target > 0 || blend > 0) {
         if (!(blend > 0))
             vocoder.restart();
@@ -113,6 +115,13 @@ void smooth_splicer::blend_vocoder(float* out, const float* window, std::int32_t
     }
     vocoder.step(window, b);
     blend = target;
+}
+
+bool smooth_splicer::tonal(const float* window, std::int32_t window_length, std::int32_t b,
+                           std::int32_t delay) {
+    const double flat = std::sqrt(vocoder.flatness(window, window_length, delay) *
+                                  vocoder.flatness(window, window_length, delay + b / 2));
+    return flat < vocoder_flatness_below;
 }
 
 const float* smooth_splicer::weights(std::int32_t n) {

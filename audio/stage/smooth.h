@@ -77,6 +77,10 @@ public:
     // through the splicer: a mix of the two, which place the input a little
     // differently, would beat.
     static constexpr double vocoder_from = 0.4;
+    // Its spectrum must be less flat than this too (phase_vocoder::flatness):
+    // babble, breath and gliding voices (a few hundredths and up) come out
+    // dull through the vocoder; held partials lie far below.
+    static constexpr double vocoder_flatness_below = 0.01;
 
     // 0 for sound that comes and goes like speech, 1 for held, steady sound;
     // follows the sound over about half a second.
@@ -95,6 +99,9 @@ private:
     void blend_vocoder(float* out, const float* window, std::int32_t window_length, std::int32_t B,
                        std::int32_t b, std::int32_t c, double r, const time_map* map,
                        std::int32_t ends_at, std::int32_t delay);
+
+    // Whether the block's input is made of held partials, not noise-like.
+    bool tonal(const float* window, std::int32_t window_length, std::int32_t b, std::int32_t delay);
 
     std::int32_t channels = 2;
     phase_vocoder vocoder;

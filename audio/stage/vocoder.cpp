@@ -139,6 +139,30 @@ void phase_vocoder::frame(channel_state& s, std::int32_t ch, const float* window
         sum[j] += buffer[j] * hann[j];
 }
 
+double phase_vocoder::flatness(const float* window, std::int32_t window_length, std::int32_t from) {
+    const std::int32_t frames = window_length / channels;
+    const std::int32_t at = std::clamp<std::int32_t>(from / channels, 0, std::max(0, frames - n));
+    for (std::int32_t j = 0; j < n; ++j) {
+        float v = 0;
+        if (at + j < frames)
+            for (std::int32_t ch = 0; ch < channels; ++ch)
+                v += window[(at + j) * channels + ch];
+        buffer[j] = v * hann[j];
+    }
+    fft.forward(buffer.data(), re.data(), im.data());
+    const std::int32_t bins = n / 2;
+    double sum = 0, logs = 0;
+    for (std::int32_t k = 1; k < bins; ++k)
+        sum += double(re[k]) * re[k] + double(im[k]) * im[k];
+    if (!(sum > 1e-20 * n))
+        return 1.0;
+    // A floor far under the mean keeps exact zeros from deciding alone.
+    const double floor = sum / (bins - 1) * 1e-9;
+    for (std::int32_t k = 1; k < bins; ++k)
+        logs += std::log(double(re[k]) * re[k] + double(im[k]) * im[k] + floor);
+    return std::exp(logs / (bins - 1)) / (sum / (bins - 1));
+}
+
 void phase_vocoder::continuation(float* out, std::int32_t c) const {
     const std::int32_t made = std::min(c, continuation_length()) / channels;
     for (std::int32_t ch = 0; ch < channels; ++ch) {

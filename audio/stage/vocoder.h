@@ -43,6 +43,12 @@ public:
     void continuation(float* out, std::int32_t c) const;
     std::int32_t continuation_length() const { return fresh ? 0 : n / 2 * channels; }
 
+    // How noise-like the sound at from (a sample of the window) is: the
+    // spectral flatness of a frame of the channels' sum, the geometric over
+    // the arithmetic mean of its power, near 0 for a few held partials and
+    // near 0.6 for noise; 1 for silence.
+    double flatness(const float* window, std::int32_t window_length, std::int32_t from);
+
     // Keeps the end of the step's input, which the next window no longer
     // holds; call after every step, rendered or not.
     void step(const float* window, std::int32_t b);
