@@ -73,6 +73,7 @@ void smooth_splicer::reset() {
     have_continuation = false;
     vocoder.reset();
     blend = 0;
+    steady_blocks = 0;
 }
 
 void smooth_splicer::blend_vocoder(float* out, const float* window, std::int32_t window_length,
@@ -84,14 +85,19 @@ void smooth_splicer::blend_vocoder(float* out, const float* window, std::int32_t
         vocoder_channels = channels;
     }
     // The recorded speed needs no vocoder; racing through pauses (which is
-    // for speech) and the stream's end are the splicer's.
-    // Noise, breath and gliding voices come out dull through the vocoder:
-    // only sound made of held partials, flat neither in level nor in
-    // spectrum, goes through it.
-    const double target = is_one(r) || map || ends_at >= 0          ? 0.0
-                          : steady < vocoder_from                   ? 0.0
-                          : !tonal(window, window_length, b, delay) ? 0.0
-                                                                    : 1.0;
+    // for speech), the stream's end and rates above vocoder_up_to are the
+    // splicer's. Noise, breath and gliding voices come out dull through the
+    // vocoder: only sound made of held partials, flat neither in level nor
+    // in spectrum, goes into it, and only once it has been so for a while.
+    // A passage then stays in it until its spectrum turns clearly noisy:
+    // every hand-over costs more than the vocoder loses on a drum beat.
+    const bool on = blend > 0;
+    const bool fits = !(is_one(r) || map || ends_at >= 0) && !(r * vocoder_up_to < 1.0) &&
+                      (on || !(steady < vocoder_from)) &&
+                      tonal(window, window_length, b, delay,
+                            on ? vocoder_leaves_at_flatness : vocoder_flatness_below);
+    steady_blocks = fits ? steady_blocks + 1 : 0;
+    const double target = fits && (on || steady_blocks >= vocoder_after_blocks) ? 1.0 : 0.0;
     if (target > 0 || blend > 0) {
         if (!(blend > 0))
             vocoder.restart();
@@ -118,10 +124,10 @@ void smooth_splicer::blend_vocoder(float* out, const float* window, std::int32_t
 }
 
 bool smooth_splicer::tonal(const float* window, std::int32_t window_length, std::int32_t b,
-                           std::int32_t delay) {
+                           std::int32_t delay, double below) {
     const double flat = std::sqrt(vocoder.flatness(window, window_length, delay) *
                                   vocoder.flatness(window, window_length, delay + b / 2));
-    return flat < vocoder_flatness_below;
+    return flat < below;
 }
 
 const float* smooth_splicer::weights(std::int32_t n) {

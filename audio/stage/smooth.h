@@ -81,6 +81,15 @@ public:
     // babble, breath and gliding voices (a few hundredths and up) come out
     // dull through the vocoder; held partials lie far below.
     static constexpr double vocoder_flatness_below = 0.01;
+    // Both for this many blocks in a row (a second): a word's held vowel
+    // does not last that long.
+    static constexpr int vocoder_after_blocks = 8;
+    // Once in, music stays with the vocoder (however its level moves) until
+    // its spectrum is this flat.
+    static constexpr double vocoder_leaves_at_flatness = 0.05;
+    // Above this rate the vocoder's frames span more input than the
+    // envelope of music can spare, and the splicer follows it better.
+    static constexpr double vocoder_up_to = 3.5;
 
     // 0 for sound that comes and goes like speech, 1 for held, steady sound;
     // follows the sound over about half a second.
@@ -100,14 +109,17 @@ private:
                        std::int32_t b, std::int32_t c, double r, const time_map* map,
                        std::int32_t ends_at, std::int32_t delay);
 
-    // Whether the block's input is made of held partials, not noise-like.
-    bool tonal(const float* window, std::int32_t window_length, std::int32_t b, std::int32_t delay);
+    // Whether the block's input is made of held partials: its spectrum
+    // less flat than below.
+    bool tonal(const float* window, std::int32_t window_length, std::int32_t b, std::int32_t delay,
+               double below);
 
     std::int32_t channels = 2;
     phase_vocoder vocoder;
     std::int32_t vocoder_block = -1; // the block length the vocoder is set up for
     std::int32_t vocoder_channels = -1;
     double blend = 0;
+    int steady_blocks = 0;         // blocks in a row that could take the vocoder
     std::int32_t first_placed = 0; // where the block's first piece came from
     std::vector<float> sung;
     bool have_continuation = false;
