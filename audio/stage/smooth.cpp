@@ -69,6 +69,67 @@ void smooth_splicer::set_channels(std::int32_t n) {
     channels = n == 1 ? 1 : 2;
 }
 
+void smooth_splicer::reset() {
+    have_continuation = false;
+    vocoder.reset();
+    blend = 0;
+    steady_blocks = 0;
+}
+
+void smooth_splicer::blend_vocoder(float* out, const float* window, std::int32_t window_length,
+                                   std::int32_t B, std::int32_t b, std::int32_t c, double r,
+                                   const time_map* map, std::int32_t ends_at, std::int32_t delay) {
+    if (vocoder_block != B || vocoder_channels != channels) {
+        vocoder.set_format(channels, B);
+        vocoder_block = B;
+        vocoder_channels = channels;
+    }
+    // The recorded speed needs no vocoder; racing through pauses (which is
+    // for speech), the stream's end and rates above vocoder_up_to are the
+    // splicer's. Noise, breath and gliding voices come out dull through the
+    // vocoder: only sound made of held partials, flat neither in level nor
+    // in spectrum, goes into it, and only once it has been so for a while.
+    // A passage then stays in it until its spectrum turns clearly noisy:
+    // every hand-over costs more than the vocoder loses on a drum beat.
+    const bool on = blend > 0;
+    const bool fits = !(is_one(r) || map || ends_at >= 0) && !(r * vocoder_up_to < 1.0) &&
+                      (on || !(steady < vocoder_from)) &&
+                      tonal(window, window_length, b, delay,
+                            on ? vocoder_leaves_at_flatness : vocoder_flatness_below);
+    steady_blocks = fits ? steady_blocks + 1 : 0;
+    const double target = fits && (on || steady_blocks >= vocoder_after_blocks) ? 1.0 : 0.0;
+    if (target > 0 || blend > 0) {
+        if (!(blend > 0))
+            vocoder.restart();
+        sung.resize(c);
+        vocoder.render(sung.data(), window, window_length, b, c, r, map, delay, first_placed);
+        const std::int32_t frames = c / channels;
+        for (std::int32_t i = 0; i < frames; ++i) {
+            const float w = static_cast<float>(blend + (target - blend) * (i + 0.5) / frames);
+            for (std::int32_t ch = 0; ch < channels; ++ch) {
+                const std::int32_t j = i * channels + ch;
+                out[j] += w * (sung[j] - out[j]);
+            }
+        }
+        // Once the vocoder alone is heard, the splicer's next piece goes on
+        // from what it played, so the splicer takes over in step; its own
+        // seam lies where it is not heard.
+        if (have_continuation && !(target < 1)) {
+            continuation_length = std::min(continuation_length, vocoder.continuation_length());
+            vocoder.continuation(continuation.data(), continuation_length);
+        }
+    }
+    vocoder.step(window, b);
+    blend = target;
+}
+
+bool smooth_splicer::tonal(const float* window, std::int32_t window_length, std::int32_t b,
+                           std::int32_t delay, double below) {
+    const double flat = std::sqrt(vocoder.flatness(window, window_length, delay) *
+                                  vocoder.flatness(window, window_length, delay + b / 2));
+    return flat < below;
+}
+
 const float* smooth_splicer::weights(std::int32_t n) {
     const std::int32_t frames = n / channels;
     for (fade_table& t : fades)
@@ -223,6 +284,8 @@ void smooth_splicer::cut(float* out, const float* window, std::int32_t window_le
         // (At the recorded speed the pieces do not lag.)
         if (ends_at >= 0 && k + 1 == pieces && !(is_one(r) && !map))
             at = std::max(0, ends_at - length) & (channels == 1 ? ~0 : ~1);
+        if (k == 0)
+            first_placed = at;
         const float* in = window + at;
         float* o = out + from;
         fade(o, continuation.data(), in, weights(faded), faded, channels);
@@ -237,6 +300,7 @@ void smooth_splicer::cut(float* out, const float* window, std::int32_t window_le
         have_continuation = true;
     }
     natural -= b;
+    blend_vocoder(out, window, window_length, B, b, c, r, map, ends_at, delay);
 }
 
 } // namespace zarnfilter

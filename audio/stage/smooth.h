@@ -14,6 +14,8 @@
 // (and mono is placed to two samples).
 #pragma once
 
+#include "audio/stage/vocoder.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -38,7 +40,7 @@ class smooth_splicer {
 public:
     // Forgets what was heard: the next block starts at its window's start,
     // which continues whatever the plain cut played last.
-    void reset() { have_continuation = false; }
+    void reset();
 
     // Samples a frame: 1 or 2 (anything else counts as 2). Fades give every
     // sample of a frame one weight, so channels stay in step.
@@ -71,6 +73,23 @@ public:
     static constexpr double steady_search_per_ratio_ms = 8.0;
     static constexpr double look_back_ms = 12.0;    // how far the search may look back
     static constexpr double coarse_step_ms = 0.125; // the fine pass looks at every pair
+    // Sound at least this steady plays through the phase vocoder, the rest
+    // through the splicer: a mix of the two, which place the input a little
+    // differently, would beat.
+    static constexpr double vocoder_from = 0.4;
+    // Its spectrum must be less flat than this too (phase_vocoder::flatness):
+    // babble, breath and gliding voices (a few hundredths and up) come out
+    // dull through the vocoder; held partials lie far below.
+    static constexpr double vocoder_flatness_below = 0.01;
+    // Both for this many blocks in a row (a second): a word's held vowel
+    // does not last that long.
+    static constexpr int vocoder_after_blocks = 8;
+    // Once in, music stays with the vocoder (however its level moves) until
+    // its spectrum is this flat.
+    static constexpr double vocoder_leaves_at_flatness = 0.05;
+    // Above this rate the vocoder's frames span more input than the
+    // envelope of music can spare, and the splicer follows it better.
+    static constexpr double vocoder_up_to = 3.5;
 
     // 0 for sound that comes and goes like speech, 1 for held, steady sound;
     // follows the sound over about half a second.
@@ -83,7 +102,26 @@ private:
     // Fade weights for a fade of n samples, one a frame.
     const float* weights(std::int32_t n);
 
+    // Steady, harmonic sound plays through the phase vocoder; blend is its
+    // share (0 or 1) at the end of the last block, and the share moves
+    // linearly to the next block's over the block.
+    void blend_vocoder(float* out, const float* window, std::int32_t window_length, std::int32_t B,
+                       std::int32_t b, std::int32_t c, double r, const time_map* map,
+                       std::int32_t ends_at, std::int32_t delay);
+
+    // Whether the block's input is made of held partials: its spectrum
+    // less flat than below.
+    bool tonal(const float* window, std::int32_t window_length, std::int32_t b, std::int32_t delay,
+               double below);
+
     std::int32_t channels = 2;
+    phase_vocoder vocoder;
+    std::int32_t vocoder_block = -1; // the block length the vocoder is set up for
+    std::int32_t vocoder_channels = -1;
+    double blend = 0;
+    int steady_blocks = 0;         // blocks in a row that could take the vocoder
+    std::int32_t first_placed = 0; // where the block's first piece came from
+    std::vector<float> sung;
     bool have_continuation = false;
     // The samples that would have followed the last piece, and where they
     // lie in the window (negative once the window has moved past them).

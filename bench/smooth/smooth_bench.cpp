@@ -254,9 +254,15 @@ std::vector<float> recorded_voice(const fs::path& dir, double peak_db,
     return with_room(dir, parts, peak_db);
 }
 
-// 20 s of the first installed piece of game music (Ogg), band-limited like
-// the rest; empty when none is installed.
-std::vector<float> recorded_music(const fs::path& dir, std::string& name) {
+// 20 s of each installed piece of game music (Ogg), band-limited like the
+// rest: the first piece only unless every is asked for; empty when none is
+// installed.
+struct recording {
+    std::string name;
+    std::vector<float> samples;
+};
+std::vector<recording> recorded_music(const fs::path& dir, bool every) {
+    std::vector<recording> pieces;
     for (const char* folder : {"/usr/share/hyperrogue/music", "/usr/share/games/frozen-bubble/snd",
                                "/usr/share/games/pingus/music"}) {
         std::error_code error;
@@ -271,13 +277,14 @@ std::vector<float> recorded_music(const fs::path& dir, std::string& name) {
                     " trim 10 20 gain -6 sinc -" + std::to_string(int(band_hz)) + " norm -3")) {
                 auto v = read_raw(out);
                 if (v.size() > std::size_t(15 * rate * channels)) {
-                    name = p.filename().string();
-                    return v;
+                    pieces.push_back({p.stem().string(), std::move(v)});
+                    if (!every)
+                        return pieces;
                 }
             }
         }
     }
-    return {};
+    return pieces;
 }
 
 class collecting_output {
@@ -388,6 +395,7 @@ struct signal {
     std::vector<float> samples;
     bool is_speech;
     measures::chord_track voices; // empty: no held notes to judge
+    std::string piece;            // which recording, for real music
 };
 
 // Options: which signals (names separated by commas; empty: all), and
@@ -395,6 +403,7 @@ struct signal {
 struct options {
     std::string tables, signals;
     bool peers = true;
+    bool all_music = false;
     // Names as given on the command line: spaces written as '-'.
     bool wants(std::string name) const {
         std::replace(name.begin(), name.end(), ' ', '-');
@@ -414,9 +423,19 @@ void quality_table(const fs::path& dir, const std::vector<signal>& signals, cons
                 band_hz, splatter_hz);
     std::printf("%-14s %-5s %-15s %10s %8s %9s %7s\n", "signal", "rate", "method", "splatter",
                 "off>2%", "envelope", "cpu");
+    // The mean envelope of every method over the pieces of real music, by
+    // rate: one piece can favour one method.
+    struct mean {
+        std::string method;
+        double tempo, sum = 0;
+        int n = 0;
+    };
+    std::vector<mean> music_means;
     for (const signal& s : signals) {
         if (!o.wants(s.name))
             continue;
+        if (!s.piece.empty())
+            std::printf("(%s: 20 s of %s)\n", s.name.c_str(), s.piece.c_str());
         std::string file = s.name;
         std::replace(file.begin(), file.end(), ' ', '-');
         const fs::path in = dir / (file + ".f32");
@@ -451,13 +470,26 @@ void quality_table(const fs::path& dir, const std::vector<signal>& signals, cons
                 char cpu[16] = "-";
                 if (m.cpu >= 0)
                     std::snprintf(cpu, sizeof cpu, "%.2f", m.cpu);
+                const double envelope = measures::envelope_correlation(in_left, out, rate, tempo);
                 std::printf("%-14s %-5s %-15s %10.1f %8s %9.3f %7s\n", s.name.c_str(), t.c_str(),
                             m.name.c_str(), measures::splatter_db(out, rate, splatter_hz),
-                            off.c_str(), measures::envelope_correlation(in_left, out, rate, tempo),
-                            cpu);
+                            off.c_str(), envelope, cpu);
+                if (s.piece.empty())
+                    continue;
+                auto it = std::find_if(music_means.begin(), music_means.end(), [&](const mean& x) {
+                    return x.method == m.name && !(x.tempo < tempo) && !(x.tempo > tempo);
+                });
+                if (it == music_means.end())
+                    it = music_means.insert(music_means.end(), {m.name, tempo, 0.0, 0});
+                it->sum += envelope;
+                ++it->n;
             }
         }
     }
+    for (const mean& m : music_means)
+        std::printf("%-14s %-5s %-15s %10s %8s %9.3f %7s   (%d pieces)\n", "music mean",
+                    (tempo_text(m.tempo) + "x").c_str(), m.method.c_str(), "", "", m.sum / m.n, "",
+                    m.n);
     std::printf("\n");
     std::fflush(stdout);
 }
@@ -619,40 +651,37 @@ void tables(const options& o) {
     if (spoken.empty())
         std::printf("(espeak-ng or sox missing: no synthetic speech rows)\n");
     else
-        signals.push_back({"speech", std::move(spoken), true, {}});
+        signals.push_back({"speech", std::move(spoken), true, {}, {}});
     auto voice = recorded_voice(dir, -1, voice_pauses);
     if (voice.empty())
         std::printf("(no recorded voice: install alsa-utils and sox for the real-voice rows)\n");
     else
-        signals.push_back({"real voice", voice, true, {}});
-    signals.push_back({"vibrato", music(), false, single_voice});
-    signals.push_back({"chords", chords(), false, chord_voices});
-    signals.push_back({"chords8", chords(8), false, chord_voices});
-    std::string piece;
-    auto real_music = recorded_music(dir, piece);
-    if (real_music.empty())
+        signals.push_back({"real voice", voice, true, {}, {}});
+    signals.push_back({"vibrato", music(), false, single_voice, {}});
+    signals.push_back({"chords", chords(), false, chord_voices, {}});
+    signals.push_back({"chords8", chords(8), false, chord_voices, {}});
+    auto pieces = recorded_music(dir, o.all_music);
+    if (pieces.empty())
         std::printf("(no recorded music: install hyperrogue-music for the real-music rows)\n");
-    else {
-        std::printf("(real music: 20 s of %s)\n", piece.c_str());
-        signals.push_back({"real music", std::move(real_music), false, {}});
-    }
+    for (recording& p : pieces)
+        signals.push_back({"real music", std::move(p.samples), false, {}, p.name});
     if (o.tables.empty() || o.tables == "quality")
         quality_table(dir, signals, o);
     if (o.tables.empty() || o.tables == "export")
         export_table(dir, signals, o);
 
     if (!voice.empty()) {
-        talks.push_back({"real voice", voice, true, {}});
-        talks.push_back({"real voice-30", recorded_voice(dir, -30, voice_pauses), true, {}});
-        talks.push_back({"brisk voice", recorded_voice(dir, -1, brisk_pauses), true, {}});
-        talks.push_back({"brisk voice-30", recorded_voice(dir, -30, brisk_pauses), true, {}});
+        talks.push_back({"real voice", voice, true, {}, {}});
+        talks.push_back({"real voice-30", recorded_voice(dir, -30, voice_pauses), true, {}, {}});
+        talks.push_back({"brisk voice", recorded_voice(dir, -1, brisk_pauses), true, {}, {}});
+        talks.push_back({"brisk voice-30", recorded_voice(dir, -30, brisk_pauses), true, {}, {}});
     }
     auto t = talk(dir, -1, talk_pauses);
     if (!t.empty()) {
-        talks.push_back({"talk", std::move(t), true, {}});
-        talks.push_back({"talk-30", talk(dir, -30, talk_pauses), true, {}});
-        talks.push_back({"brisk talk", talk(dir, -1, brisk_pauses), true, {}});
-        talks.push_back({"brisk talk-30", talk(dir, -30, brisk_pauses), true, {}});
+        talks.push_back({"talk", std::move(t), true, {}, {}});
+        talks.push_back({"talk-30", talk(dir, -30, talk_pauses), true, {}, {}});
+        talks.push_back({"brisk talk", talk(dir, -1, brisk_pauses), true, {}, {}});
+        talks.push_back({"brisk talk-30", talk(dir, -30, brisk_pauses), true, {}, {}});
     }
     if (talks.empty())
         std::printf("(no talk with pauses: espeak-ng, sox or alsa-utils missing)\n");
@@ -684,8 +713,9 @@ BENCHMARK(BM_StageCpu)
 
 // --tables=quality, --tables=export or --tables=racing prints only that table,
 // --signals=chords,real-music only those rows of the first, --no-peers
-// leaves the other tools out; the usual benchmark options choose the
-// timings (--benchmark_filter=none: none).
+// leaves the other tools out, --all-music takes every installed piece of
+// music instead of the first (and prints each method's mean over them); the usual benchmark options
+// choose the timings (--benchmark_filter=none: none).
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     options o;
@@ -697,6 +727,8 @@ int main(int argc, char** argv) {
             o.signals = a.substr(10);
         else if (a == "--no-peers")
             o.peers = false;
+        else if (a == "--all-music")
+            o.all_music = true;
     }
     tables(o);
     benchmark::RunSpecifiedBenchmarks();
