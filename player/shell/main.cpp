@@ -16,10 +16,13 @@
 #include "player/config/Tool.h"
 #include "player/config/WindowColours.h"
 #include "player/export/ExportMain.h"
+#include "player/loudness/Cache.h"
+#include "player/loudness/Levelling.h"
 #include "player/mainform/Mainform.h"
 #include "player/mpris/Mpris.h"
 #include "player/playlist/Filelist.h"
 #include "player/playlist/Playlistform.h"
+#include "player/probe/Probe.h"
 #include "player/shell/Session.h"
 
 #include <QApplication>
@@ -245,6 +248,26 @@ int main(int argc, char** argv) {
         main.show();
         if (instance.receiver)
             instance.receiver->Publish();
+
+        // Loudness figures live beside the settings; the measurement runs
+        // in its own probe and hands its results to the event loop.
+        const std::string& settings = SettingsStore().FileName();
+        TLoudnessCache loudness(settings.substr(0, settings.rfind('/') + 1) + "loudness.txt");
+        if (const std::string why = loudness.Load(); !why.empty())
+            std::fprintf(stderr, "zarnplayer: the loudness figures cannot be read: %s\n",
+                         why.c_str());
+        TLevelling levelling(
+            loudness,
+            [&core] {
+                QMetaObject::invokeMethod(
+                    &core, [&core] { core.LoudnessArrived(); }, Qt::QueuedConnection);
+            },
+            TProbe::ProgramPath());
+        struct Unlevel {
+            TPlayerCore& core;
+            ~Unlevel() { core.SetLevelling(nullptr, nullptr); }
+        } unlevel{core};
+        core.SetLevelling(&levelling, &loudness);
 
         session.Attach(&main, main.VideoView());
         core.SetPlayer(session.Player());
