@@ -3,6 +3,7 @@
 #include <ebur128.h>
 #include <gst/gst.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -278,8 +279,13 @@ MeasureOutcome Measure(const std::string& path, const MeasureRequest& request) {
                 timedOut = true;
                 break;
             }
-            GstMessage* msg =
-                gst_bus_timed_pop_filtered(bus, static_cast<GstClockTime>(left.count()), wanted);
+            if (request.Cancelled && request.Cancelled()) {
+                error = "the measurement was called off";
+                break;
+            }
+            GstMessage* msg = gst_bus_timed_pop_filtered(
+                bus, static_cast<GstClockTime>(std::min<std::int64_t>(left.count(), 100'000'000)),
+                wanted);
             if (!msg)
                 continue;
             const GstMessageType type = GST_MESSAGE_TYPE(msg);

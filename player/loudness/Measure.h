@@ -21,6 +21,8 @@ struct MeasureRequest {
     bool UseTags = true;
     // Wall-clock time the whole measurement may take.
     std::chrono::milliseconds TimeOut{60000};
+    // Asked every tenth of a second; true ends the measurement as a failure.
+    std::function<bool()> Cancelled;
 };
 
 struct MeasureOutcome {
