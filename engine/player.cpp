@@ -274,6 +274,7 @@ HRESULT Player::Open(const char* path) {
         session->audio.SetRate(rate_);
         session->audio.SetFlags(flags_);
         session->audio.SetLevel(level_);
+        session->audio.SetLoudness(loudnessGain_, limiter_);
     } else {
         Log(false, "audio goes to " + session->audio.FactoryName() + " instead of the renderer");
     }
@@ -571,10 +572,27 @@ HRESULT Player::SetOption(std::int32_t option, std::int32_t value) {
         flags_ = (value & ~ZARN_FLAG_SMOOTH) | (flags_ & ZARN_FLAG_SMOOTH);
     else if (option == PLAYER_OPTION_SMOOTH_SPLICES)
         flags_ = value ? flags_ | ZARN_FLAG_SMOOTH : flags_ & ~ZARN_FLAG_SMOOTH;
+    else if (option == PLAYER_OPTION_LOUDNESS_GAIN || option == PLAYER_OPTION_LIMITER)
+        return SetLoudnessOption(option, value);
     else
         return E_INVALIDARG;
     if (session_ && session_->audio.IsRenderer())
         return session_->audio.SetFlags(flags_);
+    return S_OK;
+}
+
+HRESULT Player::SetLoudnessOption(std::int32_t option, std::int32_t value) {
+    if (option == PLAYER_OPTION_LOUDNESS_GAIN) {
+        // The renderer's range; a gain outside it is refused, not bent.
+        if (value < -4000 || value > 2400)
+            return E_INVALIDARG;
+        loudnessGain_ = value;
+    } else {
+        limiter_ = value != 0;
+    }
+    // The file playing glides to the new gain in its renderer.
+    if (session_ && session_->audio.IsRenderer())
+        session_->audio.SetLoudness(loudnessGain_, limiter_);
     return S_OK;
 }
 

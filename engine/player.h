@@ -4,9 +4,9 @@
 // only post WM_PLAYER_EVENT and present video frames.
 #pragma once
 
+#include "engine/include/IPlayer.h"
 #include "engine/renderer.h"
 #include "engine/video.h"
-#include "engine/include/IPlayer.h"
 
 #include <gst/gst.h>
 
@@ -82,6 +82,7 @@ private:
     std::int64_t QueryPosition();
     std::int64_t Duration();
     void Teardown();
+    HRESULT SetLoudnessOption(std::int32_t option, std::int32_t value);
     std::string StreamInfo() const;
 
     std::atomic<std::int32_t> refs_{1};
@@ -105,4 +106,6 @@ private:
     double rate_ = 1.0;
     std::int32_t flags_ = 0;
     std::int32_t level_ = 0;
+    std::int32_t loudnessGain_ = 0; // hundredths of a decibel
+    bool limiter_ = false;
 };

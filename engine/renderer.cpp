@@ -127,6 +127,12 @@ void AudioOutput::SetLevel(std::int32_t level) {
         g_object_set(element_, ZARN_PROP_LEVEL, static_cast<gint>(level), nullptr);
 }
 
+void AudioOutput::SetLoudness(std::int32_t gain, bool limiter) {
+    if (isRenderer_ && HasProperty(element_, ZARN_PROP_LOUDNESS_GAIN))
+        g_object_set(element_, ZARN_PROP_LOUDNESS_GAIN, static_cast<gint>(gain), ZARN_PROP_LIMITER,
+                     static_cast<gboolean>(limiter), nullptr);
+}
+
 std::string AudioOutput::VendorInfo() const {
     if (!element_)
         return {};

@@ -34,6 +34,8 @@ public:
     HRESULT SetRate(double rate);
     HRESULT SetFlags(std::int32_t flags);
     void SetLevel(std::int32_t level);
+    // The loudness gain (hundredths of a decibel) and the true-peak limiter.
+    void SetLoudness(std::int32_t gain, bool limiter);
     std::string VendorInfo() const;
 
     // Where the engine looks for the renderer plugin.

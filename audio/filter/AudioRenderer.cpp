@@ -1,5 +1,6 @@
 #include "audio/filter/AudioRenderer.h"
 
+#include <algorithm>
 #include <cstring>
 
 nave_t::~nave_t() {
@@ -66,6 +67,39 @@ HRESULT CAudioRenderer::SetFlags(std::int32_t flags) {
     return S_OK;
 }
 
+void CAudioRenderer::SetLoudnessGain(std::int32_t gain) {
+    gain = std::clamp(gain, zarnfilter::leveller::min_gain, zarnfilter::leveller::max_gain);
+    loudnessGain_.store(gain);
+    AutoLock lock(interfaceLock_);
+    if (pipeline_)
+        pipeline_->stage->set_loudness_gain(gain);
+}
+
+void CAudioRenderer::SetLimiter(bool on) {
+    limiter_.store(on);
+    AutoLock lock(interfaceLock_);
+    if (pipeline_)
+        pipeline_->stage->set_limiter(on);
+}
+
+void CAudioRenderer::NewStream() {
+    AutoLock lock(interfaceLock_);
+    levelStarted_ = false;
+}
+
+void CAudioRenderer::DropPipeline() {
+    if (!pipeline_)
+        return;
+    // Only pipeline_ holds the pipeline, so this stops the stage thread.
+    const ref_ptr<cutter_t> stage = pipeline_->stage;
+    pipeline_ = nullptr;
+    double reached = 0.0;
+    if (stage->levelled_gain(&reached)) {
+        levelStarted_ = true;
+        levelReached_ = reached;
+    }
+}
+
 HRESULT CAudioRenderer::GetOutputState(std::int32_t* state) {
     AutoLock lock(interfaceLock_);
     *state = pipeline_ ? output_.GetRunState() : -1;
@@ -95,7 +129,7 @@ void CAudioRenderer::SetMediaType(const WAVEFORMATEX& format) {
 
 bool CAudioRenderer::OnStartStreaming() {
     AutoLock lock(interfaceLock_);
-    pipeline_ = nullptr;
+    DropPipeline();
     ref_ptr<nave_t> nave = new nave_t;
     // Ten blocks of a tenth of a second each: about a second of sound.
     if (!output_.Open(format_, 10, static_cast<int>(format_.nAvgBytesPerSec / 10)))
@@ -114,6 +148,11 @@ bool CAudioRenderer::OnStartStreaming() {
         static_cast<std::uint32_t>(format_.nChannels) * format_.nSamplesPerSec / 8));
     nave->stage->set_channels(format_.nChannels);
     nave->stage->set_flags(flags_.load());
+    nave->stage->set_sample_rate(static_cast<std::int32_t>(format_.nSamplesPerSec));
+    nave->stage->set_loudness_gain(loudnessGain_.load());
+    nave->stage->set_limiter(limiter_.load());
+    if (levelStarted_)
+        nave->stage->continue_gain_from(levelReached_);
     clock_->SetSpeed(rate_.load());
     nave->stage->start();
     pipeline_ = nave;
@@ -122,7 +161,7 @@ bool CAudioRenderer::OnStartStreaming() {
 
 void CAudioRenderer::OnStopStreaming() {
     AutoLock lock(interfaceLock_);
-    pipeline_ = nullptr;
+    DropPipeline();
 }
 
 bool CAudioRenderer::IsStreaming() {

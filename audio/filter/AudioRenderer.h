@@ -71,6 +71,17 @@ public:
     HRESULT get_Balance(std::int32_t*) { return E_NOTIMPL; }
     static const char* VendorInfo() { return "zarnaudio.dll ver.0.2.377 (2001/7/8)"; }
 
+    // The loudness gain in hundredths of a decibel (clamped to -4000 to
+    // 2400) and the true-peak limiter after it. Kept for later runs; the
+    // first sound of a stream takes the gain at once, later changes glide.
+    void SetLoudnessGain(std::int32_t gain);
+    std::int32_t LoudnessGain() const { return loudnessGain_.load(); }
+    void SetLimiter(bool on);
+    bool Limiter() const { return limiter_.load(); }
+    // A new stream begins (the element left READY): its first sound takes
+    // the gain at once instead of gliding on from the last stream's.
+    void NewStream();
+
     // Only 8- and 16-bit PCM of 1 or 2 channels renders.
     static bool IsRenderable(const WAVEFORMATEX& format);
     void SetMediaType(const WAVEFORMATEX& format);
@@ -119,12 +130,20 @@ private:
     // The pipeline of `run`, opened for another format than format_, has
     // played out: rebuilds it. False when the output did not open.
     bool RebuildForFormat(std::uint64_t run);
+    // Tears down the pipeline (interfaceLock_ held), keeping the gain its
+    // stage reached, so that the next run of the stream glides on from it.
+    void DropPipeline();
 
     CriticalSection interfaceLock_;
     ref_ptr<nave_t> pipeline_;
     std::uint64_t runs_ = 0;
     std::atomic<double> rate_{1.0};
     std::atomic<std::int32_t> flags_{0};
+    std::atomic<std::int32_t> loudnessGain_{0};
+    std::atomic<bool> limiter_{false};
+    // interfaceLock_: the gain the stream's sound has reached, if any.
+    bool levelStarted_ = false;
+    double levelReached_ = 0.0;
     WAVEFORMATEX format_{};
     std::shared_ptr<RendererClock> clock_;
     ClockAdapter clockAdapter_;

@@ -27,6 +27,8 @@ enum {
     PROP_LEVEL,
     PROP_RATE_INTERFACE,
     PROP_VENDOR_INFO,
+    PROP_LOUDNESS_GAIN,
+    PROP_LIMITER,
 };
 
 struct SinkPrivate {
@@ -128,6 +130,7 @@ static GstStateChangeReturn zarn_audio_sink_change_state(GstElement* element,
     SinkPrivate* p = privOf(element);
     switch (transition) {
     case GST_STATE_CHANGE_READY_TO_PAUSED: {
+        p->renderer.NewStream();
         std::lock_guard<std::mutex> g(p->lock);
         p->heldPosition = 0;
         p->renderedEnd = 0;
@@ -317,6 +320,12 @@ static void zarn_audio_sink_set_property(GObject* object, guint id, const GValue
     case PROP_LEVEL:
         r.put_Volume(g_value_get_int(value));
         break;
+    case PROP_LOUDNESS_GAIN:
+        r.SetLoudnessGain(g_value_get_int(value));
+        break;
+    case PROP_LIMITER:
+        r.SetLimiter(g_value_get_boolean(value));
+        break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     }
@@ -350,6 +359,12 @@ static void zarn_audio_sink_get_property(GObject* object, guint id, GValue* valu
         g_value_set_int(value, level);
         break;
     }
+    case PROP_LOUDNESS_GAIN:
+        g_value_set_int(value, r.LoudnessGain());
+        break;
+    case PROP_LIMITER:
+        g_value_set_boolean(value, r.Limiter());
+        break;
     case PROP_RATE_INTERFACE:
         g_value_set_pointer(value, static_cast<IZarnRate*>(&r));
         break;
@@ -413,6 +428,17 @@ static void zarn_audio_sink_class_init(ZarnAudioSinkClass* klass) {
         g_param_spec_int(ZARN_PROP_LEVEL, "Level",
                          "Volume in hundredths of a decibel (0 full, -10000 silent)", -10000, 0, 0,
                          rw));
+    g_object_class_install_property(
+        gobject, PROP_LOUDNESS_GAIN,
+        g_param_spec_int(ZARN_PROP_LOUDNESS_GAIN, "Loudness gain",
+                         "Levelling gain in hundredths of a decibel; set before the stream's "
+                         "first sample it applies at once, later changes glide at 1 dB a second",
+                         -4000, 2400, 0, rw));
+    g_object_class_install_property(
+        gobject, PROP_LIMITER,
+        g_param_spec_boolean(ZARN_PROP_LIMITER, "Limiter",
+                             "Holds the true peak under -1 dBTP after the loudness gain", FALSE,
+                             rw));
     g_object_class_install_property(gobject, PROP_RATE_INTERFACE,
                                     g_param_spec_pointer(ZARN_PROP_RATE_INTERFACE, "Rate interface",
                                                          "The renderer's IZarnRate, for the engine",

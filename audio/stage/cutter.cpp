@@ -40,12 +40,28 @@ ref_ptr<packet::blockdata_t<float>> cutter_t::packet_of(zarnfilter::tempo_block&
     return p;
 }
 
+bool cutter_t::levelled_gain(double* db) const {
+    if (!gain_started.load())
+        return false;
+    *db = gain_reached.load();
+    return true;
+}
+
+bool cutter_t::level_block(zarnfilter::tempo_block& b) {
+    level.process(levels(), b);
+    gain_reached.store(level.gain_db());
+    gain_started.store(level.started());
+    // Without the limiter's delay every block goes on as before, even empty.
+    return !b.samples.empty() || !level.engaged();
+}
+
 std::uint32_t cutter_t::process() {
     const std::int32_t B = block_length.load();
     const std::int32_t frame = channels.load();
     zarnfilter::tempo_block out;
     while (!stop_signalled()) {
         core.start(B, frame);
+        level.start(frame, sample_rate.load());
         // A block goes on once the window has filled for the next one (or
         // the input has ended), so a stop while waiting for input drops it.
         ref_ptr<packet::blockdata_t<float>> held;
@@ -55,6 +71,8 @@ std::uint32_t cutter_t::process() {
             core.feed(in->samples.data(), n, in->start_time, in->stop_time);
             // The packet stays held by `in` while the core reads it.
             while (core.next(settings(), out)) {
+                if (!level_block(out))
+                    continue;
                 if (held)
                     send_down(held);
                 held = packet_of(out);
@@ -66,7 +84,12 @@ std::uint32_t cutter_t::process() {
             send_down(held);
         // Play out the tail of this stream; what follows starts afresh.
         core.end();
-        while (!stop_signalled() && core.next(settings(), out))
+        while (!stop_signalled() && core.next(settings(), out)) {
+            if (level_block(out))
+                send_down(packet_of(out));
+        }
+        // Then what the limiter's look-ahead still holds.
+        if (!stop_signalled() && level.drain(levels(), out))
             send_down(packet_of(out));
         if (!stop_signalled())
             send_down(new packet::endofstream_t(nullptr));

@@ -1,12 +1,17 @@
 // Throughput of the tempo-change stage on 44.1 kHz stereo, run as the
 // renderer runs it: a producer thread feeding the 64-packet queue, the stage
 // on its own thread, and an output that takes every block at once. The
-// figure is seconds of audio per second of CPU time of the whole process.
+// figure is seconds of audio per second of CPU time of the whole process,
+// with and without the loudness gain (+12 dB) and the true-peak limiter.
+// Then the leveller alone on speech, loud music with peaks over full scale
+// and quiet material: CPU seconds per second of audio (2.0m = 2 ms).
 #include "audio/pipeline/connector.h"
 #include "audio/stage/cutter.h"
+#include "audio/stage/leveller.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -60,6 +65,7 @@ std::vector<ref_ptr<packet::base_t>> make_input() {
 void BM_Stage(benchmark::State& state) {
     const double speed = state.range(0) / 10.0;
     const std::int32_t flags = static_cast<std::int32_t>(state.range(1));
+    const bool levelled = state.range(2) != 0;
     static const auto input = make_input();
 
     using queue_type = packet_connector::queue_t<packet::base_t>;
@@ -72,6 +78,9 @@ void BM_Stage(benchmark::State& state) {
     stage->set_block_length(channels * rate / 8);
     stage->set_channels(channels);
     stage->set_flags(flags);
+    stage->set_sample_rate(rate);
+    stage->set_loudness_gain(levelled ? 1200 : 0);
+    stage->set_limiter(levelled);
     stage->start();
 
     for (auto _ : state) {
@@ -88,13 +97,72 @@ void BM_Stage(benchmark::State& state) {
     const double audio = double(seconds_per_round) * state.iterations();
     state.counters["audio_s_per_cpu_s"] = benchmark::Counter(audio, benchmark::Counter::kIsRate);
     state.SetLabel("rate " + std::to_string(speed).substr(0, 3) + " flags " +
-                   std::to_string(flags));
+                   std::to_string(flags) + (levelled ? " levelled" : ""));
+}
+
+// Ten seconds of interleaved stereo: 0 the speech above, 1 loud music (a
+// chord of odd harmonics at a sample peak of 0.99 with clipped drum hits,
+// whose peaks between samples pass full scale), 2 quiet noise at -40 dBFS.
+std::vector<float> material(int kind) {
+    const int frames = rate * seconds_per_round;
+    std::vector<float> v;
+    v.reserve(static_cast<std::size_t>(2 * frames));
+    if (kind == 0) {
+        for (const auto& p : make_input()) {
+            const auto& b = static_cast<const packet::blockdata_t<float>&>(*p);
+            v.insert(v.end(), b.samples.begin(), b.samples.begin() + b.sample_count);
+        }
+        return v;
+    }
+    std::mt19937 gen(7);
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    for (int i = 0; i < frames; ++i) {
+        float x;
+        if (kind == 1) {
+            double c = 0;
+            for (int h = 1; h < 30; h += 2)
+                c += std::sin(2 * M_PI * 196.0 * h * i / rate + 0.3 * h) / h;
+            const bool hit = i % (rate / 2) < rate / 50;
+            x = static_cast<float>(hit ? std::clamp(3.0 * noise(gen), -0.99, 0.99) : 0.8 * c);
+        } else {
+            x = 0.01f * noise(gen);
+        }
+        v.push_back(x);
+        v.push_back(0.9f * x);
+    }
+    return v;
+}
+
+void BM_Leveller(benchmark::State& state) {
+    const int kind = static_cast<int>(state.range(0));
+    const zarnfilter::level_settings settings{kind == 1 ? 600 : 1200, state.range(1) != 0};
+    const auto input = material(kind);
+    const std::size_t block = 2 * rate / 10;
+    zarnfilter::leveller level(channels, rate);
+    zarnfilter::tempo_block b;
+    for (auto _ : state) {
+        level.start(channels, rate);
+        for (std::size_t at = 0; at < input.size(); at += block) {
+            b.samples.assign(input.begin() + at,
+                             input.begin() + std::min(at + block, input.size()));
+            level.process(settings, b);
+            benchmark::DoNotOptimize(b.samples.data());
+        }
+        level.drain(settings, b);
+    }
+    const double audio = double(seconds_per_round) * state.iterations();
+    state.counters["cpu_s_per_audio_s"] =
+        benchmark::Counter(audio, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    static const char* names[] = {"speech", "loud music", "quiet"};
+    state.SetLabel(std::string(names[kind]) + (settings.limiter ? ", gain and limiter" : ", gain"));
 }
 
 } // namespace
 
+BENCHMARK(BM_Leveller)->ArgsProduct({{0, 1, 2}, {0, 1}})->Unit(benchmark::kMillisecond);
+
 BENCHMARK(BM_Stage)
-    ->ArgsProduct({{15, 20, 40}, {0, 3}})
+    ->ArgsProduct({{15, 20, 40}, {0, 3, 4}, {0, 1}})
     ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond);
 

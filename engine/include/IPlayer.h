@@ -23,8 +23,9 @@ inline constexpr std::int32_t PLAYER_NOFILE = 5;
 // Engine option numbers for SetOption.
 inline constexpr std::int32_t PLAYER_OPTION_SKIP_SILENCE = 1;
 inline constexpr std::int32_t PLAYER_OPTION_SMOOTH_SPLICES = 2;
-// Loudness gain in hundredths of a decibel, kept across Open: for a file not
-// yet heard it applies at once, for the file playing it glides.
+// Loudness gain in hundredths of a decibel (-4000 to 2400; others are
+// refused), kept across Open: for a file not yet heard it applies at once,
+// for the file playing it glides.
 inline constexpr std::int32_t PLAYER_OPTION_LOUDNESS_GAIN = 3;
 // 1 runs the true-peak limiter (-1 dBTP) after the gain; kept across Open.
 inline constexpr std::int32_t PLAYER_OPTION_LIMITER = 4;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -182,6 +183,53 @@ TEST(EngineSession, VolumeReachesTheRenderer) {
     };
     EXPECT_EQ(loudest(-10000), 0);
     EXPECT_GT(loudest(0), 3000); // the clips are tones at an eighth of full scale
+    unsetenv("ZARN_AUDIO_DEVICE");
+    std::remove(heard.c_str());
+}
+
+// The loudness options reach the renderer of each file opened after them
+// and are kept across Open: +12 dB makes the tone four times as strong, and
+// with +24 dB the limiter holds it under -1 dBFS where it would clip.
+TEST(EngineSession, LoudnessOptionsReachTheRendererOfTheNextOpenedFile) {
+    if (std::string(SinkUnderTest()) != ZARN_SINK_FACTORY)
+        GTEST_SKIP() << "only the renderer levels";
+    const std::string heard = testing::TempDir() + "/zarn-engine-loudness.wav";
+    setenv("ZARN_AUDIO_DEVICE", ("capture:" + heard).c_str(), 1);
+    const std::string clip = testmedia::Clip("wav");
+    EngineSession engine;
+    engine->SetRate(4.0);
+    auto loudest = [&] {
+        EXPECT_EQ(engine->Open(clip.c_str()), S_OK) << engine.Log().Text();
+        EXPECT_EQ(engine->Play(), S_OK);
+        EXPECT_TRUE(engine.PumpUntil(WM_PLAYER_COMPLETE, std::chrono::seconds(10)));
+        engine->Close();
+        std::FILE* f = std::fopen(heard.c_str(), "rb");
+        EXPECT_NE(f, nullptr);
+        int peak = 0;
+        if (f) {
+            std::fseek(f, 44, SEEK_SET);
+            std::int16_t s;
+            while (std::fread(&s, 2, 1, f) == 1)
+                peak = std::max(peak, std::abs(int(s)));
+            std::fclose(f);
+        }
+        return peak;
+    };
+    EXPECT_EQ(engine->SetOption(PLAYER_OPTION_LOUDNESS_GAIN, 2401), E_INVALIDARG);
+    const int plain = loudest();
+    ASSERT_GT(plain, 3000);
+    ASSERT_EQ(engine->SetOption(PLAYER_OPTION_LOUDNESS_GAIN, 1200), S_OK);
+    const int raised = loudest();
+    EXPECT_NEAR(double(raised) / plain, std::pow(10.0, 12.0 / 20), 0.1);
+    EXPECT_NEAR(double(loudest()) / plain, std::pow(10.0, 12.0 / 20), 0.1)
+        << "not kept across Open";
+
+    ASSERT_EQ(engine->SetOption(PLAYER_OPTION_LOUDNESS_GAIN, 2400), S_OK);
+    EXPECT_EQ(loudest(), 32767) << "+24 dB without the limiter should clip";
+    ASSERT_EQ(engine->SetOption(PLAYER_OPTION_LIMITER, 1), S_OK);
+    const int limited = loudest();
+    EXPECT_LE(limited, int(32767 * std::pow(10.0, -1.0 / 20)));
+    EXPECT_GT(limited, int(32767 * std::pow(10.0, -2.0 / 20)));
     unsetenv("ZARN_AUDIO_DEVICE");
     std::remove(heard.c_str());
 }

@@ -115,6 +115,40 @@ TEST_F(RendererTest, RateAndFlagsCarryOverToTheNextRun) {
     EXPECT_EQ(renderer.Stage()->get_flags(), 1);
 }
 
+// The loudness gain set before the first sample applies at once; a pause or
+// a seek (the pipeline built again) glides on from the gain reached, and
+// only a new stream takes a changed gain at once.
+TEST_F(RendererTest, LoudnessGainGlidesOnAcrossRunsAndANewStreamTakesItAtOnce) {
+    renderer.SetLoudnessGain(600);
+    renderer.SetLimiter(true);
+    renderer.SetMediaType(MakePcmFormat(1, 8000, 16));
+    std::int64_t t = 0;
+    // Half a second of sound, then the gain the stage has reached.
+    auto run = [&] {
+        EXPECT_TRUE(renderer.OnStartStreaming());
+        auto pcm = silence16(800, 1);
+        for (int i = 0; i < 5; ++i, t += 1000000)
+            EXPECT_EQ(renderer.DoRenderSample(pcm.data(), pcm.size(), t, t + 1000000, unlock),
+                      CAudioRenderer::RenderResult::Sent);
+        double db = -99;
+        EXPECT_TRUE(zarntest::WaitFor([&] { return renderer.Stage()->levelled_gain(&db); }));
+        return db;
+    };
+    EXPECT_DOUBLE_EQ(run(), 6.0);
+    EXPECT_TRUE(renderer.Stage()->get_limiter());
+    renderer.SetLoudnessGain(-5000);
+    EXPECT_EQ(renderer.LoudnessGain(), -4000);
+    EXPECT_EQ(renderer.Stage()->get_loudness_gain(), -4000);
+    renderer.OnStopStreaming();
+    const double resumed = run();
+    EXPECT_LT(resumed, 6.0);
+    EXPECT_GT(resumed, 5.0) << "the gain jumped instead of gliding on";
+    EXPECT_EQ(renderer.Stage()->get_loudness_gain(), -4000);
+    renderer.OnStopStreaming();
+    renderer.NewStream();
+    EXPECT_DOUBLE_EQ(run(), -40.0);
+}
+
 TEST(RendererBlocks, ConversionOfEightAndSixteenBitSamples) {
     std::vector<std::uint8_t> bytes8(1000, 128);
     bytes8[0] = 0;
