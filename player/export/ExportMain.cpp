@@ -1,9 +1,9 @@
 #include "player/export/ExportMain.h"
 
+#include "player/config/Tool.h"
 #include "player/export/Exporter.h"
 #include "player/export/ProgressLine.h"
 #include "player/export/Request.h"
-#include "player/config/Tool.h"
 #include "player/loudness/Cache.h"
 
 #include <atomic>
@@ -98,6 +98,8 @@ int ExportMain(int argc, char** argv) {
         if (!reason.empty()) {
             Fail(job.input, reason);
             ++failed;
+        } else if (!exporter.LevelNote().empty()) {
+            Fail(job.input, exporter.LevelNote());
         }
     }
     if (Interrupted()) {

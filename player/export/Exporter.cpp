@@ -555,8 +555,8 @@ std::int32_t Exporter::LevelGain(const std::string& input, std::string& why) {
             return 0;
         }
         loudness::MeasureRequest request;
-        // A day's book decodes in well under this.
-        request.TimeOut = std::chrono::minutes(30);
+        // Decoding and metering take far less than a second per megabyte.
+        request.TimeOut = std::chrono::seconds(10 + key->Size / (1u << 20));
         request.Cancelled = [] { return Interrupted().load(); };
         const loudness::MeasureOutcome m =
             loudness::Measure("/proc/self/fd/" + std::to_string(fd), request);
@@ -578,6 +578,7 @@ std::int32_t Exporter::LevelGain(const std::string& input, std::string& why) {
 
 std::string Exporter::Run(const Job& job, double rate, std::int32_t flags,
                           const ProgressSink& progress) {
+    levelNote_.clear();
     const Clock::time_point started = Clock::now();
     if (!job.format)
         return "not an export format";
@@ -600,8 +601,7 @@ std::string Exporter::Run(const Job& job, double rate, std::int32_t flags,
         std::string why;
         gain = LevelGain(job.input, why);
         if (!why.empty())
-            std::fprintf(stderr, "zarnplayer: %s: exported at its own level: %s\n",
-                         job.input.c_str(), why.c_str());
+            levelNote_ = "exported at its own level: " + why;
         if (Interrupted())
             return "interrupted";
     }
@@ -778,11 +778,10 @@ std::string Exporter::Run(const Job& job, double rate, std::int32_t flags,
         g_object_set(sink, ZARN_PROP_RATE, rate, ZARN_PROP_FLAGS, static_cast<gint>(flags),
                      nullptr);
         if (gain) {
-            if (!g_object_class_find_property(G_OBJECT_GET_CLASS(sink),
-                                              ZARN_PROP_LOUDNESS_GAIN))
+            if (!g_object_class_find_property(G_OBJECT_GET_CLASS(sink), ZARN_PROP_LOUDNESS_GAIN))
                 return "the renderer cannot level loudness (--level off exports without)";
-            g_object_set(sink, ZARN_PROP_LOUDNESS_GAIN, static_cast<gint>(*gain),
-                         ZARN_PROP_LIMITER, TRUE, nullptr);
+            g_object_set(sink, ZARN_PROP_LOUDNESS_GAIN, static_cast<gint>(*gain), ZARN_PROP_LIMITER,
+                         TRUE, nullptr);
         }
         gst_element_link(src, bin);
         if (batch)

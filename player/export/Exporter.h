@@ -54,6 +54,8 @@ public:
 
     // "" on success, else the reason (one line, without the file name).
     std::string Run(const Job& job, double rate, std::int32_t flags, const ProgressSink& progress);
+    // After a Run that succeeded: why its output was not levelled, or "".
+    const std::string& LevelNote() const { return levelNote_; }
 
 private:
     // The gain for the input, hundredths of a dB; 0 with why set when it
@@ -61,6 +63,7 @@ private:
     std::int32_t LevelGain(const std::string& input, std::string& why);
 
     std::optional<int> level_;
+    std::string levelNote_;
     TLoudnessCache* cache_ = nullptr;
     HeldLock captureLock_;
     std::string captureDir_;

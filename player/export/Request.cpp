@@ -35,7 +35,8 @@ Defaults StoredDefaults() {
     options.Load();
     d.skipSilence = options.SkipSilent != 0;
     d.smooth = options.SmoothSplices != 0;
-    d.level = options.LevelLoudness != 0 ? std::optional<int>(options.LoudnessTarget) : std::nullopt;
+    d.level =
+        options.LevelLoudness != 0 ? std::optional<int>(options.LoudnessTarget) : std::nullopt;
     return d;
 }
 

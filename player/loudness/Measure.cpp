@@ -9,6 +9,7 @@
 #include <cstring>
 #include <mutex>
 #include <string_view>
+#include <vector>
 
 namespace loudness {
 
@@ -27,7 +28,13 @@ struct Run {
     std::mutex m;
     GstElement* pipeline = nullptr;
     const MeasureRequest* request = nullptr;
-    bool linked = false;
+    // decodebin hands a chained file (an Ogg file of several chains) over
+    // group by group: each group's first audio stream feeds the one meter.
+    GstElement* convert = nullptr;
+    bool groupOpen = false;
+    bool groupHasAudio = false;
+    bool heardAudio = false; // a group before had sound
+    std::vector<GstElement*> fakes;
     ebur128_state* state = nullptr;
     int channels = 0;
     int rate = 0;
@@ -99,12 +106,46 @@ GstPadProbeReturn OnTags(GstPad*, GstPadProbeInfo* info, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
-GstPadProbeReturn OnSound(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+GstPadProbeReturn OnSound(GstPad*, GstPadProbeInfo* info, gpointer data) {
     auto* run = static_cast<Run*>(data);
     std::lock_guard<std::mutex> lock(run->m);
     if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
-        if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS)
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_EOS)
             run->Finish(true);
+        if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS || run->finished)
+            return GST_PAD_PROBE_OK;
+        // A new format (the next chain of a chained file): the meter keeps
+        // what it measured and takes the new rate and channels.
+        GstCaps* caps = nullptr;
+        gst_event_parse_caps(event, &caps);
+        const GstStructure* s = caps ? gst_caps_get_structure(caps, 0) : nullptr;
+        int channels = 0, rate = 0;
+        if (!s || !gst_structure_get_int(s, "channels", &channels) ||
+            !gst_structure_get_int(s, "rate", &rate) || channels < 1 || channels > 64 ||
+            rate < 1000 || rate > 768000) {
+            run->failure = "the decoded sound has no usable format";
+            run->Finish(false);
+            return GST_PAD_PROBE_OK;
+        }
+        const int mode = EBUR128_MODE_I | (run->request->TruePeak ? EBUR128_MODE_TRUE_PEAK : 0);
+        if (!run->state)
+            run->state = ebur128_init(static_cast<unsigned>(channels),
+                                      static_cast<unsigned long>(rate), mode);
+        else if ((channels != run->channels || rate != run->rate) &&
+                 ebur128_change_parameters(run->state, static_cast<unsigned>(channels),
+                                           static_cast<unsigned long>(rate)) != EBUR128_SUCCESS)
+            run->failure = "the loudness meter cannot take the format";
+        if (!run->state)
+            run->failure = "the loudness meter cannot start";
+        if (!run->failure.empty())
+            run->Finish(false);
+        // Seconds count in frames of the format at hand.
+        if (run->rate > 0 && rate != run->rate)
+            run->frames =
+                static_cast<std::uint64_t>(static_cast<double>(run->frames) * rate / run->rate);
+        run->channels = channels;
+        run->rate = rate;
         return GST_PAD_PROBE_OK;
     }
     if (run->finished)
@@ -114,28 +155,8 @@ GstPadProbeReturn OnSound(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
         return GST_PAD_PROBE_DROP;
     }
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    if (!run->state) {
-        GstCaps* caps = gst_pad_get_current_caps(pad);
-        const GstStructure* s = caps ? gst_caps_get_structure(caps, 0) : nullptr;
-        if (!s || !gst_structure_get_int(s, "channels", &run->channels) ||
-            !gst_structure_get_int(s, "rate", &run->rate) || run->channels < 1 ||
-            run->channels > 64 || run->rate < 1000 || run->rate > 768000) {
-            if (caps)
-                gst_caps_unref(caps);
-            run->failure = "the decoded sound has no usable format";
-            run->Finish(false);
-            return GST_PAD_PROBE_DROP;
-        }
-        gst_caps_unref(caps);
-        const int mode = EBUR128_MODE_I | (run->request->TruePeak ? EBUR128_MODE_TRUE_PEAK : 0);
-        run->state = ebur128_init(static_cast<unsigned>(run->channels),
-                                  static_cast<unsigned long>(run->rate), mode);
-        if (!run->state) {
-            run->failure = "the loudness meter cannot start";
-            run->Finish(false);
-            return GST_PAD_PROBE_DROP;
-        }
-    }
+    if (!run->state)
+        return GST_PAD_PROBE_DROP;
     GstMapInfo map;
     if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
         return GST_PAD_PROBE_DROP;
@@ -157,8 +178,8 @@ GstElement* Make(const char* factory) {
     return gst_element_factory_make(factory, nullptr);
 }
 
-// The first audio stream is converted to interleaved 32-bit floats and
-// measured; every other stream ends in a sink that drops it.
+// The first audio stream of each group goes to the meter's converter;
+// every other stream ends in a sink that drops it, so its demuxer runs on.
 void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
     auto* run = static_cast<Run*>(data);
     GstCaps* caps = gst_pad_get_current_caps(pad);
@@ -169,62 +190,76 @@ void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
     const bool audio = s && gst_structure_has_name(s, "audio/x-raw");
     if (caps)
         gst_caps_unref(caps);
-    bool first = false;
-    {
-        std::lock_guard<std::mutex> lock(run->m);
-        first = audio && !run->linked;
-        if (first)
-            run->linked = true;
+    std::lock_guard<std::mutex> lock(run->m);
+    if (!run->groupOpen) {
+        run->groupOpen = true;
+        run->groupHasAudio = false;
+    }
+    if (audio && !run->groupHasAudio) {
+        run->groupHasAudio = true;
+        GstPad* target = gst_element_get_static_pad(run->convert, "sink");
+        if (GstPad* ended = gst_pad_get_peer(target)) {
+            gst_pad_unlink(ended, target);
+            gst_object_unref(ended);
+        }
+        gst_pad_link(pad, target);
+        gst_object_unref(target);
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, OnTags, run, nullptr);
+        return;
     }
     GstElement* sink = Make("fakesink");
     if (!sink)
         return;
     g_object_set(sink, "sync", FALSE, "async", FALSE, nullptr);
-    GstBin* bin = GST_BIN(run->pipeline);
-    GstElement* head = sink;
-    if (first) {
-        GstElement* convert = Make("audioconvert");
-        GstElement* filter = Make("capsfilter");
-        if (!convert || !filter) {
-            for (GstElement* e : {convert, filter})
-                if (e)
-                    gst_object_unref(gst_object_ref_sink(e));
-            gst_object_unref(gst_object_ref_sink(sink));
-            std::lock_guard<std::mutex> lock(run->m);
-            run->failure = "no audio converter";
-            run->Finish(false);
-            return;
-        }
-        GstCaps* f32 = gst_caps_from_string("audio/x-raw,format=F32LE,layout=interleaved");
-        g_object_set(filter, "caps", f32, nullptr);
-        gst_caps_unref(f32);
-        gst_bin_add_many(bin, convert, filter, sink, nullptr);
-        gst_element_link_many(convert, filter, sink, nullptr);
-        GstPad* in = gst_element_get_static_pad(sink, "sink");
-        gst_pad_add_probe(in,
-                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
-                                                       GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                          OnSound, run, nullptr);
-        gst_object_unref(in);
-        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, OnTags, run, nullptr);
-        head = convert;
-        for (GstElement* e : {sink, filter, convert})
-            gst_element_sync_state_with_parent(e);
-    } else {
-        gst_bin_add(bin, sink);
-        gst_element_sync_state_with_parent(sink);
-    }
-    GstPad* target = gst_element_get_static_pad(head, "sink");
+    gst_bin_add(GST_BIN(run->pipeline), sink);
+    gst_element_sync_state_with_parent(sink);
+    GstPad* target = gst_element_get_static_pad(sink, "sink");
     gst_pad_link(pad, target);
     gst_object_unref(target);
+    run->fakes.push_back(sink);
 }
 
-// Decoders of pictures are never plugged: the measurement needs only sound.
-gboolean OnContinue(GstElement*, GstPad*, GstCaps* caps, gpointer) {
-    const GstStructure* s = gst_caps_get_size(caps) ? gst_caps_get_structure(caps, 0) : nullptr;
-    const char* name = s ? gst_structure_get_name(s) : "";
-    return !g_str_has_prefix(name, "video/") && !g_str_has_prefix(name, "image/") &&
-           !g_str_has_prefix(name, "subpicture/") && !g_str_has_prefix(name, "text/");
+// A stream of an ended group is gone: its sink would never see the end the
+// pipeline waits for, so it leaves.
+void OnPadRemoved(GstElement*, GstPad*, gpointer data) {
+    auto* run = static_cast<Run*>(data);
+    std::lock_guard<std::mutex> lock(run->m);
+    for (auto it = run->fakes.begin(); it != run->fakes.end();) {
+        GstPad* target = gst_element_get_static_pad(*it, "sink");
+        const bool linked = gst_pad_is_linked(target);
+        gst_object_unref(target);
+        if (linked) {
+            ++it;
+            continue;
+        }
+        gst_element_set_locked_state(*it, TRUE);
+        gst_element_set_state(*it, GST_STATE_NULL);
+        gst_bin_remove(GST_BIN(run->pipeline), *it);
+        it = run->fakes.erase(it);
+    }
+}
+
+void OnNoMorePads(GstElement*, gpointer data) {
+    auto* run = static_cast<Run*>(data);
+    std::lock_guard<std::mutex> lock(run->m);
+    run->groupOpen = false;
+    // Nothing would ever reach the meter's sink, whose end the pipeline
+    // waits for.
+    if (!run->groupHasAudio && !run->heardAudio) {
+        run->failure = "the file has no sound stream";
+        run->Finish(false);
+    }
+    run->heardAudio = run->heardAudio || run->groupHasAudio;
+}
+
+// Decoders of pictures and texts are never plugged: the measurement needs
+// only sound, and such a stream is left undecoded for a sink that drops it.
+// (decodebin's answers: 0 tries the factory, 1 exposes the stream as it is.)
+int OnSelect(GstElement*, GstPad*, GstCaps*, GstElementFactory* factory, gpointer) {
+    const char* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
+    const bool decoder = klass && std::strstr(klass, "Decoder");
+    const bool sound = klass && std::strstr(klass, "Audio");
+    return decoder && !sound ? 1 : 0;
 }
 
 } // namespace
@@ -249,19 +284,37 @@ MeasureOutcome Measure(const std::string& path, const MeasureRequest& request) {
     run.request = &request;
     GstElement* source = Make("filesrc");
     GstElement* decode = Make("decodebin");
+    GstElement* convert = Make("audioconvert");
+    GstElement* filter = Make("capsfilter");
+    GstElement* sink = Make("fakesink");
     run.pipeline = gst_pipeline_new(nullptr);
-    if (!source || !decode || !run.pipeline) {
-        for (GstElement* e : {source, decode, run.pipeline})
+    if (!source || !decode || !convert || !filter || !sink || !run.pipeline) {
+        for (GstElement* e : {source, decode, convert, filter, sink, run.pipeline})
             if (e)
                 gst_object_unref(gst_object_ref_sink(e));
         out.Failure = "no decoder for the measurement";
         return out;
     }
     g_object_set(source, "location", path.c_str(), nullptr);
-    gst_bin_add_many(GST_BIN(run.pipeline), source, decode, nullptr);
+    GstCaps* f32 = gst_caps_from_string("audio/x-raw,format=F32LE,layout=interleaved");
+    g_object_set(filter, "caps", f32, nullptr);
+    gst_caps_unref(f32);
+    g_object_set(sink, "sync", FALSE, "async", FALSE, nullptr);
+    gst_bin_add_many(GST_BIN(run.pipeline), source, decode, convert, filter, sink, nullptr);
     gst_element_link(source, decode);
+    gst_element_link_many(convert, filter, sink, nullptr);
+    run.convert = convert;
+    GstPad* in = gst_element_get_static_pad(sink, "sink");
+    gst_pad_add_probe(in,
+                      static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                   GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                      OnSound, &run, nullptr);
+    gst_object_unref(in);
     g_signal_connect(decode, "pad-added", G_CALLBACK(OnPadAdded), &run);
-    g_signal_connect(decode, "autoplug-continue", G_CALLBACK(OnContinue), nullptr);
+    g_signal_connect(decode, "pad-removed", G_CALLBACK(OnPadRemoved), &run);
+    g_signal_connect(decode, "no-more-pads", G_CALLBACK(OnNoMorePads), &run);
+
+    g_signal_connect(decode, "autoplug-select", G_CALLBACK(OnSelect), nullptr);
 
     GstBus* bus = gst_element_get_bus(run.pipeline);
     const auto deadline = std::chrono::steady_clock::now() + request.TimeOut;
@@ -302,6 +355,9 @@ MeasureOutcome Measure(const std::string& path, const MeasureRequest& request) {
                 break;
         }
     }
+    // decodebin removes its pads as it stops: the sinks stay for the
+    // pipeline's own end.
+    g_signal_handlers_disconnect_by_data(decode, &run);
     gst_element_set_state(run.pipeline, GST_STATE_NULL);
     gst_object_unref(bus);
     gst_object_unref(run.pipeline);

@@ -106,7 +106,11 @@ std::string LoudAndSoft(double seconds) {
 }
 
 std::string InterSamplePeaks(double seconds) {
-    return "aevalsrc='sin(2*PI*11025*t+PI/4)|sin(2*PI*11025*t+PI/4)':s=44100:d=" +
+    // A quiet chord with short bursts of the tone on top: loudness from the
+    // chord, peaks from the bursts.
+    const std::string burst = "if(lt(mod(t\\,0.5)\\,0.01)\\,sin(2*PI*11025*t+PI/4)\\,0)";
+    return "aevalsrc='0.15*sin(2*PI*220*t)+0.1*sin(2*PI*330*t)+" + burst +
+           "|0.15*sin(2*PI*220*t)+0.1*sin(2*PI*277*t)+" + burst + "':s=44100:d=" +
            std::to_string(seconds);
 }
 

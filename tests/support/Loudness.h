@@ -41,8 +41,9 @@ std::string SpeechLike(double seconds);
 std::string MusicLike(double seconds);
 // Loud and soft passages: speech-like sound whose level steps by 15 dB.
 std::string LoudAndSoft(double seconds);
-// A tone at a quarter of the rate, an eighth of a turn off the sample grid:
-// its true peak lies 3 dB over its sample peak.
+// A chord with short bursts of a tone at a quarter of the rate, an eighth
+// of a turn off the sample grid: the bursts' true peak lies 3 dB over their
+// sample peak, and 14 dB over the loudness.
 std::string InterSamplePeaks(double seconds);
 
 // Renders graph to path (format by extension, extra ffmpeg output args
