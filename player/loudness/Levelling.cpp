@@ -72,10 +72,15 @@ void TLevelling::Run() {
     sched_param param{};
     pthread_setschedparam(pthread_self(), SCHED_BATCH, &param);
     std::uint64_t generation = 0;
-    TProbe probe(program_, [this, &generation] {
+    bool preparing = true;
+    TProbe probe(program_, [this, &generation, &preparing] {
         std::lock_guard<std::mutex> lock(m_);
-        return stop_ || generation != generation_;
+        return stop_ || (!preparing && generation != generation_);
     });
+    // Started before the first file is asked for: its start is most of the
+    // wait for a first estimate, and no file calls it off.
+    probe.Prepare();
+    preparing = false;
     for (;;) {
         Job job;
         {

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -172,8 +173,10 @@ std::vector<std::uint8_t> TProbe::Exchange(int fd, const std::string& name,
     if (pid_ < 0) {
         // A probe that cannot start is said once; the rest of the files
         // keep their names without waiting for further attempts.
-        if (startFailed_)
+        if (startFailed_) {
+            failure += std::exchange(prepareFailure_, {});
             return {};
+        }
         std::string why;
         if (!Start(why)) {
             // A pass ended by the player while the probe came up is no failure.
@@ -228,6 +231,16 @@ std::vector<std::uint8_t> TProbe::Exchange(int fd, const std::string& name,
         return {};
     }
     return message;
+}
+
+void TProbe::Prepare() {
+    if (pid_ > 0 || startFailed_)
+        return;
+    std::string why;
+    if (!Start(why) && !(cancelled_ && cancelled_())) {
+        startFailed_ = true;
+        prepareFailure_ = why;
+    }
 }
 
 namespace {

@@ -57,6 +57,10 @@ public:
     // The wall-clock bound of a measurement given cpu seconds.
     static std::chrono::milliseconds MeasureTime(unsigned cpuSeconds);
 
+    // Starts a probe now unless one runs, so the first file need not wait
+    // for its start; a failure is said with the next file.
+    void Prepare();
+
     // The running probe's process id, or -1.
     pid_t Pid() const { return pid_; }
 
@@ -87,4 +91,5 @@ private:
     pid_t pid_ = -1;
     int socket_ = -1;
     bool startFailed_ = false;
+    std::string prepareFailure_; // Prepare's, for the next file to say
 };

@@ -312,6 +312,12 @@ TEST(Probe, AProbeThatCannotStartIsSaidOnceAndNotRetriedForEachFile) {
     const TProbe::Outcome second = ReadFile(probe, a);
     EXPECT_FALSE(second.Answer);
     EXPECT_EQ(second.Failure, "");
+    // Started ahead of the first file: the failure is said with that file.
+    TProbe prepared("/nonexistent/zarnplayer-probe");
+    prepared.Prepare();
+    const TProbe::Outcome after = ReadFile(prepared, a);
+    EXPECT_NE(after.Failure.find("cannot be started"), std::string::npos) << after.Failure;
+    EXPECT_EQ(ReadFile(prepared, a).Failure, "");
 }
 
 // Stand-ins for a probe gone wrong: one that says hello and then hangs, one
