@@ -32,8 +32,13 @@ std::int32_t TPlayerCore::LevelGain() const {
 }
 
 void TPlayerCore::Relevel() {
-    if (levelling_ && player_)
-        player_->SetOption(PLAYER_OPTION_LOUDNESS_GAIN, LevelGain());
+    if (!levelling_ || !player_)
+        return;
+    player_->SetOption(PLAYER_OPTION_LOUDNESS_GAIN, LevelGain());
+    // Levelling turned on for a file never measured: it is measured now.
+    if (Options().LevelLoudness && !levelFigure_ && !levelPath_.empty() &&
+        !levelFailuresSaid_.count(levelPath_))
+        levelling_->Want(levelPath_, {});
 }
 
 void TPlayerCore::LevelFor(const std::string& path) {
@@ -47,7 +52,7 @@ void TPlayerCore::LevelFor(const std::string& path) {
     if (const auto key = TLoudnessKey::Of(path))
         levelFigure_ = loudnessCache_->Find(*key);
     // Before the open, so the file's first sound already has it.
-    Relevel();
+    player_->SetOption(PLAYER_OPTION_LOUDNESS_GAIN, LevelGain());
     if (!Options().LevelLoudness)
         return;
     std::vector<std::string> next;

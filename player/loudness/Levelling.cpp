@@ -41,14 +41,19 @@ unsigned TLevelling::CpuFor(std::uint64_t size) {
 void TLevelling::Want(const std::string& playing, const std::vector<std::string>& next) {
     {
         std::lock_guard<std::mutex> lock(m_);
-        const bool same = !jobs_.empty() && jobs_.front().path == playing;
+        const bool same =
+            (!jobs_.empty() && jobs_.front().path == playing) || (busy_ && busy_->path == playing);
         if (!same)
             ++generation_;
         jobs_.clear();
+        // What the thread measures now is not asked for again.
         const auto key = TLoudnessKey::Of(playing);
+        const bool busy = busy_ && busy_->path == playing;
         if (!key || !cache_.Find(*key)) {
-            jobs_.push_back({playing, true});
-            jobs_.push_back({playing, false});
+            if (!busy)
+                jobs_.push_back({playing, true});
+            if (!busy || busy_->estimate)
+                jobs_.push_back({playing, false});
         }
         for (const std::string& path : next)
             if (path != playing)
@@ -91,7 +96,15 @@ void TLevelling::Run() {
             job = jobs_.front();
             jobs_.pop_front();
             generation = generation_;
+            busy_ = job;
         }
+        struct Idle {
+            TLevelling& l;
+            ~Idle() {
+                std::lock_guard<std::mutex> lock(l.m_);
+                l.busy_.reset();
+            }
+        } idle{*this};
         const auto key = TLoudnessKey::Of(job.path);
         Result result{job.path, std::nullopt, {}};
         if (key && cache_.Find(*key)) {

@@ -63,6 +63,7 @@ private:
     mutable std::mutex m_;
     std::condition_variable wake_;
     std::deque<Job> jobs_;
+    std::optional<Job> busy_; // being measured
     std::vector<Result> results_;
     std::uint64_t generation_ = 0;
     bool stop_ = false;
