@@ -172,7 +172,9 @@ std::vector<std::uint8_t> EncodeLoudness(const TProbeLoudness& answer) {
         w.Put(f->Whole ? 1 : 0, 1);
         w.Text("", MaxText);
     } else {
-        w.Put(0, 1 + 1 + 4 + 4 + 8 + 1);
+        // No figure: every field of one zero.
+        for (const int bytes : {1, 1, 4, 4, 8, 1})
+            w.Put(0, bytes);
         w.Text(answer.Failure.empty() ? "no figure" : answer.Failure, MaxText);
     }
     FillLength(w.out);
