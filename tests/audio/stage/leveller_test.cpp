@@ -235,6 +235,22 @@ TEST(Leveller, ContinuedGainGlidesOnAndNoGainLeavesTheSamplesAlone) {
     EXPECT_EQ(after.samples, input);
 }
 
+// A stream shorter than the look-ahead is held whole and comes out whole
+// at its end, with its times.
+TEST(Leveller, AStreamShorterThanTheLookAheadComesOutWholeAtItsEnd) {
+    const auto input = noise(2 * 10, 3);
+    leveller l(2, 44100);
+    tempo_block b{input, 1000, 1200};
+    l.process({0, true}, b);
+    EXPECT_TRUE(b.samples.empty());
+    tempo_block rest;
+    ASSERT_TRUE(l.drain({0, true}, rest));
+    EXPECT_EQ(rest.samples, input);
+    EXPECT_EQ(rest.start_time, 1000);
+    EXPECT_EQ(rest.stop_time, 1200);
+    EXPECT_FALSE(l.drain({0, true}, rest)) << "the delay was played out twice";
+}
+
 // In the stage, at rate 1 and 2 with smooth splices, turning the limiter on
 // mid-stream loses nothing and shifts nothing: quiet sound comes out sample
 // for sample as without it, each sample with the same time.
