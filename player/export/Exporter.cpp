@@ -555,6 +555,9 @@ std::int32_t Exporter::LevelGain(const std::string& input, std::string& why) {
             return 0;
         }
         loudness::MeasureRequest request;
+        // The gain needs the loudness only; the limiter keeps the peaks,
+        // and the true peak would double the measurement's time.
+        request.TruePeak = false;
         // Decoding and metering take far less than a second per megabyte.
         request.TimeOut = std::chrono::seconds(10 + key->Size / (1u << 20));
         request.Cancelled = [] { return Interrupted().load(); };
