@@ -5,8 +5,10 @@
 #include "platform/classesroot/xdg.h"
 #include "player/config/Debug.h"
 #include "player/config/Option.h"
+#include "player/loudness/Figure.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
@@ -65,6 +67,16 @@ TOption::TOption(QWidget* parent, IPlayer* player, TExtentions& table, TOptions&
     SpinEdit2->setGeometry(192, 128, 73, 24);
     SpinEdit2->setRange(TOptions::kSkipMin, TOptions::kSkipMax);
     Label3->setBuddy(SpinEdit2);
+    CheckBox5 = new QCheckBox("Level loudness to:", TabSheet1);
+    CheckBox5->setObjectName("CheckBox5");
+    CheckBox5->setGeometry(8, 164, 180, 17);
+    ComboBox1 = new QComboBox(TabSheet1);
+    ComboBox1->setObjectName("ComboBox1");
+    ComboBox1->setGeometry(192, 160, 105, 24);
+    ComboBox1->setAccessibleName(tr("Loudness target"));
+    for (int target : loudness::Targets)
+        ComboBox1->addItem(QString::number(target) + " LUFS", target);
+    connect(CheckBox5, &QCheckBox::toggled, ComboBox1, &QWidget::setEnabled);
     PageControl1->addTab(TabSheet1, "Options");
 
     TabSheet2 = new QWidget;
@@ -137,6 +149,9 @@ void TOption::FormCreate() {
     CheckBox4->setChecked(options_.RememberFiles != 0);
     SpinEdit1->setValue(options_.SkipBack);
     SpinEdit2->setValue(options_.SkipForward);
+    CheckBox5->setChecked(options_.LevelLoudness != 0);
+    ComboBox1->setEnabled(options_.LevelLoudness != 0);
+    ComboBox1->setCurrentIndex(std::max(0, ComboBox1->findData(options_.LoudnessTarget)));
 
     QStringList notices;
     for (const std::string& n : table_.Notices())
@@ -172,6 +187,8 @@ void TOption::Button1Click() {
     options_.RememberFiles = CheckBox4->isChecked() ? 1 : 0;
     options_.SkipBack = SpinEdit1->value();
     options_.SkipForward = SpinEdit2->value();
+    options_.LevelLoudness = CheckBox5->isChecked() ? 1 : 0;
+    options_.LoudnessTarget = ComboBox1->currentData().toInt();
     options_.Apply(player_);
 }
 

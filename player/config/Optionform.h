@@ -1,4 +1,5 @@
-// The options dialog: the option switches, the skip lengths and the file
+// The options dialog: the option switches, the skip lengths, loudness
+// levelling and its target, and the file
 // types the desktop opens with the player. Created for each showing; OK applies, Close discards.
 #pragma once
 
@@ -7,6 +8,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QPushButton;
 class QSpinBox;
@@ -60,7 +62,9 @@ private:
     QLabel* Label2;
     QSpinBox* SpinEdit1; // skip Back, seconds
     QLabel* Label3;
-    QSpinBox* SpinEdit2; // skip Forward, seconds
+    QSpinBox* SpinEdit2;  // skip Forward, seconds
+    QCheckBox* CheckBox5; // level loudness
+    QComboBox* ComboBox1; // its target
     QTreeWidget* ListView1;
     QLabel* Label1; // what the desktop overrides, when it does
     QPushButton* Button1;

@@ -354,7 +354,7 @@ void TPlayerCore::OpenAndPlay(const std::string& name) {
     std::string next = name;
     for (int tries = list_.Count(); PrepareOpen(next); --tries) {
         if (OpenPrepared(next) == S_OK) {
-            player_->Play();
+            PlayOpened();
             return;
         }
         ShowFailure("cannot play", next, WhyNotPlayable(next));
@@ -384,7 +384,7 @@ void TPlayerCore::PlayEntry(const std::string& name) {
     if (OpenPrepared(name) != S_OK)
         ShowFailure("cannot play", name, WhyNotPlayable(name));
     // Play even so, as the engine expects after every open.
-    player_->Play();
+    PlayOpened();
 }
 
 void TPlayerCore::CloseOpenFile() {

@@ -9,6 +9,7 @@
 #include "engine/include/IPlayer.h"
 #include "player/core/FileMemory.h"
 #include "player/core/SleepTimer.h"
+#include "player/loudness/Figure.h"
 #include "player/mediainfo/Chapters.h"
 
 #include <QObject>
@@ -18,11 +19,14 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 class QTimer;
 class TFileList;
+class TLevelling;
+class TLoudnessCache;
 
 // The level sent to the engine, in hundredths of a decibel.
 std::int32_t VolumeLevel(int volume, bool mute);
@@ -179,6 +183,19 @@ public:
     std::optional<SleepTimer::Duration> SleepLeft() const { return sleepLeft_; }
     void SleepTick();
 
+    // Loudness levelling. Without it (tests of other things) the gain is
+    // left alone. A file never measured starts once its first estimate is
+    // in, or after kLevelHold at gain 0; the whole-file figure follows and
+    // the engine glides to it.
+    void SetLevelling(TLevelling* levelling, TLoudnessCache* cache);
+    static constexpr std::chrono::milliseconds kLevelHold{700};
+    void SetLevelHold(std::chrono::milliseconds hold) { levelHold_ = hold; }
+    // GUI thread: the measurement has results waiting.
+    void LoudnessArrived();
+    // The gain the open file gets now, hundredths of a dB (0 when off or
+    // not known yet).
+    std::int32_t LevelGain() const;
+
 signals:
     // RateText or whether the rate list applies changed.
     void rateChanged();
@@ -260,4 +277,22 @@ private:
     QTimer* sleepTimer_ = nullptr;
     double fade_ = 1.0;
     std::optional<SleepTimer::Duration> sleepLeft_;
+
+    // Loudness levelling.
+    // Before an open: the gain the file starts at, and its measurement asked for.
+    void LevelFor(const std::string& path);
+    // The options or the figure changed: the engine gets the gain (and glides).
+    void Relevel();
+    // Play for a file just opened, unless the start waits for its estimate.
+    void PlayOpened();
+    void ReleaseHold();
+    TLevelling* levelling_ = nullptr;
+    TLoudnessCache* loudnessCache_ = nullptr;
+    std::string levelPath_;
+    std::optional<TLoudnessFigure> levelFigure_;
+    bool levelHeld_ = false;
+    bool playHeld_ = false;
+    int holdToken_ = 0;
+    std::chrono::milliseconds levelHold_ = kLevelHold;
+    std::set<std::string> levelFailuresSaid_;
 };

@@ -96,6 +96,7 @@ void TPlayerCore::SayMemoryFailure(const std::string& why) {
 }
 
 HRESULT TPlayerCore::OpenPrepared(const std::string& path) {
+    LevelFor(path);
     const HRESULT hr = player_->Open(path.c_str());
     const std::optional<FileMemoryEntry> recalled = std::move(recalled_);
     recalled_.reset();

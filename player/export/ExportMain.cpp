@@ -1,8 +1,10 @@
 #include "player/export/ExportMain.h"
 
+#include "player/config/Tool.h"
 #include "player/export/Exporter.h"
 #include "player/export/ProgressLine.h"
 #include "player/export/Request.h"
+#include "player/loudness/Cache.h"
 
 #include <atomic>
 #include <csignal>
@@ -71,6 +73,14 @@ int ExportMain(int argc, char** argv) {
         std::fprintf(stderr, "zarnplayer: %s\n", error.c_str());
         return 2;
     }
+    // The player's figures: a file it measured is not measured again.
+    const std::string& settings = SettingsStore().FileName();
+    TLoudnessCache loudness(settings.substr(0, settings.rfind('/') + 1) + "loudness.txt");
+    if (request->level)
+        if (const std::string why = loudness.Load(); !why.empty())
+            std::fprintf(stderr, "zarnplayer: the loudness figures cannot be read: %s\n",
+                         why.c_str());
+    exporter.SetLevel(request->level, &loudness);
     const bool terminal = isatty(fileno(stdout));
     int failed = 0;
     for (const Job& job : jobs) {
@@ -88,6 +98,8 @@ int ExportMain(int argc, char** argv) {
         if (!reason.empty()) {
             Fail(job.input, reason);
             ++failed;
+        } else if (!exporter.LevelNote().empty()) {
+            Fail(job.input, exporter.LevelNote());
         }
     }
     if (Interrupted()) {

@@ -3,6 +3,9 @@
 #include "audio/filter/IZarnRate.h"
 #include "platform/numbers.h"
 #include "platform/paths.h"
+#include "platform/regularfile.h"
+#include "player/loudness/Cache.h"
+#include "player/loudness/Measure.h"
 
 #include <gst/app/gstappsrc.h>
 #include <gst/audio/audio.h>
@@ -533,8 +536,52 @@ bool Exporter::Init(std::string& error) {
     return false;
 }
 
+void Exporter::SetLevel(std::optional<int> target, TLoudnessCache* cache) {
+    level_ = target;
+    cache_ = cache;
+}
+
+std::int32_t Exporter::LevelGain(const std::string& input, std::string& why) {
+    const auto key = TLoudnessKey::Of(input);
+    if (!key) {
+        why = "not a regular file, so it cannot be measured before it is read";
+        return 0;
+    }
+    std::optional<TLoudnessFigure> figure = cache_ ? cache_->Find(*key) : std::nullopt;
+    if (!figure) {
+        const int fd = OpenRegularFile(input);
+        if (fd < 0) {
+            why = Errno("cannot read it");
+            return 0;
+        }
+        loudness::MeasureRequest request;
+        // The gain needs the loudness only; the limiter keeps the peaks,
+        // and the true peak would double the measurement's time.
+        request.TruePeak = false;
+        // Decoding and metering take far less than a second per megabyte.
+        request.TimeOut = std::chrono::seconds(10 + key->Size / (1u << 20));
+        request.Cancelled = [] { return Interrupted().load(); };
+        const loudness::MeasureOutcome m =
+            loudness::Measure("/proc/self/fd/" + std::to_string(fd), request);
+        close(fd);
+        if (!m.Figure) {
+            why = m.Failure;
+            return 0;
+        }
+        figure = m.Figure;
+        if (cache_) {
+            cache_->Store(*key, *figure);
+            if (const std::string failure = cache_->Save(); !failure.empty())
+                std::fprintf(stderr, "zarnplayer: the loudness figures could not be saved: %s\n",
+                             failure.c_str());
+        }
+    }
+    return loudness::GainFor(figure->Integrated, *level_);
+}
+
 std::string Exporter::Run(const Job& job, double rate, std::int32_t flags,
                           const ProgressSink& progress) {
+    levelNote_.clear();
     const Clock::time_point started = Clock::now();
     if (!job.format)
         return "not an export format";
@@ -548,6 +595,18 @@ std::string Exporter::Run(const Job& job, double rate, std::int32_t flags,
             return "a folder, not a file";
         if (access(job.input.c_str(), R_OK) != 0)
             return Errno("cannot read it");
+    }
+
+    // Measured before anything is written: the whole input at its own
+    // speed, in this process (the user asked for this file).
+    std::optional<std::int32_t> gain;
+    if (level_) {
+        std::string why;
+        gain = LevelGain(job.input, why);
+        if (!why.empty())
+            levelNote_ = "exported at its own level: " + why;
+        if (Interrupted())
+            return "interrupted";
     }
 
     // The output is written under a temporary name in its own folder and
@@ -721,6 +780,12 @@ std::string Exporter::Run(const Job& job, double rate, std::int32_t flags,
             g_object_set(src, "fd", input.fd, nullptr);
         g_object_set(sink, ZARN_PROP_RATE, rate, ZARN_PROP_FLAGS, static_cast<gint>(flags),
                      nullptr);
+        if (gain) {
+            if (!g_object_class_find_property(G_OBJECT_GET_CLASS(sink), ZARN_PROP_LOUDNESS_GAIN))
+                return "the renderer cannot level loudness (--level off exports without)";
+            g_object_set(sink, ZARN_PROP_LOUDNESS_GAIN, static_cast<gint>(*gain), ZARN_PROP_LIMITER,
+                         TRUE, nullptr);
+        }
         gst_element_link(src, bin);
         if (batch)
             gst_element_link_many(convert, resample, fix, batch, sink, nullptr);

@@ -13,7 +13,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+
+class TLoudnessCache;
 
 namespace exporter {
 
@@ -43,10 +46,25 @@ public:
     // any of them is missing.
     bool Init(std::string& error);
 
+    // Levelling of the jobs that follow: each input is brought to target
+    // LUFS with the limiter on, from the figure kept in cache (may be null)
+    // or measured first; nothing leaves the level alone. An input that
+    // cannot be measured is exported at its own level, said on stderr.
+    void SetLevel(std::optional<int> target, TLoudnessCache* cache);
+
     // "" on success, else the reason (one line, without the file name).
     std::string Run(const Job& job, double rate, std::int32_t flags, const ProgressSink& progress);
+    // After a Run that succeeded: why its output was not levelled, or "".
+    const std::string& LevelNote() const { return levelNote_; }
 
 private:
+    // The gain for the input, hundredths of a dB; 0 with why set when it
+    // cannot be measured.
+    std::int32_t LevelGain(const std::string& input, std::string& why);
+
+    std::optional<int> level_;
+    std::string levelNote_;
+    TLoudnessCache* cache_ = nullptr;
     HeldLock captureLock_;
     std::string captureDir_;
     std::string capturePath_;

@@ -5,6 +5,7 @@
 #include "player/config/Option.h"
 #include "player/config/Rates.h"
 #include "player/config/Tool.h"
+#include "player/loudness/Figure.h"
 
 #include <charconv>
 #include <cstring>
@@ -34,6 +35,8 @@ Defaults StoredDefaults() {
     options.Load();
     d.skipSilence = options.SkipSilent != 0;
     d.smooth = options.SmoothSplices != 0;
+    d.level =
+        options.LevelLoudness != 0 ? std::optional<int>(options.LoudnessTarget) : std::nullopt;
     return d;
 }
 
@@ -43,8 +46,7 @@ std::int32_t Request::Flags() const {
 
 const char* Usage() {
     return "usage: zarnplayer --export OUT [--rate R] [--skip-silence] [--smooth|--plain] "
-           "[--force] IN "
-           "[IN...]";
+           "[--level off|LUFS] [--force] IN [IN...]";
 }
 
 std::optional<Request> ParseRequest(const std::vector<std::string>& args, const Defaults& defaults,
@@ -53,6 +55,7 @@ std::optional<Request> ParseRequest(const std::vector<std::string>& args, const 
     r.rate = defaults.rate;
     r.skipSilence = defaults.skipSilence;
     r.smooth = defaults.smooth;
+    r.level = defaults.level;
     bool haveOut = false;
     bool options = true;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -98,6 +101,23 @@ std::optional<Request> ParseRequest(const std::vector<std::string>& args, const 
                 return std::nullopt;
             }
             r.rate = *rate;
+        } else if (value("--level", v)) {
+            if (!error.empty())
+                return std::nullopt;
+            int target = 0;
+            const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), target);
+            if (v == "off") {
+                r.level.reset();
+            } else if (v == "on") {
+                r.level = defaults.level.value_or(loudness::DefaultTarget);
+            } else if (ec == std::errc() && end == v.data() + v.size() && target >= MinTarget &&
+                       target <= MaxTarget) {
+                r.level = target;
+            } else {
+                error = "--level " + v + " is neither off, on nor a target from " +
+                        std::to_string(MinTarget) + " to " + std::to_string(MaxTarget) + " LUFS";
+                return std::nullopt;
+            }
         } else if (a == "--skip-silence") {
             r.skipSilence = true;
         } else if (a == "--smooth") {

@@ -21,9 +21,12 @@ struct Defaults {
     double rate = 1.0;
     bool skipSilence = false;
     bool smooth = false;
+    // The loudness target in LUFS; nothing when levelling is off.
+    std::optional<int> level = -16;
 };
 // The stored rate ("player"/"rate", "1.0" when not one of the list's texts)
-// and the stored switches ("option"/"skip-slient", "option"/"smooth-splices").
+// and the stored switches ("option"/"skip-slient", "option"/"smooth-splices",
+// "option"/"level-loudness" with "option"/"loudness-target").
 Defaults StoredDefaults();
 
 struct Request {
@@ -32,6 +35,7 @@ struct Request {
     bool skipSilence = false;
     bool smooth = false;
     bool force = false;
+    std::optional<int> level = -16; // LUFS; nothing: the level is left alone
     std::vector<std::string> inputs;
 
     // The renderer's flag bits for the switches.
@@ -41,6 +45,10 @@ struct Request {
 // Parses the arguments that follow the program name (--export anywhere
 // before them, options and inputs in any order, "--" ends the options).
 // On failure returns nullopt and sets `error` to one line.
+// --level takes "off", "on" (the stored target, else the default) or a
+// target in whole LUFS from MinTarget to MaxTarget.
+inline constexpr int MinTarget = -40;
+inline constexpr int MaxTarget = -5;
 std::optional<Request> ParseRequest(const std::vector<std::string>& args, const Defaults& defaults,
                                     std::string& error);
 const char* Usage();

@@ -4,6 +4,7 @@
 // the size limits, with valid UTF-8 texts and chapters in order.
 #pragma once
 
+#include "player/loudness/Figure.h"
 #include "player/mediainfo/Chapters.h"
 
 #include <cstddef>
@@ -27,6 +28,14 @@ struct TProbeAnswer {
     bool operator==(const TProbeAnswer&) const = default;
 };
 
+// What the probe measured of one file: a figure, or why there is none.
+struct TProbeLoudness {
+    std::optional<TLoudnessFigure> Figure;
+    std::string Failure;
+
+    bool operator==(const TProbeLoudness&) const = default;
+};
+
 namespace probeanswer {
 
 inline constexpr std::uint8_t Version = 1;
@@ -45,5 +54,16 @@ std::vector<std::uint8_t> Encode(const TProbeAnswer& answer);
 std::optional<std::size_t> BodySize(std::span<const std::uint8_t, HeaderSize> header);
 // The answer in a whole message (header and body), or nothing.
 std::optional<TProbeAnswer> Parse(std::span<const std::uint8_t> message);
+
+// The answer to a measurement: its own magic and version, the figures in
+// hundredths (loudness and peak) and milliseconds (seconds measured). A
+// figure is plausible loudness with no failure text; no figure has a
+// failure text and every number zero.
+inline constexpr std::uint8_t LoudnessVersion = 1;
+inline constexpr std::size_t MaxLoudnessSize = HeaderSize + 1 + 1 + 4 + 4 + 8 + 1 + 2 + MaxText;
+// The figure as the message carries it: the numbers rounded as Encode does.
+std::vector<std::uint8_t> EncodeLoudness(const TProbeLoudness& answer);
+std::optional<std::size_t> LoudnessBodySize(std::span<const std::uint8_t, HeaderSize> header);
+std::optional<TProbeLoudness> ParseLoudness(std::span<const std::uint8_t> message);
 
 } // namespace probeanswer

@@ -108,7 +108,6 @@ constexpr const char* kAllowed[] = {
     "sched_getaffinity",
     "sched_getparam",
     "sched_getscheduler",
-    "sched_getattr",
     "sched_get_priority_max",
     "sched_get_priority_min",
     "getrusage",
@@ -162,6 +161,12 @@ std::string Filter() {
     // Scheduling of its own threads only (0 is the calling thread).
     for (const char* call : {"sched_setattr", "sched_setscheduler", "sched_setparam"})
         allow(call, {Arg(0, SCMP_CMP_EQ, 0)});
+    // GLib's shared thread pool copies the scheduling of the thread that
+    // made it into each new thread by its thread id, which the rule above
+    // cannot tell from another process's; told the settings cannot be read,
+    // it starts its threads from a spawner thread that needs no such call.
+    if (rc == 0)
+        rc = ::seccomp_rule_add(ctx, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(sched_getattr), 0);
     // Thread names, and the CPU limit of the process itself, file by file.
     allow("prctl", {Arg(0, SCMP_CMP_EQ, PR_SET_NAME)});
     allow("prctl", {Arg(0, SCMP_CMP_EQ, PR_GET_NAME)});
@@ -203,11 +208,11 @@ std::string Confine() {
     return Filter();
 }
 
-void LimitCpuForNextFile() {
+void LimitCpuForNextFile(unsigned long long seconds) {
     rusage used{};
     ::getrusage(RUSAGE_SELF, &used);
     const rlim_t spent = static_cast<rlim_t>(used.ru_utime.tv_sec + used.ru_stime.tv_sec) + 1;
-    Limit(RLIMIT_CPU, spent + CpuPerFile, RLIM_INFINITY);
+    Limit(RLIMIT_CPU, spent + seconds, RLIM_INFINITY);
 }
 
 } // namespace probe

@@ -16,8 +16,8 @@ inline constexpr unsigned long long CpuPerFile = 2;
 
 // Empty on success, else what failed; the probe must not go on after a failure.
 std::string Confine();
-// Gives the next file CpuPerFile seconds of CPU from now (SIGXCPU ends the
-// probe after them).
-void LimitCpuForNextFile();
+// Gives the next file seconds of CPU from now (SIGXCPU ends the probe
+// after them).
+void LimitCpuForNextFile(unsigned long long seconds = CpuPerFile);
 
 } // namespace probe

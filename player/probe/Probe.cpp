@@ -3,10 +3,12 @@
 #include "platform/paths.h"
 #include "player/probe/Protocol.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -155,8 +157,10 @@ bool TProbe::Receive(void* data, std::size_t size, Clock::time_point deadline, b
     return true;
 }
 
-TProbe::Outcome TProbe::Read(int fd, const std::string& name) {
-    Outcome out;
+std::vector<std::uint8_t> TProbe::Exchange(int fd, const std::string& name,
+                                           const std::vector<char>& request,
+                                           std::chrono::milliseconds time, BodySizeOf bodySize,
+                                           std::string& failure) {
     // A probe that died between two files costs none of them: it is said,
     // and a new one takes this file.
     int status = 0;
@@ -164,29 +168,27 @@ TProbe::Outcome TProbe::Read(int fd, const std::string& name) {
         pid_ = -1;
         ::close(socket_);
         socket_ = -1;
-        out.Failure = "the probe died between two files (" + HowItEnded(status) + ")";
+        failure = "the probe died between two files (" + HowItEnded(status) + ")";
     }
     if (pid_ < 0) {
         // A probe that cannot start is said once; the rest of the files
         // keep their names without waiting for further attempts.
-        if (startFailed_)
-            return out;
-        std::string failure;
-        if (!Start(failure)) {
+        if (startFailed_) {
+            failure += std::exchange(prepareFailure_, {});
+            return {};
+        }
+        std::string why;
+        if (!Start(why)) {
             // A pass ended by the player while the probe came up is no failure.
             if (cancelled_ && cancelled_())
-                return out;
+                return {};
             startFailed_ = true;
-            out.Failure += (out.Failure.empty() ? "" : "; ") + failure;
-            return out;
+            failure += (failure.empty() ? "" : "; ") + why;
+            return {};
         }
     }
-    const std::string label = name.size() > probe::MaxName ? name.substr(0, probe::MaxName) : name;
-    std::vector<char> request{static_cast<char>(label.size() & 0xFF),
-                              static_cast<char>(label.size() >> 8)};
-    request.insert(request.end(), label.begin(), label.end());
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    iovec iov{request.data(), 1};
+    iovec iov{const_cast<char*>(request.data()), 1};
     msghdr msg{};
     msg.msg_iov = &iov;
     msg.msg_iovlen = 1;
@@ -206,24 +208,17 @@ TProbe::Outcome TProbe::Read(int fd, const std::string& name) {
         sent = n > 0;
         at += n > 0 ? static_cast<std::size_t>(n) : 0;
     }
-    const auto deadline = Clock::now() + FileTime;
+    const auto deadline = Clock::now() + time;
     bool timedOut = false;
     std::vector<std::uint8_t> message(probeanswer::HeaderSize);
     bool ok = sent && Receive(message.data(), message.size(), deadline, timedOut);
     if (ok) {
-        const auto body =
-            probeanswer::BodySize(std::span<const std::uint8_t, probeanswer::HeaderSize>(
-                message.data(), probeanswer::HeaderSize));
+        const auto body = bodySize(std::span<const std::uint8_t, probeanswer::HeaderSize>(
+            message.data(), probeanswer::HeaderSize));
         ok = body.has_value();
         if (ok) {
             message.resize(probeanswer::HeaderSize + *body);
             ok = Receive(message.data() + probeanswer::HeaderSize, *body, deadline, timedOut);
-        }
-        if (ok)
-            out.Answer = probeanswer::Parse(message);
-        if (ok && !out.Answer) {
-            out.Failure = "the probe's answer for " + name + " was malformed (" + End(true) + ")";
-            return out;
         }
     }
     if (!ok) {
@@ -231,8 +226,73 @@ TProbe::Outcome TProbe::Read(int fd, const std::string& name) {
         const std::string how = End(timedOut || cancelled);
         // A reading the owner called off is no failure of the file's.
         if (!cancelled)
-            out.Failure = (timedOut ? "the probe overran its time on " : "the probe failed on ") +
-                          name + " (" + how + ")";
+            failure = (timedOut ? "the probe overran its time on " : "the probe failed on ") +
+                      name + " (" + how + ")";
+        return {};
     }
+    return message;
+}
+
+void TProbe::Prepare() {
+    if (pid_ > 0 || startFailed_)
+        return;
+    std::string why;
+    if (!Start(why) && !(cancelled_ && cancelled_())) {
+        startFailed_ = true;
+        prepareFailure_ = why;
+    }
+}
+
+namespace {
+
+std::vector<char> Request(probe::Kind kind, const std::string& name) {
+    const std::string label = name.size() > probe::MaxName ? name.substr(0, probe::MaxName) : name;
+    std::vector<char> request(3 + label.size());
+    request[0] = static_cast<char>(kind);
+    request[1] = static_cast<char>(label.size() & 0xFF);
+    request[2] = static_cast<char>(label.size() >> 8);
+    std::copy(label.begin(), label.end(), request.begin() + 3);
+    return request;
+}
+
+void Put(std::vector<char>& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<char>(value >> (8 * i)));
+}
+
+} // namespace
+
+TProbe::Outcome TProbe::Read(int fd, const std::string& name) {
+    Outcome out;
+    const std::vector<std::uint8_t> message = Exchange(
+        fd, name, Request(probe::Kind::Read, name), FileTime, &probeanswer::BodySize, out.Failure);
+    if (message.empty())
+        return out;
+    out.Answer = probeanswer::Parse(message);
+    if (!out.Answer)
+        out.Failure = "the probe's answer for " + name + " was malformed (" + End(true) + ")";
+    return out;
+}
+
+std::chrono::milliseconds TProbe::MeasureTime(unsigned cpuSeconds) {
+    // The probe runs in the batch class beside the player: it may wait for
+    // the CPU, so the wall-clock bound is generous but fixed by the budget.
+    return std::chrono::milliseconds(2000 + 4000ll * std::min(cpuSeconds, probe::MaxMeasureCpu));
+}
+
+TProbe::Measured TProbe::Measure(int fd, const std::string& name, const Measurement& what) {
+    Measured out;
+    std::vector<char> request = Request(probe::Kind::Measure, name);
+    Put(request, static_cast<std::uint32_t>(std::clamp(what.Seconds, 0.0, 4e9)));
+    const unsigned cpu = std::clamp(what.CpuSeconds, 1u, probe::MaxMeasureCpu);
+    Put(request, cpu);
+    request.push_back(what.TruePeak ? 1 : 0);
+    const std::vector<std::uint8_t> message =
+        Exchange(fd, name, request, MeasureTime(cpu), &probeanswer::LoudnessBodySize, out.Failure);
+    if (message.empty())
+        return out;
+    out.Answer = probeanswer::ParseLoudness(message);
+    if (!out.Answer)
+        out.Failure = "the probe's measurement of " + name + " was malformed (" + End(true) + ")";
     return out;
 }

@@ -12,7 +12,9 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 class TProbe {
 public:
@@ -38,6 +40,27 @@ public:
     // tried: each later file gets no answer and no failure of its own.
     Outcome Read(int fd, const std::string& name);
 
+    struct Measurement {
+        double Seconds = 0; // of sound from the start; 0 for the whole file
+        bool TruePeak = true;
+        // CPU seconds the probe may spend (at most probe::MaxMeasureCpu);
+        // the wait for the answer is bounded by a multiple of them.
+        unsigned CpuSeconds = 2;
+    };
+    struct Measured {
+        std::optional<TProbeLoudness> Answer;
+        std::string Failure; // set when there is no answer
+    };
+    // Measures the open regular file fd (left open) through the probe, as
+    // Read reads it.
+    Measured Measure(int fd, const std::string& name, const Measurement& what);
+    // The wall-clock bound of a measurement given cpu seconds.
+    static std::chrono::milliseconds MeasureTime(unsigned cpuSeconds);
+
+    // Starts a probe now unless one runs, so the first file need not wait
+    // for its start; a failure is said with the next file.
+    void Prepare();
+
     // The running probe's process id, or -1.
     pid_t Pid() const { return pid_; }
 
@@ -53,10 +76,20 @@ private:
     // time-out or cancel (timedOut tells which).
     bool Receive(void* data, std::size_t size, std::chrono::steady_clock::time_point deadline,
                  bool& timedOut);
+    // One request and its whole answer's bytes, checked only for size by
+    // bodySize; on failure the message is empty and failure says why (or
+    // nothing, when the owner called it off or no probe could start).
+    using BodySizeOf =
+        std::optional<std::size_t> (*)(std::span<const std::uint8_t, probeanswer::HeaderSize>);
+    std::vector<std::uint8_t> Exchange(int fd, const std::string& name,
+                                       const std::vector<char>& request,
+                                       std::chrono::milliseconds time, BodySizeOf bodySize,
+                                       std::string& failure);
 
     const std::string program_;
     const std::function<bool()> cancelled_;
     pid_t pid_ = -1;
     int socket_ = -1;
     bool startFailed_ = false;
+    std::string prepareFailure_; // Prepare's, for the next file to say
 };

@@ -1,7 +1,9 @@
 // The probe: reads the tags, duration and chapters of files the player only
-// lists, each from a descriptor the player opened, inside the confinement
-// of Confine.h, and answers each with one checked message. It ends when the
+// lists, and measures the loudness of those it levels, each from a
+// descriptor the player opened, inside the confinement of Confine.h, and
+// answers each with one checked message. It ends when the
 // player closes the socket or dies.
+#include "player/loudness/Measure.h"
 #include "player/mediainfo/Chapters.h"
 #include "player/mediainfo/Gsttags.h"
 #include "player/mediainfo/Id3.h"
@@ -63,11 +65,25 @@ bool ReadAll(void* data, std::size_t size) {
                  [](char* p, std::size_t n) { return ::read(probe::SocketFd, p, n); });
 }
 
-// One request: the name and the descriptor; false at the end.
-bool NextRequest(std::string& name, int& fd) {
-    unsigned char length[2];
+struct Request {
+    probe::Kind kind = probe::Kind::Read;
+    std::string name;
+    int fd = -1;
+    // A measurement's.
+    std::uint32_t seconds = 0;
+    std::uint32_t cpu = 0;
+    bool truePeak = false;
+};
+
+std::uint32_t Word(const unsigned char* p) {
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+// One request with its descriptor; false at the end.
+bool NextRequest(Request& r) {
+    unsigned char head[3];
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
-    iovec iov{length, 1};
+    iovec iov{head, 1};
     msghdr msg{};
     msg.msg_iov = &iov;
     msg.msg_iovlen = 1;
@@ -79,18 +95,34 @@ bool NextRequest(std::string& name, int& fd) {
     while (n < 0 && errno == EINTR);
     if (n <= 0)
         return false;
-    fd = -1;
+    r.fd = -1;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
         if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS &&
             c->cmsg_len == CMSG_LEN(sizeof(int)))
-            std::memcpy(&fd, CMSG_DATA(c), sizeof(int));
-    if (fd < 0 || (msg.msg_flags & MSG_CTRUNC) || !ReadAll(length + 1, 1))
+            std::memcpy(&r.fd, CMSG_DATA(c), sizeof(int));
+    if (r.fd < 0 || (msg.msg_flags & MSG_CTRUNC) || !ReadAll(head + 1, 2))
         Fail("a request without its file");
-    const std::size_t size = length[0] | length[1] << 8;
+    if (head[0] != static_cast<unsigned char>(probe::Kind::Read) &&
+        head[0] != static_cast<unsigned char>(probe::Kind::Measure))
+        Fail("a request of an unknown kind");
+    r.kind = static_cast<probe::Kind>(head[0]);
+    const std::size_t size = head[1] | head[2] << 8;
     if (size > probe::MaxName)
         Fail("a request with an overlong name");
-    name.resize(size);
-    return ReadAll(name.data(), size);
+    r.name.resize(size);
+    if (!ReadAll(r.name.data(), size))
+        return false;
+    if (r.kind == probe::Kind::Measure) {
+        unsigned char more[9];
+        if (!ReadAll(more, sizeof more))
+            return false;
+        r.seconds = Word(more);
+        r.cpu = Word(more + 4);
+        if (r.cpu < 1 || r.cpu > probe::MaxMeasureCpu || more[8] > 1)
+            Fail("a measurement out of bounds");
+        r.truePeak = more[8] == 1;
+    }
+    return true;
 }
 
 std::chrono::milliseconds Left(Clock::time_point deadline) {
@@ -146,10 +178,14 @@ TProbeAnswer Read(int fd) {
 }
 
 // Only the demuxers and parsers of the file types the player lists take
-// part (and the decoders' names, see SetUpGStreamer); every other element (play-list demuxers,
-// network sources, anything that would follow an address inside a file) is never plugged.
+// part, and for measurements the audio decoders and a converter (see
+// SetUpGStreamer); every other element (play-list demuxers, network
+// sources, anything that would follow an address inside a file) is never
+// plugged.
 constexpr const char* kElements[] = {
     "bin",
+    "decodebin",
+    "audioconvert",
     "pipeline",
     "filesrc",
     "fakesink",
@@ -218,12 +254,14 @@ void SetUpGStreamer() {
     for (GList* l = factories; l; l = l->next) {
         auto* feature = GST_PLUGIN_FEATURE(l->data);
         // parsebin stops at a stream a decoder takes, so the decoders stay
-        // listed; it never makes one, and none is loaded.
+        // listed; it never makes one. Only the audio decoders are loaded, for
+        // the measurements (decodebin is told to leave pictures undecoded).
         const char* klass = gst_element_factory_get_metadata(GST_ELEMENT_FACTORY(feature),
                                                              GST_ELEMENT_METADATA_KLASS);
-        if (klass && std::strstr(klass, "Decoder"))
+        const bool decoder = klass && std::strstr(klass, "Decoder");
+        if (decoder && !std::strstr(klass, "Audio"))
             continue;
-        if (!Wanted(gst_plugin_feature_get_name(feature))) {
+        if (!decoder && !Wanted(gst_plugin_feature_get_name(feature))) {
             gst_registry_remove_feature(gst_registry_get(), feature);
             continue;
         }
@@ -256,6 +294,9 @@ int main(int argc, char** argv) {
     const char* crashOn = std::getenv(probe::CrashOnEnv);
     const std::string crashName = crashOn ? crashOn : "";
 
+    // The converters' run-time compiler would write its code to a file; the
+    // plain C forms of the same routines need none.
+    ::setenv("ORC_CODE", "backup", 1);
     SetUpGStreamer();
     // libavformat's set-up, on a file of nothing.
     (void)ReadChaptersFromBytes({});
@@ -264,9 +305,10 @@ int main(int argc, char** argv) {
     if (!SendAll(probe::Hello, sizeof probe::Hello))
         return 0;
 
-    std::string name;
-    int fd = -1;
-    while (NextRequest(name, fd)) {
+    Request request;
+    while (NextRequest(request)) {
+        const std::string& name = request.name;
+        const int fd = request.fd;
         const std::size_t slash = name.rfind('/');
         if (!crashName.empty() && name.compare(slash == std::string::npos ? 0 : slash + 1,
                                                std::string::npos, crashName) == 0) {
@@ -274,8 +316,21 @@ int main(int argc, char** argv) {
             std::signal(SIGSEGV, SIG_DFL);
             std::raise(SIGSEGV);
         }
-        probe::LimitCpuForNextFile();
-        const std::vector<std::uint8_t> message = probeanswer::Encode(Read(fd));
+        std::vector<std::uint8_t> message;
+        if (request.kind == probe::Kind::Measure) {
+            probe::LimitCpuForNextFile(request.cpu);
+            loudness::MeasureRequest what;
+            what.MaxSeconds = request.seconds;
+            what.TruePeak = request.truePeak;
+            // Within the player's wait, which is longer than the CPU budget.
+            what.TimeOut = std::chrono::milliseconds(1000ll * request.cpu * 3 + 1000);
+            const loudness::MeasureOutcome m =
+                loudness::Measure("/proc/self/fd/" + std::to_string(fd), what);
+            message = probeanswer::EncodeLoudness({m.Figure, m.Failure});
+        } else {
+            probe::LimitCpuForNextFile();
+            message = probeanswer::Encode(Read(fd));
+        }
         ::close(fd);
         if (!SendAll(message.data(), message.size()))
             break;

@@ -15,11 +15,14 @@
 #include "player/bookmarks/Bookmark.h"
 #include "player/config/Tool.h"
 #include "player/config/WindowColours.h"
+#include "player/core/Levelling.h"
 #include "player/export/ExportMain.h"
 #include "player/list/Filelist.h"
+#include "player/loudness/Cache.h"
 #include "player/mainform/Mainform.h"
 #include "player/mpris/Mpris.h"
 #include "player/playlist/Playlistform.h"
+#include "player/probe/Probe.h"
 #include "player/shell/Session.h"
 
 #include <QApplication>
@@ -126,7 +129,7 @@ bool PrintedInformation(int argc, char** argv) {
             std::printf(
                 "usage: zarnplayer [FILE|FOLDER...]\n"
                 "       zarnplayer --export OUT [--rate R] [--skip-silence] [--smooth|--plain]\n"
-                "                  [--force] IN [IN...]\n"
+                "                  [--level off|LUFS] [--force] IN [IN...]\n"
                 "       zarnplayer --help | --version\n"
                 "\n"
                 "Plays the files and folders (a folder's media files, its subfolders' after)\n"
@@ -142,6 +145,10 @@ bool PrintedInformation(int argc, char** argv) {
                 "  --skip-silence, --smooth\n"
                 "                race through silence, smooth splices (default: the options)\n"
                 "  --plain       the plain cut instead of smooth splices\n"
+                "  --level off|LUFS\n"
+                "                bring each output to a loudness target, -40 to -5 LUFS, with\n"
+                "                peaks under -1 dBTP; off leaves the level alone (default: the\n"
+                "                options, on at -16)\n"
                 "  --force       overwrite an existing output\n"
                 "--help, -h      this text\n"
                 "--version       the version\n"
@@ -245,6 +252,26 @@ int main(int argc, char** argv) {
         main.show();
         if (instance.receiver)
             instance.receiver->Publish();
+
+        // Loudness figures live beside the settings; the measurement runs
+        // in its own probe and hands its results to the event loop.
+        const std::string& settings = SettingsStore().FileName();
+        TLoudnessCache loudness(settings.substr(0, settings.rfind('/') + 1) + "loudness.txt");
+        if (const std::string why = loudness.Load(); !why.empty())
+            std::fprintf(stderr, "zarnplayer: the loudness figures cannot be read: %s\n",
+                         why.c_str());
+        TLevelling levelling(
+            loudness,
+            [&core] {
+                QMetaObject::invokeMethod(
+                    &core, [&core] { core.LoudnessArrived(); }, Qt::QueuedConnection);
+            },
+            TProbe::ProgramPath());
+        struct Unlevel {
+            TPlayerCore& core;
+            ~Unlevel() { core.SetLevelling(nullptr, nullptr); }
+        } unlevel{core};
+        core.SetLevelling(&levelling, &loudness);
 
         session.Attach(&main, main.VideoView());
         core.SetPlayer(session.Player());

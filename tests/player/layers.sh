@@ -37,7 +37,7 @@ player/mediainfo: platform
 player/probe: player/mediainfo player/loudness platform
 player/list: player/probe player/mediainfo player/config platform
 player/bookmarks: player/list player/config platform
-player/core: player/bookmarks player/list player/mediainfo player/loudness player/config engine/include platform
+player/core: player/bookmarks player/list player/probe player/mediainfo player/loudness player/config engine/include platform
 player/widgets: player/config platform
 player/bookmarkforms: player/bookmarks player/config platform
 player/playlist: player/widgets player/core player/list player/mediainfo player/config platform

@@ -7,6 +7,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 namespace zarntest {
@@ -45,7 +48,105 @@ bool numberAfter(const std::string& text, const std::string& label, double& valu
     return false;
 }
 
+// The signal makers go through the shell; the test controls every name.
+std::string Quoted(const std::string& s) {
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string Output(const std::string& command, int& status) {
+    std::string out;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p) {
+        status = -1;
+        return out;
+    }
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;)
+        out.append(buffer, n);
+    status = ::pclose(p);
+    return out;
+}
+
+bool Run(const std::string& command) {
+    int status = 0;
+    Output(command + " 2>&1", status);
+    return status == 0;
+}
+
 } // namespace
+
+std::optional<MeterReading> Meter(const std::string& path, double seconds) {
+    LoudnessReading r;
+    std::string error;
+    if (!MeasureLoudness(path, r, error, seconds))
+        return std::nullopt;
+    return MeterReading{r.integrated, r.range, r.truePeak};
+}
+
+std::string SpeechLike(double seconds) {
+    // Pink noise through a voice-band filter, opened and closed at syllable
+    // rate with a pause every couple of seconds.
+    return "anoisesrc=c=pink:r=44100:d=" + std::to_string(seconds) +
+           ",bandpass=f=700:w=1200,volume='if(lt(mod(t,2.3),1.9),0.25+0.75*abs(sin(2*PI*3.5*t)),"
+           "0.02)':eval=frame,aformat=channel_layouts=stereo";
+}
+
+std::string MusicLike(double seconds) {
+    return "aevalsrc='0.3*sin(2*PI*(220+110*floor(mod(t,4)))*t)+0.2*sin(2*PI*330*t)+"
+           "0.15*sin(2*PI*440*t)*(0.5+0.5*sin(2*PI*2*t))|0.3*sin(2*PI*(220+55*floor(mod(t,4)))*t)"
+           "+0.2*sin(2*PI*277*t)':s=44100:d=" +
+           std::to_string(seconds);
+}
+
+std::string LoudAndSoft(double seconds) {
+    return SpeechLike(seconds) + ",volume='if(lt(mod(t,20),10),1,0.178)':eval=frame";
+}
+
+std::string InterSamplePeaks(double seconds) {
+    // A quiet chord with short bursts of the tone on top: loudness from the
+    // chord, peaks from the bursts.
+    const std::string burst = "if(lt(mod(t\\,0.5)\\,0.01)\\,sin(2*PI*11025*t+PI/4)\\,0)";
+    return "aevalsrc='0.15*sin(2*PI*220*t)+0.1*sin(2*PI*330*t)+" + burst +
+           "|0.15*sin(2*PI*220*t)+0.1*sin(2*PI*277*t)+" + burst + "':s=44100:d=" +
+           std::to_string(seconds);
+}
+
+std::string MakeAtLoudness(const std::string& graph, double lufs, const std::string& path,
+                           const std::vector<std::string>& outputArgs) {
+    const std::string raw = path + ".raw.wav";
+    if (!Run("ffmpeg -nostdin -v error -y -f lavfi -i " + Quoted(graph) + " -c:a pcm_f32le " +
+             Quoted(raw)))
+        return {};
+    const auto before = Meter(raw);
+    std::string args;
+    for (const std::string& a : outputArgs)
+        args += " " + Quoted(a);
+    bool made = false;
+    if (before) {
+        double gain = lufs - before->Integrated;
+        // Lossy formats move the level a little: a second pass corrects it.
+        for (int pass = 0; pass < 2 && !made; ++pass) {
+            char volume[64];
+            std::snprintf(volume, sizeof volume, "volume=%.3fdB", gain);
+            if (!Run("ffmpeg -nostdin -v error -y -i " + Quoted(raw) + " -af " + volume + args +
+                     " " + Quoted(path)))
+                break;
+            const auto after = Meter(path);
+            if (!after)
+                break;
+            made = std::fabs(after->Integrated - lufs) <= 0.2;
+            gain += lufs - after->Integrated;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::remove(raw, ec);
+    if (!made)
+        std::filesystem::remove(path, ec);
+    return made ? path : std::string();
+}
 
 bool WriteWav16(const std::string& path, const std::vector<float>& samples, int channels,
                 int rate) {
@@ -72,12 +173,18 @@ bool WriteWav16(const std::string& path, const std::vector<float>& samples, int 
     return static_cast<bool>(out);
 }
 
-bool MeasureLoudness(const std::string& path, LoudnessReading& reading, std::string& error) {
+bool MeasureLoudness(const std::string& path, LoudnessReading& reading, std::string& error,
+                     double seconds) {
     const TempDir folder("loudness");
     const std::string out = folder / "out.txt", err = folder / "err.txt";
-    Program ffmpeg({"/usr/bin/ffmpeg", "-hide_banner", "-nostats", "-i", path, "-af",
-                    "ebur128=peak=true", "-f", "null", "-"},
-                   {}, out, err);
+    std::vector<std::string> argv{"/usr/bin/ffmpeg", "-hide_banner", "-nostats"};
+    if (seconds > 0) {
+        char limit[32];
+        std::snprintf(limit, sizeof limit, "%.3f", seconds);
+        argv.insert(argv.end(), {"-t", limit});
+    }
+    argv.insert(argv.end(), {"-i", path, "-af", "ebur128=peak=true", "-f", "null", "-"});
+    Program ffmpeg(argv, {}, out, err);
     const int status = ffmpeg.Wait(60);
     const std::string text = ffmpeg.Err();
     if (status != 0) {

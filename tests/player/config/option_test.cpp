@@ -30,11 +30,15 @@ TEST_F(OptionTest, NoOptionSectionMeansSkipOffAnalyseOnSmoothOn) {
     EXPECT_EQ(o.AnalyzeFileInfo, 1);
     EXPECT_EQ(o.SmoothSplices, 1);
     EXPECT_EQ(TOptions().SmoothSplices, 1);
+    // Levelling on, to the podcast norm, with the limiter.
+    EXPECT_EQ(o.LevelLoudness, 1);
+    EXPECT_EQ(o.LoudnessTarget, -16);
     FakePlayer player;
     o.Apply(&player);
     EXPECT_EQ(player.options,
-              (std::vector<std::pair<std::int32_t, std::int32_t>>{
-                  {PLAYER_OPTION_SKIP_SILENCE, 0}, {PLAYER_OPTION_SMOOTH_SPLICES, 1}}));
+              (std::vector<std::pair<std::int32_t, std::int32_t>>{{PLAYER_OPTION_SKIP_SILENCE, 0},
+                                                                  {PLAYER_OPTION_SMOOTH_SPLICES, 1},
+                                                                  {PLAYER_OPTION_LIMITER, 1}}));
 }
 
 TEST_F(OptionTest, StoredSmoothOffStaysOff) {
@@ -55,7 +59,8 @@ TEST_F(OptionTest, StoredTwoIsSentAsTwoAndSavedBack) {
     FakePlayer player;
     o.Apply(&player);
     o.Apply(nullptr);
-    EXPECT_EQ(player.options, (std::vector<std::pair<std::int32_t, std::int32_t>>{{1, 2}, {2, 1}}));
+    EXPECT_EQ(player.options,
+              (std::vector<std::pair<std::int32_t, std::int32_t>>{{1, 2}, {2, 1}, {4, 1}}));
 
     fs::remove(dir + "/zarnplayer.ini");
     o.Save();
@@ -84,6 +89,8 @@ TEST_F(OptionTest, MemoryAndSkipsAreStoredAndReadBack) {
     o.RememberFiles = 0;
     o.SkipBack = 5;
     o.SkipForward = 90;
+    o.LevelLoudness = 0;
+    o.LoudnessTarget = -19;
     o.Save();
     EXPECT_EQ(SettingsStore().ReadInteger("option", "remember-files", -1), 0);
     EXPECT_EQ(SettingsStore().ReadInteger("option", "skip-back", -1), 5);
@@ -93,10 +100,18 @@ TEST_F(OptionTest, MemoryAndSkipsAreStoredAndReadBack) {
     EXPECT_EQ(again.RememberFiles, 0);
     EXPECT_EQ(again.SkipBack, 5);
     EXPECT_EQ(again.SkipForward, 90);
-    // The engine is not told: the core reads them when it skips or opens.
+    EXPECT_EQ(again.LevelLoudness, 0);
+    EXPECT_EQ(again.LoudnessTarget, -19);
+    // The engine is not told the skips: the core reads them when it skips
+    // or opens. Levelling off takes the limiter off, and the owner of the
+    // gain hears of it.
     FakePlayer player;
+    int relevelled = 0;
+    again.Relevel = [&relevelled] { ++relevelled; };
     again.Apply(&player);
-    EXPECT_EQ(player.options.size(), 2u);
+    EXPECT_EQ(player.options.size(), 3u);
+    EXPECT_EQ(player.options.back(), std::make_pair(PLAYER_OPTION_LIMITER, 0));
+    EXPECT_EQ(relevelled, 1);
 }
 
 TEST_F(OptionTest, SkipLengthsOutOfRangeAreBroughtIntoIt) {
@@ -111,6 +126,11 @@ TEST_F(OptionTest, SkipLengthsOutOfRangeAreBroughtIntoIt) {
     o.Load();
     EXPECT_EQ(o.SkipBack, TOptions::kSkipMin);
     EXPECT_EQ(o.SkipForward, 30);
+    // A target the options do not offer is the default's.
+    std::ofstream(dir + "/zarnplayer.ini") << "[option]\nloudness-target=-20\nlevel-loudness=7\n";
+    o.Load();
+    EXPECT_EQ(o.LoudnessTarget, -16);
+    EXPECT_EQ(o.LevelLoudness, 1);
 }
 
 TEST(LogSink, QueryInterfaceAnswersOnlyItsOwnIdentifiers) {

@@ -2,11 +2,20 @@
 
 #include "platform/profile.h"
 #include "player/bookmarks/Bookmark.h"
+#include "player/config/Option.h"
 #include "player/config/Rates.h"
+#include "player/core/Levelling.h"
+#include "player/loudness/Cache.h"
+#include "player/probe/Probe.h"
 #include "tests/player/mediainfo/MadeMedia.h"
+#include "tests/support/Loudness.h"
 
+#include <QMetaObject>
+
+#include <algorithm>
 #include <chrono>
 #include <fcntl.h>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -700,4 +709,127 @@ TEST_F(MemoryTest, EndOfChapterPausesAtTheEndOfThisChapter) {
     }
     EXPECT_EQ(player.state, PLAYER_PAUSED);
     EXPECT_LE(player.position, end + 200 * Ms) << "paused in the next chapter";
+}
+
+// Loudness levelling with the real measurement: a file never measured
+// waits (briefly) for its first estimate and starts at its gain, the whole
+// figure follows as a glide, the cache spares the second play its
+// measurement and its wait, the options move the gain of the file playing,
+// and a damaged file plays at gain 0, said once.
+TEST_F(CoreTest, EachFileIsLevelledFromItsMeasurementWhichIsMadeOnce) {
+    const std::filesystem::path media = testmedia::Dir("core-loudness");
+    const std::string quiet = zarntest::MakeAtLoudness(zarntest::SpeechLike(40), -33,
+                                                       media / "quiet.mp3", {"-b:a", "64k"});
+    ASSERT_FALSE(quiet.empty()) << "ffmpeg could not make the signal";
+    const std::string damaged = dir + "/damaged.mp3";
+    std::string bytes = zarntest::ReadAll(quiet);
+    for (std::size_t i = 2000; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
+    std::ofstream(damaged, std::ios::binary) << bytes;
+
+    TPlayerCore& c = Started();
+    TLoudnessCache cache(dir + "/loudness.txt");
+    TLevelling levelling(
+        cache,
+        [&c] {
+            QMetaObject::invokeMethod(
+                &c, [&c] { c.LoudnessArrived(); }, Qt::QueuedConnection);
+        },
+        TProbe::ProgramPath());
+    c.SetLevelling(&levelling, &cache);
+    struct Unlevel {
+        TPlayerCore& c;
+        ~Unlevel() {
+            c.SetLevelling(nullptr, nullptr);
+            Options().LevelLoudness = 1;
+            Options().LoudnessTarget = -16;
+        }
+    } unlevel{c};
+    Options().LevelLoudness = 1;
+    Options().LoudnessTarget = -16;
+    auto pump = [](const std::function<bool()>& done, int ms) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!done() && std::chrono::steady_clock::now() < end)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return done();
+    };
+    auto gains = [&] {
+        std::vector<std::int32_t> g;
+        for (const auto& [option, value] : player.options)
+            if (option == PLAYER_OPTION_LOUDNESS_GAIN)
+                g.push_back(value);
+        return g;
+    };
+    auto playIndex = [&] {
+        const auto at = std::find(player.calls.begin(), player.calls.end(), "Play");
+        return at == player.calls.end() ? -1 : static_cast<int>(at - player.calls.begin());
+    };
+    const auto meter = zarntest::Meter(quiet);
+    ASSERT_TRUE(meter);
+    const std::int32_t wanted = loudness::GainFor(meter->Integrated, -16);
+
+    // A hold longer than a loaded machine needs, so the order is certain.
+    c.SetLevelHold(std::chrono::seconds(10));
+    c.OpenAndPlay(quiet);
+    EXPECT_EQ(playIndex(), -1) << "the start waits for the estimate";
+    ASSERT_TRUE(pump([&] { return playIndex() >= 0; }, 10000));
+    // The estimate's gain came before the first sound.
+    std::optional<std::int32_t> startGain;
+    for (int i = 0; i < playIndex(); ++i)
+        if (player.calls[static_cast<std::size_t>(i)].rfind("SetOption(3,", 0) == 0)
+            startGain = std::stoi(player.calls[static_cast<std::size_t>(i)].substr(12));
+    ASSERT_TRUE(startGain);
+    EXPECT_NEAR(*startGain, wanted, 150) << "the estimate's gain";
+    // The whole file measured, its figure kept in the file.
+    TLoudnessCache reread(dir + "/loudness.txt");
+    ASSERT_TRUE(pump(
+        [&] { return reread.Load().empty() && reread.Find(*TLoudnessKey::Of(quiet)).has_value(); },
+        20000));
+    EXPECT_EQ(reread.Find(*TLoudnessKey::Of(quiet)), cache.Find(*TLoudnessKey::Of(quiet)));
+    ASSERT_TRUE(pump([&] { return std::abs(gains().back() - wanted) <= 30; }, 2000))
+        << gains().back() << " for " << wanted;
+    EXPECT_EQ(levelling.Measured(), 2) << "an estimate, then the whole file";
+    EXPECT_TRUE(player.options.back() ==
+                std::make_pair(PLAYER_OPTION_LOUDNESS_GAIN, gains().back()));
+
+    // The options move the playing file's gain, and the limiter with them.
+    player.options.clear();
+    Options().LoudnessTarget = -23;
+    Options().Apply(&player);
+    ASSERT_EQ(gains().size(), 1u);
+    EXPECT_NEAR(gains().back(), wanted - 700, 30);
+    Options().LevelLoudness = 0;
+    Options().Apply(&player);
+    EXPECT_EQ(gains().back(), 0);
+    EXPECT_TRUE(std::find(player.options.begin(), player.options.end(),
+                          std::make_pair(PLAYER_OPTION_LIMITER, 0)) != player.options.end());
+    Options().LevelLoudness = 1;
+    Options().LoudnessTarget = -16;
+    Options().Apply(&player);
+
+    // Played again: from the cache, at once, with no measurement.
+    player.calls.clear();
+    player.options.clear();
+    c.OpenAndPlay(quiet);
+    EXPECT_GE(playIndex(), 0) << "no wait";
+    ASSERT_FALSE(gains().empty());
+    EXPECT_EQ(gains().front(), gains().back());
+    EXPECT_NEAR(gains().front(), wanted, 30);
+    pump([] { return false; }, 300);
+    EXPECT_EQ(levelling.Measured(), 2);
+
+    // A damaged file: gain 0 and the start goes on.
+    player.calls.clear();
+    player.options.clear();
+    testing::internal::CaptureStderr();
+    c.OpenAndPlay(damaged);
+    EXPECT_TRUE(pump([&] { return playIndex() >= 0; }, 3000));
+    pump([&] { return levelling.Measured() >= 3; }, 5000);
+    pump([] { return false; }, 300);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("no loudness level for " + damaged), std::string::npos) << said;
+    EXPECT_EQ(said.find("no loudness level", said.find("no loudness level") + 1), std::string::npos)
+        << "said once: " << said;
+    for (std::int32_t g : gains())
+        EXPECT_EQ(g, 0);
 }

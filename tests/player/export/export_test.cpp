@@ -2,6 +2,7 @@
 // renderer, decoded back and measured.
 #include "player/export/Formats.h"
 #include "tests/support/Files.h"
+#include "tests/support/Loudness.h"
 #include "tests/support/Process.h"
 #include "tools.h"
 
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -105,7 +107,8 @@ TEST_F(Export, RateTwoHalvesTheLengthAndKeepsThePitchRateFourQuarters) {
         const std::string out = dir + "/out" + std::to_string(static_cast<int>(rate)) + ".wav";
         char text[8];
         std::snprintf(text, sizeof text, "%.1f", rate);
-        Result r = Run({out, "--rate", text, in});
+        // At its own level: the tail is compared with the input's.
+        Result r = Run({out, "--rate", text, "--level", "off", in});
         ASSERT_EQ(r.status, 0) << r.err;
         Decoded d = Decode(out);
         ASSERT_TRUE(d.ok) << d.error;
@@ -510,3 +513,109 @@ TEST_F(Export, TheProgramHandsTheCommandToTheExporter) {
 }
 
 } // namespace
+
+// Levelling, read by an independent meter (ffmpeg's ebur128): speech- and
+// music-like signals from -33 to -13 LUFS, one with peaks between the
+// samples over full scale, come out within 1 LU of the target with true
+// peaks at or under -1 dBTP; loud and soft passages keep their range; the
+// switch and the stored options choose the target or none; track-gain tags
+// and kept figures are taken without a scan; a damaged file is said.
+TEST_F(Export, EachOutputComesToTheLoudnessTargetWithItsPeaksUnderTheCeiling) {
+    struct Signal {
+        std::string name, graph;
+        double lufs;
+        std::vector<std::string> args;
+    };
+    const std::vector<Signal> signals = {
+        {"speech-33.mp3", zarntest::SpeechLike(20), -33, {"-b:a", "96k"}},
+        {"music-20.ogg", zarntest::MusicLike(15), -20, {"-c:a", "libvorbis"}},
+        {"speech-13.wav", zarntest::SpeechLike(15), -13, {"-c:a", "pcm_f32le"}},
+        {"peaks-13.wav", zarntest::InterSamplePeaks(10), -13, {"-c:a", "pcm_f32le"}},
+    };
+    std::map<std::string, std::string> made;
+    for (const Signal& s : signals) {
+        made[s.name] = zarntest::MakeAtLoudness(s.graph, s.lufs, dir + "/" + s.name, s.args);
+        ASSERT_FALSE(made[s.name].empty()) << "ffmpeg could not make " << s.name;
+    }
+    ASSERT_GT(zarntest::Meter(made["peaks-13.wav"])->TruePeak, 0.5) << "peaks over full scale";
+    for (const Signal& s : signals) {
+        SCOPED_TRACE(s.name);
+        const std::string out = dir + "/levelled-" + s.name + ".wav";
+        const Result r = Run({out, "--rate", "1.0", made[s.name]});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto m = zarntest::Meter(out);
+        ASSERT_TRUE(m);
+        EXPECT_NEAR(m->Integrated, -16, 1.0);
+        EXPECT_LE(m->TruePeak, -1.0);
+    }
+
+    // Another target by the switch, at speed too; none with off.
+    const std::string quiet = made["speech-33.mp3"];
+    ASSERT_EQ(Run({dir + "/19.wav", "--rate", "2.0", "--level", "-19", quiet}).status, 0);
+    EXPECT_NEAR(zarntest::Meter(dir + "/19.wav")->Integrated, -19, 1.0);
+    ASSERT_EQ(Run({dir + "/off.wav", "--rate", "1.0", "--level", "off", quiet}).status, 0);
+    EXPECT_NEAR(zarntest::Meter(dir + "/off.wav")->Integrated, -33, 0.5);
+    EXPECT_EQ(Run({dir + "/bad.wav", "--level", "-2", quiet}).status, 2);
+
+    // Loud and soft passages 15 dB apart keep their range: one gain for
+    // the whole file, no compression.
+    const std::string steps =
+        zarntest::MakeAtLoudness(zarntest::LoudAndSoft(60), -28, dir + "/steps.flac");
+    ASSERT_FALSE(steps.empty());
+    ASSERT_EQ(Run({dir + "/steps.wav", "--rate", "1.0", steps}).status, 0);
+    const auto before = zarntest::Meter(steps), after = zarntest::Meter(dir + "/steps.wav");
+    ASSERT_TRUE(before && after);
+    EXPECT_GT(before->Range, 10);
+    EXPECT_GE(after->Range, 0.85 * before->Range);
+    EXPECT_NEAR(after->Integrated, -16, 1.0);
+
+    // The stored options: off, or another target.
+    std::ofstream(home + "/zarnplayer.ini") << "[option]\nlevel-loudness=0\n";
+    ASSERT_EQ(Run({dir + "/stored-off.wav", "--rate", "1.0", quiet}).status, 0);
+    EXPECT_NEAR(zarntest::Meter(dir + "/stored-off.wav")->Integrated, -33, 0.5);
+    std::ofstream(home + "/zarnplayer.ini") << "[option]\nloudness-target=-23\n";
+    ASSERT_EQ(Run({dir + "/stored-23.wav", "--rate", "1.0", quiet}).status, 0);
+    EXPECT_NEAR(zarntest::Meter(dir + "/stored-23.wav")->Integrated, -23, 1.0);
+    fs::remove(home + "/zarnplayer.ini");
+
+    // A ReplayGain tag that claims -10.5 LUFS is believed: the -33 LUFS
+    // sound is lowered by 5.5 dB, not raised.
+    const std::string tagged = dir + "/tagged.flac";
+    ASSERT_EQ(Shell("ffmpeg -v error -y -i " + Quote(quiet) +
+                    " -metadata REPLAYGAIN_TRACK_GAIN='-7.50 dB' " + Quote(tagged)),
+              0);
+    ASSERT_EQ(Run({dir + "/tagged.wav", "--rate", "1.0", tagged}).status, 0);
+    EXPECT_NEAR(zarntest::Meter(dir + "/tagged.wav")->Integrated, -33 - 5.5, 1.0);
+
+    // The figure the first export kept is taken, not measured again: a
+    // kept figure 7 LU off shows in the output.
+    std::string kept = ReadFile(home + "/loudness.txt");
+    const std::string line = "\t" + quiet + "\n";
+    const std::size_t at = kept.find(line);
+    ASSERT_NE(at, std::string::npos) << kept;
+    const std::size_t start = kept.rfind('\n', at) + 1;
+    std::vector<std::string> fields;
+    for (std::size_t f = start; f < at;) {
+        const std::size_t tab = std::min(kept.find('\t', f), at);
+        fields.push_back(kept.substr(f, tab - f));
+        f = tab + 1;
+    }
+    ASSERT_EQ(fields.size(), 5u) << kept;
+    fields[2] = std::to_string(std::stoi(fields[2]) + 700);
+    kept.replace(start, at - start,
+                 fields[0] + "\t" + fields[1] + "\t" + fields[2] + "\t" + fields[3] + "\t" +
+                     fields[4]);
+    std::ofstream(home + "/loudness.txt", std::ios::trunc) << kept;
+    ASSERT_EQ(Run({dir + "/kept.wav", "--rate", "1.0", quiet}).status, 0);
+    EXPECT_NEAR(zarntest::Meter(dir + "/kept.wav")->Integrated, -23, 1.0);
+
+    // Damaged after its first frames: said, and no crash.
+    std::string bytes = ReadFile(quiet);
+    for (std::size_t i = 3000; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
+    std::ofstream(dir + "/damaged.mp3", std::ios::binary) << bytes;
+    const Result damaged = Run({dir + "/damaged.wav", "--rate", "1.0", dir + "/damaged.mp3"});
+    EXPECT_LT(damaged.status, 128) << damaged.err;
+    EXPECT_NE(damaged.err.find("exported at its own level"), std::string::npos) << damaged.err;
+    ExpectNoCaptureLeft();
+}

@@ -8,6 +8,7 @@
 
 #include "tests/player/mediainfo/MadeMedia.h"
 #include "tests/support/Files.h"
+#include "tests/support/Loudness.h"
 
 #include <gtest/gtest.h>
 
@@ -95,6 +96,32 @@ TEST(ProbeAnswer, RoundTripsAndRefusesAnythingButAWholeWellFormedMessage) {
     EXPECT_EQ(cut->Title.size() % 2, 1u) << "ends on a whole character";
     EXPECT_EQ(cut->Chapters.size(), MaxChapters);
     EXPECT_EQ(cut->Chapters[0].Title.size(), MaxChapterTitle);
+
+    // A measurement's answer: only plausible figures, a figure or a failure.
+    const TProbeLoudness measured{
+        TLoudnessFigure{TLoudnessFigure::Source::Measured, -31.25, 0.5, 12.5, false}, ""};
+    const std::vector<std::uint8_t> figure = probeanswer::EncodeLoudness(measured);
+    EXPECT_EQ(probeanswer::ParseLoudness(figure), measured);
+    EXPECT_FALSE(probeanswer::Parse(figure)) << "not taken for a reading";
+    EXPECT_FALSE(probeanswer::ParseLoudness(message)) << "nor a reading for a measurement";
+    auto loudnessRefused = [&](const std::function<void(std::vector<std::uint8_t>&)>& damage) {
+        std::vector<std::uint8_t> m = figure;
+        damage(m);
+        return !probeanswer::ParseLoudness(m).has_value();
+    };
+    EXPECT_TRUE(loudnessRefused([](auto& m) { m.pop_back(); })) << "cut short";
+    // The loudness, 4 bytes after the header and two flags: +300 LUFS.
+    EXPECT_TRUE(loudnessRefused([](auto& m) { m[10] = 0x30, m[11] = 0x75, m[12] = m[13] = 0; }))
+        << "implausible loudness";
+    EXPECT_TRUE(loudnessRefused([](auto& m) { m[9] = 7; })) << "unknown source";
+    // A failure text beside a figure: the length field after the whole flag.
+    EXPECT_TRUE(loudnessRefused([](auto& m) {
+        m[m.size() - 2] = 1;
+        m.push_back('x');
+        ++m[4];
+    })) << "a figure and a failure";
+    const TProbeLoudness failed{std::nullopt, "the file holds no sound"};
+    EXPECT_EQ(probeanswer::ParseLoudness(probeanswer::EncodeLoudness(failed)), failed);
 }
 
 TEST(Probe, ReadsTagsDurationAndChaptersUnderItsFilter) {
@@ -137,6 +164,99 @@ TEST(Probe, ReadsTagsDurationAndChaptersUnderItsFilter) {
         EXPECT_NEAR(static_cast<double>(kind.Answer->Duration), kSecond, 0.1 * kSecond);
     }
     EXPECT_EQ(probe.Pid(), pid) << "one probe for all of them";
+}
+
+TProbe::Measured MeasureFile(TProbe& probe, const std::string& path,
+                             const TProbe::Measurement& what = {}) {
+    const int fd = OpenRegularFile(path);
+    EXPECT_GE(fd, 0) << path;
+    TProbe::Measured out = probe.Measure(fd, path, what);
+    ::close(fd);
+    return out;
+}
+
+// The loudness the probe measures under its confinement agrees with an
+// independent meter, whole and as a first estimate; track-gain tags answer
+// without a scan unless implausible; a damaged file is a failure in words
+// and the probe goes on.
+TEST(Probe, MeasuresLoudnessAsAnIndependentMeterReadsItAndTakesPlausibleTags) {
+    const std::filesystem::path dir = testmedia::Dir("probe-loudness");
+    const std::string speech = zarntest::MakeAtLoudness(zarntest::SpeechLike(12), -33,
+                                                        dir / "speech.mp3", {"-b:a", "96k"});
+    const std::string music = zarntest::MakeAtLoudness(zarntest::MusicLike(10), -13,
+                                                       dir / "music.ogg", {"-c:a", "libvorbis"});
+    ASSERT_FALSE(speech.empty() || music.empty()) << "ffmpeg could not make the signals";
+    TProbe probe;
+    for (const std::string& path : {speech, music}) {
+        SCOPED_TRACE(path);
+        const auto meter = zarntest::Meter(path);
+        ASSERT_TRUE(meter);
+        const TProbe::Measured out = MeasureFile(probe, path);
+        ASSERT_TRUE(out.Answer && out.Answer->Figure) << out.Failure;
+        const TLoudnessFigure& f = *out.Answer->Figure;
+        EXPECT_EQ(f.From, TLoudnessFigure::Source::Measured);
+        EXPECT_NEAR(f.Integrated, meter->Integrated, 0.3);
+        EXPECT_NEAR(f.Peak, meter->TruePeak, 0.5);
+        EXPECT_TRUE(f.Whole);
+        EXPECT_GT(f.Seconds, 9.5);
+    }
+    EXPECT_EQ(Status(probe.Pid(), "Seccomp"), "2") << "measured under the filter";
+
+    // The first seconds only: an estimate, said to be one.
+    const TProbe::Measured first = MeasureFile(probe, speech, {4, false, 2});
+    ASSERT_TRUE(first.Answer && first.Answer->Figure) << first.Failure;
+    EXPECT_FALSE(first.Answer->Figure->Whole);
+    EXPECT_NEAR(first.Answer->Figure->Seconds, 4, 0.05);
+    const auto firstMeter = zarntest::Meter(speech, 4);
+    ASSERT_TRUE(firstMeter);
+    EXPECT_NEAR(first.Answer->Figure->Integrated, firstMeter->Integrated, 0.3);
+    EXPECT_EQ(first.Answer->Figure->Peak, TLoudnessFigure::NoPeak) << "no true peak asked for";
+
+    // Tags that claim another level than the sound's are believed when
+    // plausible: ReplayGain 2 against -18 LUFS, Opus R128 gain against -23.
+    const std::string replayGain =
+        testmedia::Make("probe-loudness", "rg.flac",
+                        {"-i", speech, "-metadata", "REPLAYGAIN_TRACK_GAIN=-7.50 dB", "-metadata",
+                         "REPLAYGAIN_TRACK_PEAK=0.500000"});
+    const std::string r128 = testmedia::Make("probe-loudness", "r128.opus",
+                                             {"-i", speech, "-metadata", "R128_TRACK_GAIN=-1280"});
+    const std::string absurd =
+        testmedia::Make("probe-loudness", "absurd.flac",
+                        {"-i", speech, "-metadata", "REPLAYGAIN_TRACK_GAIN=+95 dB"});
+    ASSERT_FALSE(replayGain.empty() || r128.empty() || absurd.empty());
+    const TProbe::Measured rg = MeasureFile(probe, replayGain);
+    ASSERT_TRUE(rg.Answer && rg.Answer->Figure) << rg.Failure;
+    EXPECT_EQ(rg.Answer->Figure->From, TLoudnessFigure::Source::Tags);
+    EXPECT_NEAR(rg.Answer->Figure->Integrated, -10.5, 0.01);
+    EXPECT_NEAR(rg.Answer->Figure->Peak, -6.02, 0.01);
+    const TProbe::Measured opus = MeasureFile(probe, r128);
+    ASSERT_TRUE(opus.Answer && opus.Answer->Figure) << opus.Failure;
+    EXPECT_EQ(opus.Answer->Figure->From, TLoudnessFigure::Source::Tags);
+    EXPECT_NEAR(opus.Answer->Figure->Integrated, -18, 0.01);
+    const TProbe::Measured scanned = MeasureFile(probe, absurd);
+    ASSERT_TRUE(scanned.Answer && scanned.Answer->Figure) << scanned.Failure;
+    EXPECT_EQ(scanned.Answer->Figure->From, TLoudnessFigure::Source::Measured);
+    EXPECT_NEAR(scanned.Answer->Figure->Integrated, -33, 0.5);
+
+    // Damaged: the sound's bytes overwritten after the first frames, and a
+    // file of no known type. A failure in words each, from the same probe.
+    const pid_t pid = probe.Pid();
+    zarntest::TempDir temp;
+    std::string bytes = zarntest::ReadAll(speech);
+    ASSERT_GT(bytes.size(), 20000u);
+    for (std::size_t i = 4000; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
+    std::ofstream(temp / "damaged.mp3", std::ios::binary) << bytes;
+    std::ofstream(temp / "noise.bin", std::ios::binary) << bytes.substr(4000);
+    for (const std::string& bad : {temp / "damaged.mp3", temp / "noise.bin"}) {
+        SCOPED_TRACE(bad);
+        const TProbe::Measured out = MeasureFile(probe, bad);
+        ASSERT_TRUE(out.Answer) << out.Failure;
+        EXPECT_FALSE(out.Answer->Figure);
+        EXPECT_FALSE(out.Answer->Failure.empty());
+    }
+    EXPECT_EQ(probe.Pid(), pid) << "a damaged file costs no probe";
+    EXPECT_TRUE(MeasureFile(probe, music).Answer->Figure);
 }
 
 TEST(Probe, ACrashOrAKillCostsOneFileAndANewProbeTakesTheNext) {
@@ -192,6 +312,12 @@ TEST(Probe, AProbeThatCannotStartIsSaidOnceAndNotRetriedForEachFile) {
     const TProbe::Outcome second = ReadFile(probe, a);
     EXPECT_FALSE(second.Answer);
     EXPECT_EQ(second.Failure, "");
+    // Started ahead of the first file: the failure is said with that file.
+    TProbe prepared("/nonexistent/zarnplayer-probe");
+    prepared.Prepare();
+    const TProbe::Outcome after = ReadFile(prepared, a);
+    EXPECT_NE(after.Failure.find("cannot be started"), std::string::npos) << after.Failure;
+    EXPECT_EQ(ReadFile(prepared, a).Failure, "");
 }
 
 // Stand-ins for a probe gone wrong: one that says hello and then hangs, one
@@ -202,7 +328,8 @@ TEST(Probe, AnOverrunOrAnOversizedAnswerEndsTheProbeInItsTime) {
     zarntest::TempDir dir;
     auto script = [&](const std::string& name, const std::string& body) {
         const std::string path = dir / name;
-        std::ofstream(path) << "#!/bin/sh\nprintf ZPR1 >&3\n" << body;
+        std::ofstream(path) << "#!/bin/sh\nprintf " << std::string(probe::Hello, 4) << " >&3\n"
+                            << body;
         std::filesystem::permissions(path, std::filesystem::perms::owner_all);
         return path;
     };

@@ -8,6 +8,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFontInfo>
 #include <QLabel>
 #include <QMessageBox>
@@ -97,9 +98,10 @@ TEST_F(OptionForm, OkStoresOneAndZeroAndHandsTheSwitchesToTheEngine) {
     EXPECT_EQ(options.SkipSilent, 1);
     EXPECT_EQ(options.AnalyzeFileInfo, 0);
     EXPECT_EQ(options.SmoothSplices, 1);
-    ASSERT_EQ(player.options.size(), 2u);
+    ASSERT_EQ(player.options.size(), 3u);
     EXPECT_EQ(player.options[0], std::make_pair(PLAYER_OPTION_SKIP_SILENCE, 1));
     EXPECT_EQ(player.options[1], std::make_pair(PLAYER_OPTION_SMOOTH_SPLICES, 1));
+    EXPECT_EQ(player.options[2], std::make_pair(PLAYER_OPTION_LIMITER, 1));
     // .wav is associated and nothing was changed: no write at all.
     EXPECT_EQ(root.Changes(), changes);
 }
@@ -112,7 +114,13 @@ TEST_F(OptionForm, OkAppliesTheCheckMarks) {
     Row(dialog, ".wav")->setCheckState(0, Qt::Unchecked);
     Find<QCheckBox>(dialog, "CheckBox2")->setChecked(true);
     Find<QCheckBox>(dialog, "CheckBox3")->setChecked(true);
+    // Levelling off, and another target kept for when it is on again.
+    Find<QCheckBox>(dialog, "CheckBox5")->setChecked(false);
+    EXPECT_FALSE(Find<QComboBox>(dialog, "ComboBox1")->isEnabled());
+    Find<QComboBox>(dialog, "ComboBox1")->setCurrentIndex(1);
     Click(dialog, "Button1");
+    EXPECT_EQ(options.LevelLoudness, 0);
+    EXPECT_EQ(options.LoudnessTarget, -19);
     EXPECT_EQ(root.ReadValue(".mp3", ""), "QRVE.File");
     EXPECT_EQ(root.ReadValue(".mp3", "QRVE_Back"), "Other.File");
     // It had no backup: cleared rather than left pointing at us.
@@ -120,7 +128,8 @@ TEST_F(OptionForm, OkAppliesTheCheckMarks) {
     EXPECT_TRUE(root.KeyExists("QRVE.File"));
     EXPECT_EQ(options.AnalyzeFileInfo, 1);
     EXPECT_EQ(options.SmoothSplices, 1);
-    EXPECT_EQ(player.options.back(), std::make_pair(PLAYER_OPTION_SMOOTH_SPLICES, 1));
+    EXPECT_EQ(player.options[1], std::make_pair(PLAYER_OPTION_SMOOTH_SPLICES, 1));
+    EXPECT_EQ(player.options.back(), std::make_pair(PLAYER_OPTION_LIMITER, 0));
     EXPECT_FALSE((*table)[6].Registered);
     EXPECT_TRUE((*table)[9].Registered);
 }
