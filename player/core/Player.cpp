@@ -182,11 +182,14 @@ void TPlayerCore::WriteResumePoint() {
 void TPlayerCore::Play() {
     if (!player_)
         return;
+    playHeld_ = false;
     RewindAfterPause();
     player_->Play();
 }
 
 void TPlayerCore::Stop() {
+    // A start held for the loudness estimate must not undo the stop.
+    playHeld_ = false;
     if (player_)
         player_->Stop();
 }
@@ -194,6 +197,7 @@ void TPlayerCore::Stop() {
 void TPlayerCore::Pause() {
     if (!player_)
         return;
+    playHeld_ = false;
     const std::int32_t state = State();
     player_->Pause();
     NotePause(state);
@@ -202,6 +206,7 @@ void TPlayerCore::Pause() {
 void TPlayerCore::TogglePlay() {
     if (!player_)
         return;
+    playHeld_ = false;
     const std::int32_t state = State();
     if (state == PLAYER_PLAYING) {
         player_->Pause();
@@ -390,6 +395,7 @@ void TPlayerCore::PlayEntry(const std::string& name) {
 void TPlayerCore::CloseOpenFile() {
     if (!player_)
         return;
+    playHeld_ = false;
     const std::int32_t state = State();
     if (state != PLAYER_NOFILE) {
         RememberLeft();

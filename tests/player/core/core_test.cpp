@@ -832,4 +832,16 @@ TEST_F(CoreTest, EachFileIsLevelledFromItsMeasurementWhichIsMadeOnce) {
         << "said once: " << said;
     for (std::int32_t g : gains())
         EXPECT_EQ(g, 0);
+
+    // A pause pressed while the start waits for the estimate is kept.
+    const std::string unheard = dir + "/unheard.mp3";
+    std::filesystem::copy_file(quiet, unheard);
+    c.SetLevelHold(std::chrono::seconds(10));
+    player.calls.clear();
+    c.OpenAndPlay(unheard);
+    ASSERT_EQ(playIndex(), -1);
+    c.Pause();
+    pump([&] { return levelling.Measured() >= 4; }, 10000);
+    pump([] { return false; }, 300);
+    EXPECT_EQ(playIndex(), -1) << "played after the pause";
 }
