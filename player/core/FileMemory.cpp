@@ -1,5 +1,6 @@
 #include "player/core/FileMemory.h"
 
+#include "platform/linetext.h"
 #include "platform/numbers.h"
 #include "platform/profile.h"
 #include "platform/regularfile.h"
@@ -71,57 +72,6 @@ private:
 bool ValidRate(std::string_view rate) {
     const std::optional<double> value = numbers::ParseDouble(rate);
     return value && std::isfinite(*value) && *value > 0;
-}
-
-void Escape(std::string& out, std::string_view path) {
-    for (char c : path) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += c;
-        }
-    }
-}
-
-std::optional<std::string> Unescape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            out += text[i];
-            continue;
-        }
-        if (++i == text.size())
-            return std::nullopt;
-        switch (text[i]) {
-        case '\\':
-            out += '\\';
-            break;
-        case 't':
-            out += '\t';
-            break;
-        case 'n':
-            out += '\n';
-            break;
-        case 'r':
-            out += '\r';
-            break;
-        default:
-            return std::nullopt;
-        }
-    }
-    return out;
 }
 
 // The next tab-separated field of line; nothing when no tab is left.
@@ -281,7 +231,7 @@ std::string FileMemory::Format() const {
         text += '\t';
         text += entry.rate;
         text += entry.ended ? "\t1\t" : "\t0\t";
-        Escape(text, path);
+        linetext::Escape(text, path);
         text += '\n';
     }
     return text;
@@ -304,7 +254,7 @@ std::size_t FileMemory::Parse(std::string_view text) {
         std::optional<std::int64_t> value;
         std::optional<std::string> path;
         if (position && rate && ended && (*ended == "0" || *ended == "1") &&
-            (value = ParsePosition(*position)) && (path = Unescape(line)) &&
+            (value = ParsePosition(*position)) && (path = linetext::Unescape(line)) &&
             Store(*path, {*value, std::string(*rate), *ended == "1"}))
             continue;
         ++skipped;

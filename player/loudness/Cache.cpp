@@ -1,5 +1,6 @@
 #include "player/loudness/Cache.h"
 
+#include "platform/linetext.h"
 #include "platform/profile.h"
 #include "platform/regularfile.h"
 
@@ -14,58 +15,6 @@ namespace loudnesscache {
 namespace {
 
 constexpr std::string_view kHeader = "zarnplayer loudness 1";
-
-std::string Escaped(std::string_view path) {
-    std::string out;
-    for (char c : path) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::optional<std::string> Unescaped(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            out += text[i];
-            continue;
-        }
-        if (++i == text.size())
-            return std::nullopt;
-        switch (text[i]) {
-        case '\\':
-            out += '\\';
-            break;
-        case 't':
-            out += '\t';
-            break;
-        case 'n':
-            out += '\n';
-            break;
-        case 'r':
-            out += '\r';
-            break;
-        default:
-            return std::nullopt;
-        }
-    }
-    return out;
-}
 
 template <typename T> bool Number(std::string_view text, T& out) {
     if (text.empty() || (text.size() > 1 && text[0] == '0') || text[0] == '+')
@@ -91,7 +40,7 @@ std::optional<Entry> Line(std::string_view line) {
         !loudness::Plausible(integrated / 100.0) || peak < TLoudnessFigure::NoPeak * 100 ||
         peak > 3000)
         return std::nullopt;
-    auto path = Unescaped(fields[5]);
+    auto path = linetext::Unescape(fields[5]);
     if (!path || path->empty() || (*path)[0] != '/')
         return std::nullopt;
     e.Key.Path = std::move(*path);
@@ -112,7 +61,9 @@ std::string Format(const std::vector<Entry>& entries) {
         out += std::to_string(e.Key.Size) + '\t' + std::to_string(e.Key.Modified) + '\t' +
                hundredths(e.Figure.Integrated) + '\t' +
                hundredths(std::clamp(e.Figure.Peak, TLoudnessFigure::NoPeak, 30.0)) + '\t' +
-               std::to_string(static_cast<int>(e.Figure.From)) + '\t' + Escaped(e.Key.Path) + '\n';
+               std::to_string(static_cast<int>(e.Figure.From)) + '\t';
+        linetext::Escape(out, e.Key.Path);
+        out += '\n';
     }
     return out;
 }
