@@ -5,6 +5,7 @@
 #include "platform/paths.h"
 #include "platform/regularfile.h"
 #include "player/loudness/Cache.h"
+#include "player/loudness/Groups.h"
 #include "player/loudness/Measure.h"
 
 #include <gst/app/gstappsrc.h>
@@ -156,8 +157,6 @@ GstTagList* CarriedTags(const GstTagList* from) {
 
 // What the decoding pass learns on the renderer's input pad.
 struct DecodeState {
-    GstElement* pipeline = nullptr;
-    GstElement* convert = nullptr;
     GstElement* fix = nullptr; // the capsfilter that holds the renderer's format
     std::atomic<bool> audioLinked{false};
     std::atomic<bool> noMorePads{false};
@@ -169,9 +168,7 @@ struct DecodeState {
     GstTagList* tags = nullptr;
     GstCaps* caps = nullptr;
     // decodebin hands the streams of a chained input over group by group.
-    bool groupOpen = false;
-    bool groupHasAudio = false;
-    std::vector<GstElement*> fakes;
+    TGroupLinks groups;
     // While an encoder takes the capture as it grows, the renderer's input
     // waits whenever the capture is too far ahead of it.
     std::string capture;
@@ -198,65 +195,22 @@ struct DecodeState {
 // chains): its audio follows the part before, which has ended.
 void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
     auto* s = static_cast<DecodeState*>(data);
-    GstCaps* caps = gst_pad_get_current_caps(pad);
-    if (!caps)
-        caps = gst_pad_query_caps(pad, nullptr);
-    const bool audio =
-        caps && gst_caps_get_size(caps) > 0 &&
-        g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "audio/x-raw");
-    if (caps)
-        gst_caps_unref(caps);
+    const bool sound = TGroupLinks::CarriesSound(pad);
     std::lock_guard<std::mutex> g(s->lock);
-    if (!s->groupOpen) {
-        s->groupOpen = true;
-        s->groupHasAudio = false;
-    }
-    if (audio && !s->groupHasAudio) {
-        s->groupHasAudio = true;
-        GstPad* sinkPad = gst_element_get_static_pad(s->convert, "sink");
-        if (GstPad* ended = gst_pad_get_peer(sinkPad)) {
-            gst_pad_unlink(ended, sinkPad);
-            gst_object_unref(ended);
-        }
-        gst_pad_link(pad, sinkPad);
-        gst_object_unref(sinkPad);
+    if (s->groups.Added(pad, sound))
         s->audioLinked = true;
-        return;
-    }
-    GstElement* fake = gst_element_factory_make("fakesink", nullptr);
-    g_object_set(fake, "sync", FALSE, "async", FALSE, nullptr);
-    gst_bin_add(GST_BIN(s->pipeline), fake);
-    gst_element_sync_state_with_parent(fake);
-    GstPad* sinkPad = gst_element_get_static_pad(fake, "sink");
-    gst_pad_link(pad, sinkPad);
-    gst_object_unref(sinkPad);
-    s->fakes.push_back(fake);
 }
 
-// A stream of an ended group is gone: its fake sink will never see the end
-// of the stream the pipeline waits for, so it leaves.
 void OnPadRemoved(GstElement*, GstPad*, gpointer data) {
     auto* s = static_cast<DecodeState*>(data);
     std::lock_guard<std::mutex> g(s->lock);
-    for (auto it = s->fakes.begin(); it != s->fakes.end();) {
-        GstPad* sinkPad = gst_element_get_static_pad(*it, "sink");
-        const bool linked = gst_pad_is_linked(sinkPad);
-        gst_object_unref(sinkPad);
-        if (linked) {
-            ++it;
-            continue;
-        }
-        gst_element_set_locked_state(*it, TRUE);
-        gst_element_set_state(*it, GST_STATE_NULL);
-        gst_bin_remove(GST_BIN(s->pipeline), *it);
-        it = s->fakes.erase(it);
-    }
+    s->groups.Removed();
 }
 
 void OnNoMorePads(GstElement*, gpointer data) {
     auto* s = static_cast<DecodeState*>(data);
     std::lock_guard<std::mutex> g(s->lock);
-    s->groupOpen = false;
+    s->groups.Closed();
     s->noMorePads = true;
 }
 
@@ -791,8 +745,7 @@ std::string Exporter::Run(const Job& job, double rate, std::int32_t flags,
             gst_element_link_many(convert, resample, fix, batch, sink, nullptr);
         else
             gst_element_link_many(convert, resample, fix, sink, nullptr);
-        decode.pipeline = pipeline;
-        decode.convert = convert;
+        decode.groups.Attach(pipeline, convert);
         decode.fix = fix;
         decode.capture = capturePath_;
         decode.taken = &encode.pushed;

@@ -1,5 +1,7 @@
 #include "player/loudness/Measure.h"
 
+#include "player/loudness/Groups.h"
+
 #include <ebur128.h>
 #include <gst/gst.h>
 
@@ -28,13 +30,9 @@ struct Run {
     std::mutex m;
     GstElement* pipeline = nullptr;
     const MeasureRequest* request = nullptr;
-    // decodebin hands a chained file (an Ogg file of several chains) over
-    // group by group: each group's first audio stream feeds the one meter.
-    GstElement* convert = nullptr;
-    bool groupOpen = false;
-    bool groupHasAudio = false;
+    // Each group's first audio stream feeds the one meter.
+    TGroupLinks groups;
     bool heardAudio = false; // a group before had sound
-    std::vector<GstElement*> fakes;
     ebur128_state* state = nullptr;
     int channels = 0;
     int rate = 0;
@@ -178,78 +176,32 @@ GstElement* Make(const char* factory) {
     return gst_element_factory_make(factory, nullptr);
 }
 
-// The first audio stream of each group goes to the meter's converter;
-// every other stream ends in a sink that drops it, so its demuxer runs on.
+// The first audio stream of each group goes to the meter's converter.
 void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
     auto* run = static_cast<Run*>(data);
-    GstCaps* caps = gst_pad_get_current_caps(pad);
-    if (!caps)
-        caps = gst_pad_query_caps(pad, nullptr);
-    const GstStructure* s =
-        caps && !gst_caps_is_empty(caps) ? gst_caps_get_structure(caps, 0) : nullptr;
-    const bool audio = s && gst_structure_has_name(s, "audio/x-raw");
-    if (caps)
-        gst_caps_unref(caps);
+    const bool sound = TGroupLinks::CarriesSound(pad);
     std::lock_guard<std::mutex> lock(run->m);
-    if (!run->groupOpen) {
-        run->groupOpen = true;
-        run->groupHasAudio = false;
-    }
-    if (audio && !run->groupHasAudio) {
-        run->groupHasAudio = true;
-        GstPad* target = gst_element_get_static_pad(run->convert, "sink");
-        if (GstPad* ended = gst_pad_get_peer(target)) {
-            gst_pad_unlink(ended, target);
-            gst_object_unref(ended);
-        }
-        gst_pad_link(pad, target);
-        gst_object_unref(target);
+    if (run->groups.Added(pad, sound))
         gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, OnTags, run, nullptr);
-        return;
-    }
-    GstElement* sink = Make("fakesink");
-    if (!sink)
-        return;
-    g_object_set(sink, "sync", FALSE, "async", FALSE, nullptr);
-    gst_bin_add(GST_BIN(run->pipeline), sink);
-    gst_element_sync_state_with_parent(sink);
-    GstPad* target = gst_element_get_static_pad(sink, "sink");
-    gst_pad_link(pad, target);
-    gst_object_unref(target);
-    run->fakes.push_back(sink);
 }
 
-// A stream of an ended group is gone: its sink would never see the end the
-// pipeline waits for, so it leaves.
 void OnPadRemoved(GstElement*, GstPad*, gpointer data) {
     auto* run = static_cast<Run*>(data);
     std::lock_guard<std::mutex> lock(run->m);
-    for (auto it = run->fakes.begin(); it != run->fakes.end();) {
-        GstPad* target = gst_element_get_static_pad(*it, "sink");
-        const bool linked = gst_pad_is_linked(target);
-        gst_object_unref(target);
-        if (linked) {
-            ++it;
-            continue;
-        }
-        gst_element_set_locked_state(*it, TRUE);
-        gst_element_set_state(*it, GST_STATE_NULL);
-        gst_bin_remove(GST_BIN(run->pipeline), *it);
-        it = run->fakes.erase(it);
-    }
+    run->groups.Removed();
 }
 
 void OnNoMorePads(GstElement*, gpointer data) {
     auto* run = static_cast<Run*>(data);
     std::lock_guard<std::mutex> lock(run->m);
-    run->groupOpen = false;
+    run->groups.Closed();
     // Nothing would ever reach the meter's sink, whose end the pipeline
     // waits for.
-    if (!run->groupHasAudio && !run->heardAudio) {
+    if (!run->groups.GroupHasAudio() && !run->heardAudio) {
         run->failure = "the file has no sound stream";
         run->Finish(false);
     }
-    run->heardAudio = run->heardAudio || run->groupHasAudio;
+    run->heardAudio = run->heardAudio || run->groups.GroupHasAudio();
 }
 
 // Decoders of pictures and texts are never plugged: the measurement needs
@@ -303,7 +255,7 @@ MeasureOutcome Measure(const std::string& path, const MeasureRequest& request) {
     gst_bin_add_many(GST_BIN(run.pipeline), source, decode, convert, filter, sink, nullptr);
     gst_element_link(source, decode);
     gst_element_link_many(convert, filter, sink, nullptr);
-    run.convert = convert;
+    run.groups.Attach(run.pipeline, convert);
     GstPad* in = gst_element_get_static_pad(sink, "sink");
     gst_pad_add_probe(in,
                       static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
